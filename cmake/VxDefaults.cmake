@@ -1,0 +1,61 @@
+# Compiler and linker settings shared by every target of the project.
+
+if(WIN32)
+  # Windows 7 API level; newer functions are looked up at run time.
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+endif()
+
+if(MINGW)
+  # C99-conforming printf family (%ls, %lld, %zu) instead of msvcrt's.
+  add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    add_compile_options(-msse2 -mfpmath=sse)
+  endif()
+  # Hardening: stack protector, ASLR, DEP; the runtime is linked statically so that the
+  # program needs no MinGW DLL on a customer machine.
+  add_compile_options(-fstack-protector-strong)
+  add_link_options(-static -static-libgcc -static-libstdc++ -fstack-protector-strong
+                   LINKER:--dynamicbase LINKER:--nxcompat)
+endif()
+
+if(VX_SANITIZE AND NOT WIN32)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Warnings for the project's own targets (third-party code such as GoogleTest is left alone).
+function(vx_target_defaults target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /utf-8)
+    if(VX_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wformat=2 -Wno-format-nonliteral)
+    if(VX_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
+# libxml2: on Windows the static MinGW build made by scripts/install-deps.sh, natively Debian's.
+if(WIN32)
+  set(VX_LIBXML2_ROOT "$ENV{HOME}/.cache/vxagent/libxml2-i686-w64-mingw32" CACHE PATH
+      "Install prefix of the static MinGW build of libxml2")
+  if(DEFINED ENV{VX_DEPS_CACHE})
+    set(VX_LIBXML2_ROOT "$ENV{VX_DEPS_CACHE}/libxml2-i686-w64-mingw32" CACHE PATH "" FORCE)
+  endif()
+  find_library(VX_LIBXML2_LIBRARY NAMES xml2 libxml2 PATHS "${VX_LIBXML2_ROOT}/lib" NO_DEFAULT_PATH
+               NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  add_library(vx_libxml2 STATIC IMPORTED GLOBAL)
+  set_target_properties(vx_libxml2 PROPERTIES
+    IMPORTED_LOCATION "${VX_LIBXML2_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${VX_LIBXML2_ROOT}/include/libxml2"
+    INTERFACE_COMPILE_DEFINITIONS LIBXML_STATIC
+    INTERFACE_LINK_LIBRARIES "ws2_32")
+else()
+  find_package(LibXml2 REQUIRED)
+  add_library(vx_libxml2 INTERFACE IMPORTED GLOBAL)
+  target_link_libraries(vx_libxml2 INTERFACE LibXml2::LibXml2)
+endif()
+add_library(vx::libxml2 ALIAS vx_libxml2)

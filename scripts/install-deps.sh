@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need, from Debian's packages only.
+# Idempotent: packages already present are not reinstalled, and the MinGW build of libxml2 is
+# cached outside the work tree and rebuilt only when it is missing.
+#
+#   scripts/install-deps.sh            packages + libxml2 for MinGW
+#   VX_DEPS_CACHE=/path scripts/...     where the libxml2 build is cached (default ~/.cache/vxagent)
+set -euo pipefail
+
+cache_root="${VX_DEPS_CACHE:-${HOME:-/root}/.cache/vxagent}"
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+packages=(
+  mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+  wine wine64 wine32:i386
+  cmake ninja-build python3 googletest
+  g++ clang libclang-rt-14-dev
+  dpkg-dev ripgrep hyperfine openssl libxml2-dev
+)
+
+missing_packages() {
+  local p
+  for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      echo "$p"
+    fi
+  done
+}
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+  need_update=1
+fi
+
+mapfile -t todo < <(missing_packages)
+if [ "${#todo[@]}" -gt 0 ]; then
+  echo "install-deps: installing ${todo[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${todo[@]}"
+elif [ "${need_update:-0}" = 1 ]; then
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+fi
+
+# libxml2 for i686 MinGW, static, built from Debian's own (patched) source package.
+libxml2_prefix="$cache_root/libxml2-i686-w64-mingw32"
+if [ ! -f "$libxml2_prefix/lib/libxml2s.a" ] && [ ! -f "$libxml2_prefix/lib/libxml2.a" ]; then
+  echo "install-deps: building libxml2 for i686 MinGW into $libxml2_prefix"
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  # A private source list and state directory: the system's apt configuration is left alone.
+  mkdir -p "$work/apt/lists/partial" "$work/apt/etc"
+  suite="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+  cat >"$work/apt/etc/sources.list" <<SRC
+deb-src http://deb.debian.org/debian $suite main
+deb-src http://deb.debian.org/debian-security $suite-security main
+deb-src http://deb.debian.org/debian $suite-updates main
+SRC
+  apt_private=(-o "Dir::Etc::sourcelist=$work/apt/etc/sources.list" -o "Dir::Etc::sourceparts=-"
+               -o "Dir::State::Lists=$work/apt/lists")
+  apt-get "${apt_private[@]}" update -q
+  (cd "$work" && apt-get "${apt_private[@]}" source -q libxml2)
+  src="$(find "$work" -maxdepth 1 -type d -name 'libxml2-*' | head -n1)"
+  cat >"$work/toolchain.cmake" <<TC
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+TC
+  cmake -S "$src" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$libxml2_prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ZLIB=OFF -DLIBXML2_WITH_LZMA=OFF \
+    -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \
+    -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF -DLIBXML2_WITH_ICU=OFF >"$work/configure.log"
+  cmake --build "$work/build" >"$work/build.log"
+  cmake --install "$work/build" >"$work/install.log"
+  echo "install-deps: libxml2 installed in $libxml2_prefix"
+fi
+echo "install-deps: ok"

@@ -1,0 +1,206 @@
+#include "handler/access_log_scanner.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define VX_HAVE_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace vx {
+namespace {
+
+constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+constexpr bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+const TermSet& PatchTerms() {
+  static const TermSet terms{"500100", "30716"};
+  return terms;
+}
+const TermSet& DeploymentTerms() {
+  static const TermSet terms{"APD Deploy", "Patch test group"};
+  return terms;
+}
+const TermSet& DateTerms() {
+  static const TermSet terms{"22-05-16", "22-05-15", "22-05-14", "22-05-13"};
+  return terms;
+}
+
+constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
+// Room for one block beside an unfinished line of up to one block; longer lines grow it.
+constexpr std::size_t kInitialBufferSize = 2 * kReadBlockSize;
+
+}  // namespace
+
+TermSet::TermSet(std::initializer_list<std::string_view> terms) {
+  for (std::string_view term : terms) {
+    if (count_ == kMaxTerms || term.empty()) continue;
+    std::string lowered(term);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
+    terms_[count_++] = std::move(lowered);
+  }
+  shortest_ = count_ == 0 ? 0 : terms_[0].size();
+  for (std::size_t i = 0; i < count_; ++i) {
+    shortest_ = std::min(shortest_, terms_[i].size());
+    longest_ = std::max(longest_, terms_[i].size());
+  }
+}
+
+bool TermSet::TermAt(std::string_view text, std::size_t position) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    const std::string& term = terms_[i];
+    if (term.size() > text.size() - position) continue;
+    std::size_t k = 0;
+    while (k < term.size() && AsciiLower(text[position + k]) == term[k]) ++k;
+    if (k == term.size()) return true;
+  }
+  return false;
+}
+
+std::size_t TermSet::FindFirst(std::string_view text) const {
+  if (count_ == 0 || text.size() < shortest_) return std::string_view::npos;
+  const std::size_t last_start = text.size() - shortest_;  // no term can start after this
+  std::size_t position = 0;
+#ifdef VX_HAVE_SSE2
+  // Candidates are positions whose first and last bytes match some term's (letters compared with
+  // the case bit set); each candidate is then compared in full. 16 positions per step.
+  const std::size_t reach = longest_ - 1;  // the last-byte load of the longest term
+  if (text.size() >= 16 + reach) {
+    __m128i first[kMaxTerms];
+    __m128i last[kMaxTerms];
+    __m128i first_fold[kMaxTerms];
+    __m128i last_fold[kMaxTerms];
+    for (std::size_t i = 0; i < count_; ++i) {
+      const char f = terms_[i].front();
+      const char l = terms_[i].back();
+      first[i] = _mm_set1_epi8(f);
+      last[i] = _mm_set1_epi8(l);
+      first_fold[i] = _mm_set1_epi8(IsAsciiLetter(f) ? 0x20 : 0);
+      last_fold[i] = _mm_set1_epi8(IsAsciiLetter(l) ? 0x20 : 0);
+    }
+    const char* data = text.data();
+    for (; position + 16 + reach <= text.size(); position += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position));
+      unsigned mask = 0;
+      for (std::size_t i = 0; i < count_; ++i) {
+        const __m128i tail =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position + terms_[i].size() - 1));
+        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(block, first_fold[i]), first[i]),
+                                          _mm_cmpeq_epi8(_mm_or_si128(tail, last_fold[i]), last[i]));
+        mask |= static_cast<unsigned>(_mm_movemask_epi8(hit));
+      }
+      while (mask != 0) {
+        unsigned bit = 0;
+        while ((mask & (1u << bit)) == 0) ++bit;
+        const std::size_t candidate = position + bit;
+        if (candidate <= last_start && TermAt(text, candidate)) return candidate;
+        mask &= mask - 1;
+      }
+    }
+  }
+#endif
+  for (; position <= last_start; ++position) {
+    if (TermAt(text, position)) return position;
+  }
+  return std::string_view::npos;
+}
+
+bool IsEvidenceLine(std::string_view line) {
+  return PatchTerms().FoundIn(line) && DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line);
+}
+
+std::string PrintableLine(std::string_view line) {
+  std::string printable(line);
+  std::replace(printable.begin(), printable.end(), '\0', ' ');
+  return printable;
+}
+
+AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
+                                  std::string& matching_line) {
+  // buffer[line_start, filled) holds the current, unfinished line and the bytes read after it.
+  std::vector<char> buffer;
+  try {
+    buffer.resize(kInitialBufferSize);
+  } catch (const std::bad_alloc&) {
+    return AccessLogScanResult::kOutOfMemory;
+  }
+  std::size_t filled = 0;
+  std::size_t line_start = 0;
+  std::size_t search_from = 0;  // where the patch-term search resumes (>= line_start)
+  const TermSet& patch_terms = PatchTerms();
+  bool at_end = false;
+
+  for (;;) {
+    const char* data = buffer.data();
+    // Look for patch terms: only lines holding one can be evidence, and they are rare.
+    for (;;) {
+      const std::string_view rest(data + search_from, filled - search_from);
+      const std::size_t hit = patch_terms.FindFirst(rest);
+      if (hit == std::string_view::npos) {
+        // Every complete line up to the last LF is done with; keep the unfinished one, and go
+        // back far enough to find a term that the next read completes.
+        const char* last_lf = nullptr;
+        for (std::size_t i = filled; i > line_start; --i) {
+          if (data[i - 1] == '\n') {
+            last_lf = data + i - 1;
+            break;
+          }
+        }
+        if (last_lf != nullptr) line_start = static_cast<std::size_t>(last_lf - data) + 1;
+        const std::size_t overlap = patch_terms.LongestTermLength() - 1;
+        search_from = std::max(line_start, filled > overlap ? filled - overlap : 0);
+        break;
+      }
+      const std::size_t hit_at = search_from + hit;
+      std::size_t begin = hit_at;
+      while (begin > line_start && data[begin - 1] != '\n') --begin;
+      const void* lf = std::memchr(data + hit_at, '\n', filled - hit_at);
+      if (lf == nullptr && !at_end) {
+        // The line goes on beyond what has been read: read more, then look at it whole.
+        line_start = begin;
+        search_from = hit_at;
+        break;
+      }
+      const std::size_t end = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : filled;
+      std::size_t text_end = end;
+      if (lf != nullptr && text_end > begin && data[text_end - 1] == '\r') --text_end;
+      const std::string_view line(data + begin, text_end - begin);
+      if (DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line)) {
+        matching_line.assign(line.data(), line.size());
+        return AccessLogScanResult::kMatch;
+      }
+      if (lf == nullptr) return AccessLogScanResult::kNoMatch;  // that was the last line
+      line_start = end + 1;
+      search_from = end + 1;
+    }
+    if (at_end) return AccessLogScanResult::kNoMatch;
+
+    // Drop what is done, and make room for one more block (growing for a line longer than it).
+    const std::size_t kept = filled - line_start;
+    if (line_start > 0) {
+      std::memmove(buffer.data(), buffer.data() + line_start, kept);
+      search_from -= line_start;
+      line_start = 0;
+      filled = kept;
+    }
+    if (buffer.size() - filled < kReadBlockSize) {
+      try {
+        buffer.resize(std::max(buffer.size() * 2, filled + kReadBlockSize));
+      } catch (const std::bad_alloc&) {
+        return AccessLogScanResult::kOutOfMemory;
+      }
+    }
+    const long long count = read(buffer.data() + filled, buffer.size() - filled);
+    if (count < 0) return AccessLogScanResult::kReadError;
+    if (count == 0) {
+      at_end = true;
+    } else {
+      filled += static_cast<std::size_t>(count);
+    }
+  }
+}
+
+}  // namespace vx

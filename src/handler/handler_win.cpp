@@ -1,0 +1,122 @@
+#include "handler/handler.h"
+
+#include <cstdio>
+
+#include "agent/agent_config.h"
+#include "base/unique_handle_win.h"
+#include "handler/access_log_scanner.h"
+#include "handler/decision.h"
+#include "logging/logger.h"
+#include "logging/logging_startup.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace vx {
+namespace {
+
+constexpr DWORD kRegistryStringBufferSize = 2048;
+
+void Report(const char* text) {
+  LogInfo("%s", text);
+  std::fputs(text, stdout);
+}
+
+}  // namespace
+
+LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& value, bool use64BitView) {
+  RegistryKey key;
+  const REGSAM access = KEY_READ | (use64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+  if (const LSTATUS status = key.OpenKey(HKEY_LOCAL_MACHINE, keyPath, access); status != ERROR_SUCCESS) return status;
+  char buffer[kRegistryStringBufferSize] = {};
+  DWORD size = sizeof(buffer);
+  const LSTATUS status = key.ReadString(valueName, buffer, &size);
+  if (status == ERROR_SUCCESS) value.assign(buffer);  // ReadString guarantees the NUL
+  key.CloseKey();
+  return status;
+}
+
+int IsSQLProductInstalled() {
+  std::string current_version;
+  std::string edition;
+  const LSTATUS current_version_result =
+      ReadRegSZView(kSqlCurrentVersion.key_path, kSqlCurrentVersion.value_name, current_version, false);
+  const LSTATUS edition_result = ReadRegSZView(kSqlEdition.key_path, kSqlEdition.value_name, edition, false);
+  LogInfo("CurrentVersion : %s\n", current_version.c_str());
+  LogInfo("Edition : %s\n", edition.c_str());
+  LogInfo("ErrorCode01 : %ld\n", static_cast<long>(current_version_result));
+  LogInfo("ErrorCode02 : %ld\n", static_cast<long>(edition_result));
+  return SqlToolsInstalled(current_version_result, edition_result) ? 1 : 0;
+}
+
+int InstallAccessLog() {
+  const std::string path = FormatText(kAccessLogPathFormat, gv_installDir ? gv_installDir->c_str() : "(null)");
+  // Without an installation directory there is no path to open: a relative "(null)\..." is never
+  // looked up in whatever the current directory happens to be.
+  UniqueHandle file;
+  DWORD open_error = ERROR_PATH_NOT_FOUND;
+  if (gv_installDir) {
+    file.reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) open_error = ::GetLastError();
+  }
+  if (!file) {
+    LogError("Failed to open %s with error code : %d\n", path.c_str(), static_cast<int>(open_error));
+    return 0;
+  }
+
+  DWORD read_error = 0;
+  const auto read = [&](char* buffer, std::size_t size) -> long long {
+    DWORD count = 0;
+    const DWORD request = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!::ReadFile(file.get(), buffer, request, &count, nullptr)) {
+      read_error = ::GetLastError();
+      return -1;
+    }
+    return count;
+  };
+  std::string line;
+  switch (ScanAccessLog(read, line)) {
+    case AccessLogScanResult::kMatch:
+      LogInfo("InstallAccessLog : %s\n", PrintableLine(line).c_str());
+      return 1;
+    case AccessLogScanResult::kReadError:
+      LogError("InstallAccessLog : Failed to read %s with error code : %d\n", path.c_str(),
+               static_cast<int>(read_error));
+      return 0;
+    case AccessLogScanResult::kOutOfMemory:
+      LogError("InstallAccessLog : Not enough memory to read a line of %s\n", path.c_str());
+      return 0;
+    case AccessLogScanResult::kNoMatch:
+      break;
+  }
+  return 0;
+}
+
+int RunPrerequisiteHandler() {
+  (void)StartLogging(kHandlerLogFileName);
+  (void)InitializeAgentParameters();
+
+  if (IsSQLProductInstalled() != 0) {
+    Report(kSqlInstalledMessage);
+    StopLogging();
+    return 0;
+  }
+  if (InstallAccessLog() == 0) {
+    Report(kPatchNotInstalledMessage);
+    StopLogging();
+    return 0;
+  }
+
+  std::optional<std::string> remarks;
+  int codes[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    codes[i] = execute(nullptr, kUninstallCommands[i].command_line, remarks, kUninstallTimeLimitMinutes, false);
+  }
+  for (int i = 0; i < 2; ++i) LogInfo(kUninstallCommands[i].result_format, codes[i]);
+  for (int i = 0; i < 2; ++i) std::printf(kUninstallCommands[i].result_format, codes[i]);
+  std::fflush(stdout);
+  StopLogging();
+  return UninstallExitCode(codes[0], codes[1]);
+}
+
+}  // namespace vx

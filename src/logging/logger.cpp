@@ -1,0 +1,286 @@
+#include "logging/logger.h"
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <new>
+
+#include "base/time_source.h"
+#include "logging/address_lock.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+
+namespace vx {
+namespace {
+
+// The open log stream; published only after the "Log open time" line is in the file, so that
+// line is always the first of a run.
+std::atomic<std::FILE*> gv_logFilePtr{nullptr};
+std::atomic<std::uint8_t> g_log_level{3};
+// Its address is the key of the address lock for every line; a 1-byte heap block as elsewhere in
+// the agent, so that the key is unique in the process.
+std::atomic<unsigned char*> g_log_lock_token{nullptr};
+
+// Name, directory and full path; changed only by the thread that configures the log, read by
+// level calls only through CurrentLogPath().
+std::mutex g_settings_mutex;
+std::optional<std::string> g_file_name;
+std::optional<std::string> g_directory;
+std::optional<std::string> g_full_path;
+
+constexpr const char* kInfoTag = "[INFO]";
+constexpr const char* kErrorTag = "[ERROR]";
+constexpr const char* kDebugTag = "[DEBUG]";
+constexpr const char* kTraceTag = "[TRACE]";
+
+// "[ <timestamp> ] [ <thread id> ] <tag> "; a missing timestamp prints as "(null)".
+std::string LinePrefix(const char* tag, const std::optional<std::string>& timestamp) {
+  return FormatText("[ %s ] [ %lu ] %s ", timestamp ? timestamp->c_str() : "(null)",
+                    static_cast<unsigned long>(CurrentThreadId()), tag);
+}
+
+void WriteAndFlush(std::FILE* file, const std::string& text) {
+  // A failed write or flush is ignored: the log has no place to report it.
+  (void)std::fwrite(text.data(), 1, text.size(), file);
+  (void)std::fflush(file);
+}
+
+void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format, std::va_list args) noexcept {
+  if (gv_logFilePtr.load(std::memory_order_acquire) == nullptr) return;
+  const std::uint8_t level = g_log_level.load(std::memory_order_relaxed);
+  if (level == 0 || level < threshold) return;
+  const unsigned char* token = g_log_lock_token.load(std::memory_order_acquire);
+  if (token == nullptr) return;
+  try {
+    const std::string text = FormatTextV(format, args);
+    AddressLockGuard lock(token);
+    // CloseLog takes the same lock, so a file seen here stays open until the line is written.
+    std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire);
+    if (file == nullptr) return;
+    WriteAndFlush(file, LinePrefix(tag, GetLogTimestamp()) + text);
+  } catch (...) {
+    // Out of memory while building the line: the line is lost, the caller carries on.
+  }
+}
+
+std::optional<std::string> ParentDirectory(const std::string& path) {
+  std::string::size_type end = path.size();
+  auto is_separator = [](char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+  };
+  while (end > 0 && is_separator(path[end - 1])) --end;
+  while (end > 0 && !is_separator(path[end - 1])) --end;
+  while (end > 0 && is_separator(path[end - 1])) --end;
+  if (end == 0) return std::nullopt;
+  return path.substr(0, end);
+}
+
+int CreateOneDirectory(const std::string& path) {
+#ifdef _WIN32
+  const int result = ::_mkdir(path.c_str());
+#else
+  const int result = ::mkdir(path.c_str(), 0777);
+#endif
+  if (result == 0) return 0;
+  return errno == EEXIST ? 1 : errno;
+}
+
+}  // namespace
+
+std::string FormatTextV(const char* format, std::va_list args) {
+  std::va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::va_list write;
+  va_copy(write, args);
+  std::vsnprintf(text.data(), text.size(), format, write);
+  va_end(write);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
+  va_end(args);
+  return text;
+}
+
+void LogInfo(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteLevelLine(kInfoTag, kInfoThreshold, format, args);
+  va_end(args);
+}
+
+void LogError(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteLevelLine(kErrorTag, kErrorThreshold, format, args);
+  va_end(args);
+}
+
+void LogDebug(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteLevelLine(kDebugTag, kDebugThreshold, format, args);
+  va_end(args);
+}
+
+void LogTrace(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteLevelLine(kTraceTag, kTraceThreshold, format, args);
+  va_end(args);
+}
+
+bool SetLogDefaults() {
+  if (gv_logFilePtr.load() != nullptr) {
+    g_log_level = 3;
+    return true;
+  }
+  std::lock_guard<std::mutex> guard(g_settings_mutex);
+  if (g_file_name) return true;
+  try {
+    g_file_name = kDefaultLogFileName;
+    auto* token = new unsigned char(0);
+    delete g_log_lock_token.exchange(token);
+    g_directory.reset();
+    g_full_path.reset();
+  } catch (...) {
+    return false;
+  }
+  g_log_level = 3;
+  return true;
+}
+
+bool ConfigureLog(const char* file_name, const char* directory, std::uint32_t level) {
+  if (file_name == nullptr || directory == nullptr) return false;
+  std::lock_guard<std::mutex> guard(g_settings_mutex);
+  try {
+    g_file_name = file_name;
+    g_directory = directory;
+  } catch (...) {
+    return false;
+  }
+  g_log_level = static_cast<std::uint8_t>(level & 0xFFu);
+  return true;
+}
+
+bool OpenLogAppend() {
+  if (gv_logFilePtr.load() != nullptr) {
+    LogTrace("gv_logFilePtr already Set\n");
+    return true;
+  }
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(g_settings_mutex);
+    if (!g_file_name || !g_directory) return false;
+    (void)MakeDirectoryTree(*g_directory);
+    path = FormatText("%s/%s", g_directory->c_str(), g_file_name->c_str());
+    g_full_path = path;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "a+");
+  if (file == nullptr) return false;
+  const std::optional<std::string> timestamp = GetLogTimestamp();
+  WriteAndFlush(file, LinePrefix(kInfoTag, timestamp) +
+                          FormatText("Log open time: %s\n", timestamp ? timestamp->c_str() : "(null)"));
+  gv_logFilePtr.store(file, std::memory_order_release);
+  return true;
+}
+
+void CloseLog() {
+  const std::optional<std::string> timestamp = GetLogTimestamp();
+  const unsigned char* token = g_log_lock_token.load();
+  // Waits for a line another thread may be writing, so the stream is never closed under it.
+  if (token != nullptr) AcquireAddressLock(token);
+  if (std::FILE* file = gv_logFilePtr.exchange(nullptr)) {
+    WriteAndFlush(file, LinePrefix(kInfoTag, timestamp) +
+                            FormatText("Log close time: %s\n", timestamp ? timestamp->c_str() : "(null)"));
+    std::fclose(file);
+  }
+  if (token != nullptr) ReleaseAddressLock(token);
+}
+
+void ReleaseLog() {
+  std::lock_guard<std::mutex> guard(g_settings_mutex);
+  g_file_name.reset();
+  g_directory.reset();
+  g_full_path.reset();
+  delete g_log_lock_token.exchange(nullptr);
+}
+
+bool IsLogOpen() { return gv_logFilePtr.load() != nullptr; }
+
+std::uint8_t CurrentLogLevel() { return g_log_level.load(); }
+
+std::optional<std::string> CurrentLogPath() {
+  if (!IsLogOpen()) return std::nullopt;
+  std::lock_guard<std::mutex> guard(g_settings_mutex);
+  return g_full_path;
+}
+
+const void* LogLockToken() { return g_log_lock_token.load(); }
+
+std::optional<std::string> GetLogTimestamp() {
+  const LocalTime now = Time().LocalNow();
+  try {
+    return FormatText("%d-%02d-%02d %02d:%02d:%02d:%03d", now.year, now.month, now.day, now.hour,
+                      now.minute, now.second, now.millisecond);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+int MakeDirectoryTree(const std::string& path) {
+  const int result = CreateOneDirectory(path);
+  if (result != ENOENT) return result;
+  const std::optional<std::string> parent = ParentDirectory(path);
+  if (!parent) return result;
+  const int parent_result = MakeDirectoryTree(*parent);
+  // "Already present" can only mean another process created the parent meanwhile: go on too.
+  if (parent_result != 0 && parent_result != 1) return parent_result;
+  return CreateOneDirectory(path);
+}
+
+void AppendFormattedToFile(const char* path, const char* format, ...) {
+  if (path == nullptr || format == nullptr) return;
+  std::FILE* file = std::fopen(path, "a");
+  if (file == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  try {
+    const std::string text = FormatTextV(format, args);
+    (void)std::fwrite(text.data(), 1, text.size(), file);
+  } catch (...) {
+  }
+  va_end(args);
+  std::fclose(file);
+}
+
+void CreateFileWithHeader(const char* path, const char* header) {
+  if (path == nullptr) return;
+  if (std::FILE* existing = std::fopen(path, "rb")) {
+    std::fclose(existing);
+    return;
+  }
+  std::FILE* file = std::fopen(path, "a");
+  if (file == nullptr) return;
+  if (header != nullptr) (void)std::fputs(header, file);
+  std::fclose(file);
+}
+
+}  // namespace vx

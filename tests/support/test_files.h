@@ -1,0 +1,33 @@
+// File helpers for tests: a private temporary directory and whole-file reads and writes.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::test {
+
+// A new, empty directory under the system's temporary directory, removed with its contents when
+// the object goes.
+class TempDirectory {
+ public:
+  TempDirectory();
+  ~TempDirectory();
+  TempDirectory(const TempDirectory&) = delete;
+  TempDirectory& operator=(const TempDirectory&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  // The path as 8-bit text, optionally followed by a separator (as the agent stores directories).
+  [[nodiscard]] std::string str(bool trailing_separator = false) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+[[nodiscard]] std::string ReadWholeFile(const std::filesystem::path& path);
+void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
+// Lines without their LF (a last line without LF included).
+[[nodiscard]] std::vector<std::string> SplitLines(std::string_view text);
+
+}  // namespace vx::test

@@ -120,71 +120,87 @@ std::string PrintableLine(std::string_view line) {
 
 AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
                                   std::string& matching_line) {
-  // buffer[line_start, filled) holds the current, unfinished line and the bytes read after it.
   std::vector<char> buffer;
   try {
     buffer.resize(kInitialBufferSize);
   } catch (const std::bad_alloc&) {
     return AccessLogScanResult::kOutOfMemory;
   }
+  // buffer[line_start, filled) holds the current, unfinished line and the bytes read after it.
+  // Every position is looked at a bounded number of times however the reads split the lines:
+  //   search_from   where the patch-term search resumes;
+  //   no_lf_until   [line_start, no_lf_until) is known to hold no LF;
+  //   candidate     the current line holds a patch term; its LF is searched from lf_from on.
   std::size_t filled = 0;
   std::size_t line_start = 0;
-  std::size_t search_from = 0;  // where the patch-term search resumes (>= line_start)
-  const TermSet& patch_terms = PatchTerms();
+  std::size_t search_from = 0;
+  std::size_t no_lf_until = 0;
+  std::size_t lf_from = 0;
+  bool candidate = false;
   bool at_end = false;
+  const TermSet& patch_terms = PatchTerms();
 
   for (;;) {
     const char* data = buffer.data();
-    // Look for patch terms: only lines holding one can be evidence, and they are rare.
     for (;;) {
-      const std::string_view rest(data + search_from, filled - search_from);
-      const std::size_t hit = patch_terms.FindFirst(rest);
+      if (candidate) {
+        const void* lf = std::memchr(data + lf_from, '\n', filled - lf_from);
+        if (lf == nullptr && !at_end) {
+          lf_from = filled;  // the line goes on beyond what has been read
+          break;
+        }
+        const std::size_t end =
+            lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : filled;
+        std::size_t text_end = end;
+        if (lf != nullptr && text_end > line_start && data[text_end - 1] == '\r') --text_end;
+        const std::string_view line(data + line_start, text_end - line_start);
+        if (DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line)) {
+          matching_line.assign(line.data(), line.size());
+          return AccessLogScanResult::kMatch;
+        }
+        if (lf == nullptr) return AccessLogScanResult::kNoMatch;  // that was the last line
+        candidate = false;
+        line_start = search_from = no_lf_until = end + 1;
+        continue;
+      }
+      // Only lines holding a patch term can be evidence, and they are rare: look for those.
+      const std::size_t hit = patch_terms.FindFirst(std::string_view(data + search_from, filled - search_from));
       if (hit == std::string_view::npos) {
-        // Every complete line up to the last LF is done with; keep the unfinished one, and go
-        // back far enough to find a term that the next read completes.
-        const char* last_lf = nullptr;
-        for (std::size_t i = filled; i > line_start; --i) {
+        // Every complete line up to the last LF is done with; keep the unfinished one, and go back
+        // far enough to find a term that the next read completes.
+        const std::size_t floor = std::max(line_start, no_lf_until);
+        for (std::size_t i = filled; i > floor; --i) {
           if (data[i - 1] == '\n') {
-            last_lf = data + i - 1;
+            line_start = i;
             break;
           }
         }
-        if (last_lf != nullptr) line_start = static_cast<std::size_t>(last_lf - data) + 1;
+        no_lf_until = filled;
         const std::size_t overlap = patch_terms.LongestTermLength() - 1;
         search_from = std::max(line_start, filled > overlap ? filled - overlap : 0);
         break;
       }
       const std::size_t hit_at = search_from + hit;
+      // The hit's line starts after the last LF before it; [line_start, floor) holds none.
+      const std::size_t floor = std::max(line_start, no_lf_until);
       std::size_t begin = hit_at;
-      while (begin > line_start && data[begin - 1] != '\n') --begin;
-      const void* lf = std::memchr(data + hit_at, '\n', filled - hit_at);
-      if (lf == nullptr && !at_end) {
-        // The line goes on beyond what has been read: read more, then look at it whole.
-        line_start = begin;
-        search_from = hit_at;
-        break;
-      }
-      const std::size_t end = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : filled;
-      std::size_t text_end = end;
-      if (lf != nullptr && text_end > begin && data[text_end - 1] == '\r') --text_end;
-      const std::string_view line(data + begin, text_end - begin);
-      if (DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line)) {
-        matching_line.assign(line.data(), line.size());
-        return AccessLogScanResult::kMatch;
-      }
-      if (lf == nullptr) return AccessLogScanResult::kNoMatch;  // that was the last line
-      line_start = end + 1;
-      search_from = end + 1;
+      while (begin > floor && data[begin - 1] != '\n') --begin;
+      if (begin <= floor) begin = line_start;
+      line_start = begin;
+      lf_from = hit_at;
+      candidate = true;
     }
     if (at_end) return AccessLogScanResult::kNoMatch;
 
     // Drop what is done, and make room for one more block (growing for a line longer than it).
-    const std::size_t kept = filled - line_start;
     if (line_start > 0) {
+      const std::size_t kept = filled - line_start;
       std::memmove(buffer.data(), buffer.data() + line_start, kept);
       search_from -= line_start;
-      line_start = 0;
+      no_lf_until = no_lf_until > line_start ? no_lf_until - line_start : 0;
+      lf_from = lf_from > line_start ? lf_from - line_start : 0;
       filled = kept;
+      line_start = 0;
     }
     if (buffer.size() - filled < kReadBlockSize) {
       try {

@@ -87,15 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LevelCase>& info) { return "Level" + std::to_string(info.param.level); });
 
 TEST(LoggerLevels, LevelZeroStillWritesOpenAndCloseLines) {
-  std::filesystem::path file;
-  std::string content;
-  {
-    ScopedTestLog log(0);
-    LogOneOfEach();
-    CloseLog();
-    content = test::ReadWholeFile(log.file());
-  }
-  const std::vector<std::string> lines = test::SplitLines(content);
+  ScopedTestLog log(0);
+  LogOneOfEach();
+  CloseLog();
+  const std::vector<std::string> lines = log.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("[INFO] Log open time: "), std::string::npos);
   EXPECT_NE(lines[1].find("[INFO] Log close time: "), std::string::npos);
@@ -115,7 +110,7 @@ TEST(LoggerLifecycle, CallsBeforeStartAndAfterStopWriteNothing) {
   LogOneOfEach();  // closed
   ReleaseLog();
   LogOneOfEach();  // released
-  const std::vector<std::string> lines = test::SplitLines(test::ReadWholeFile(directory.path() / "late.log"));
+  const std::vector<std::string> lines = test::LogFileLines(directory.path() / "late.log");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find("[INFO] while open"), std::string::npos);
 }
@@ -130,7 +125,7 @@ TEST(LoggerLifecycle, EachRunAppendsBetweenItsOwnOpenAndCloseLines) {
     CloseLog();
     ReleaseLog();
   }
-  const std::vector<std::string> lines = test::SplitLines(test::ReadWholeFile(directory.path() / "runs.log"));
+  const std::vector<std::string> lines = test::LogFileLines(directory.path() / "runs.log");
   ASSERT_EQ(lines.size(), 6u);
   const char* expected[] = {"Log open time: ", "run 0", "Log close time: ", "Log open time: ", "run 1", "Log close time: "};
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -242,7 +237,8 @@ TEST(FileHelpers, AppendFormattedToFileWritesPercentSignsFromArgumentsAsTheyAre)
   const std::string path = (directory.path() / "records.log").string();
   AppendFormattedToFile(path.c_str(), "%s|%d\n", "100% done %s %n", 7);
   AppendFormattedToFile(path.c_str(), "%s\n", "second");
-  EXPECT_EQ(test::ReadWholeFile(path), "100% done %s %n|7\nsecond\n");
+  // Text-mode files: lines end with CR LF on Windows.
+  EXPECT_EQ(test::LogFileLines(path), (std::vector<std::string>{"100% done %s %n|7", "second"}));
   AppendFormattedToFile((directory.path() / "missing" / "x.log").string().c_str(), "%s", "nothing");
   EXPECT_FALSE(std::filesystem::exists(directory.path() / "missing"));
 }
@@ -253,7 +249,7 @@ TEST(FileHelpers, CreateFileWithHeaderWritesTheHeaderOnlyToANewFile) {
   CreateFileWithHeader(path.c_str(), "HEADER\n");
   AppendFormattedToFile(path.c_str(), "%s\n", "row");
   CreateFileWithHeader(path.c_str(), "HEADER\n");
-  EXPECT_EQ(test::ReadWholeFile(path), "HEADER\nrow\n");
+  EXPECT_EQ(test::LogFileLines(path), (std::vector<std::string>{"HEADER", "row"}));
 }
 
 TEST(FileHelpers, MakeDirectoryTree) {

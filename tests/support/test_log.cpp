@@ -17,7 +17,16 @@ ScopedTestLog::~ScopedTestLog() {
   ReleaseLog();
 }
 
-std::vector<std::string> ScopedTestLog::Lines() const { return SplitLines(ReadWholeFile(file())); }
+std::vector<std::string> ScopedTestLog::Lines() const { return LogFileLines(file()); }
+
+std::vector<std::string> LogFileLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines = SplitLines(ReadWholeFile(path));
+  // The log is a text-mode stream: on Windows every line ends with CR LF.
+  for (std::string& line : lines) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  return lines;
+}
 
 std::vector<std::string> ScopedTestLog::Messages() const {
   std::vector<std::string> messages;

@@ -31,6 +31,9 @@ class ScopedTestLog {
   std::string file_name_;
 };
 
+// The lines of a log file without their line ends (LF or CR LF).
+[[nodiscard]] std::vector<std::string> LogFileLines(const std::filesystem::path& path);
+
 // "[ <timestamp> ] [ <thread> ] <tag> <text>" split into its parts; false when the line does not
 // have that shape.
 struct ParsedLogLine {

@@ -1,0 +1,236 @@
+// Log rotation on real files (Windows): size check, copies, shifting, truncation under concurrent
+// writers, and the timer chain.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/log_rotation.h"
+#include "logging/logger.h"
+#include "logging/logging_startup.h"
+#include "test_files.h"
+#include "test_log.h"
+
+namespace vx {
+namespace {
+
+using test::ReadWholeFile;
+using test::ScopedTestLog;
+using test::TempDirectory;
+using test::WriteWholeFile;
+
+constexpr const char* kName = "vxprereqhandler.log";
+
+std::filesystem::path Copy(const TempDirectory& directory, int n) {
+  return directory.path() / ("vxprereqhandler" + std::to_string(n) + ".log");
+}
+
+bool HasMessageContaining(const ScopedTestLog& log, const std::string& part) {
+  for (const std::string& message : log.Messages()) {
+    if (message.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(CheckLogSizeReached, RotatesFromExactlyTheLimit) {
+  ScopedTestLog log(4);
+  TempDirectory directory;
+  const std::string path = (directory.path() / kName).string();
+  struct Case {
+    std::size_t size;
+    int expected;
+  };
+  for (const Case& c : {Case{0, 0}, Case{1999999, 0}, Case{2000000, 1}, Case{2000001, 1}}) {
+    WriteWholeFile(path, std::string(c.size, 'x'));
+    EXPECT_EQ(CheckLogSizeReached(path, 2000000), c.expected) << c.size;
+  }
+  EXPECT_TRUE(log.Has("[INFO]", "CheckLogSizeReached : The log file size of " + path + " is given by 2000001 "));
+  EXPECT_TRUE(log.Has("[INFO]", "CheckLogSizeReached : The size is greater than the given size ........."));
+  EXPECT_TRUE(log.Has("[DEBUG]", "CheckLogSizeReached : The size is less the required size "));
+}
+
+TEST(CheckLogSizeReached, MissingFileHasSizeZero) {
+  ScopedTestLog log(4);
+  TempDirectory directory;
+  EXPECT_EQ(CheckLogSizeReached((directory.path() / "missing.log").string(), 0 + 1), 0);
+  EXPECT_TRUE(log.Has("[ERROR]", "CheckLogSizeReached : Unable to get the file handle "));
+}
+
+TEST(Rotation, FirstRotationCopiesTheLiveLogAndTheNextLineStartsTheEmptiedFile) {
+  TempDirectory directory;
+  {
+    ScopedTestLog log(2, kName);
+    (void)log;
+  }
+  // The live log is the process log itself, written through the logger while it rotates.
+  ASSERT_TRUE(SetLogDefaults());
+  ASSERT_TRUE(ConfigureLog(kName, directory.str().c_str(), 1));
+  ASSERT_TRUE(OpenLogAppend());
+  for (int i = 0; i < 20; ++i) LogInfo("before rotation %02d\n", i);
+  const std::string before = ReadWholeFile(directory.path() / kName);
+
+  EXPECT_EQ(RotateLoggerForEverRunningProcess(directory.str(), kName, 5, 500), 0);
+  LogInfo("after rotation\n");
+  CloseLog();
+  ReleaseLog();
+
+  const std::string copy = ReadWholeFile(Copy(directory, 1));
+  EXPECT_EQ(copy.substr(0, before.size()), before);
+  EXPECT_FALSE(std::filesystem::exists(Copy(directory, 2)));
+  const std::vector<std::string> live = test::LogFileLines(directory.path() / kName);
+  ASSERT_FALSE(live.empty());
+  // Nothing of the old content is left in the live file; the copy's report and the next line are.
+  for (const std::string& line : live) EXPECT_EQ(line.find("before rotation"), std::string::npos) << line;
+  bool copied_line = false;
+  bool next_line = false;
+  for (const std::string& line : live) {
+    copied_line |= line.find("RotateSpecificLogs : File successfully copied from ") != std::string::npos &&
+                   line.find("so we are going to truncate the content of the first one ") != std::string::npos;
+    next_line |= line.find("[INFO] after rotation") != std::string::npos;
+  }
+  EXPECT_TRUE(copied_line);
+  EXPECT_TRUE(next_line);
+}
+
+TEST(Rotation, ShiftsCopiesOneToFourAndDropsTheOldest) {
+  ScopedTestLog log(2);
+  TempDirectory directory;
+  WriteWholeFile(directory.path() / kName, "live");
+  for (int n = 1; n <= 4; ++n) WriteWholeFile(Copy(directory, n), "copy" + std::to_string(n));
+
+  EXPECT_EQ(RotateLoggerForEverRunningProcess(directory.str(), kName, 5, 4), 0);
+
+  EXPECT_EQ(ReadWholeFile(directory.path() / kName), "");
+  EXPECT_EQ(ReadWholeFile(Copy(directory, 1)), "live");
+  EXPECT_EQ(ReadWholeFile(Copy(directory, 2)), "copy1");
+  EXPECT_EQ(ReadWholeFile(Copy(directory, 3)), "copy2");
+  EXPECT_EQ(ReadWholeFile(Copy(directory, 4)), "copy3");
+  EXPECT_FALSE(std::filesystem::exists(Copy(directory, 5)));
+  const std::string copy4 = directory.str(true) + "\\vxprereqhandler4.log";
+  EXPECT_TRUE(log.Has("[INFO]", "RotateSpecificLogs : The file " + copy4 + " was successfully deleted..:"));
+  EXPECT_TRUE(log.Has("[INFO]", "RotateSpecificLogs : The return Value from FindNumberOfRepeatedFileNames method is : 5 "));
+}
+
+TEST(Rotation, BelowTheLimitNothingMoves) {
+  ScopedTestLog log(2);
+  TempDirectory directory;
+  WriteWholeFile(directory.path() / kName, "abc");
+  EXPECT_EQ(RotateLoggerForEverRunningProcess(directory.str(), kName, 5, 4), 0);
+  EXPECT_EQ(ReadWholeFile(directory.path() / kName), "abc");
+  EXPECT_FALSE(std::filesystem::exists(Copy(directory, 1)));
+}
+
+TEST(Rotation, AnotherFileStartingWithTheBaseIsCountedToo) {
+  ScopedTestLog log(2);
+  TempDirectory directory;
+  WriteWholeFile(directory.path() / kName, "live");
+  WriteWholeFile(directory.path() / "vxprereqhandler.txt", "other");
+  EXPECT_EQ(FindNoOfRepeatedFileNames(directory.str(true), "vxprereqhandler"), 2);
+
+  EXPECT_EQ(RotateLoggerForEverRunningProcess(directory.str(), kName, 5, 4), 0);
+
+  // The count of 2 first tries to move a copy 1 that does not exist, then copies the live file.
+  EXPECT_TRUE(HasMessageContaining(log, "RotateSpecificLogs : CopyFile failed to move from " + directory.str(true) +
+                                            "\\vxprereqhandler1.log to  " + directory.str(true) +
+                                            "\\vxprereqhandler2.log and the error code is 2 "));
+  EXPECT_EQ(ReadWholeFile(Copy(directory, 1)), "live");
+  EXPECT_EQ(ReadWholeFile(directory.path() / "vxprereqhandler.txt"), "other");
+}
+
+TEST(Rotation, FindNoOfRepeatedFileNamesWithoutMatches) {
+  ScopedTestLog log(2);
+  TempDirectory directory;
+  EXPECT_EQ(FindNoOfRepeatedFileNames(directory.str(true), "nothing"), -1);
+  EXPECT_TRUE(log.Has("[ERROR]", "FindNumberOfRepeatedFileNames : Unable to find the files/folder."));
+}
+
+TEST(Rotation, ConcurrentWritersLoseNoLineAndTearNone) {
+  TempDirectory directory;
+  ASSERT_TRUE(SetLogDefaults());
+  ASSERT_TRUE(ConfigureLog(kName, directory.str().c_str(), 1));
+  ASSERT_TRUE(OpenLogAppend());
+
+  constexpr int kLinesPerWriter = 3000;
+  constexpr int kRotations = 25;
+  constexpr int kCopies = 60;  // more than the rotations, so no copy is ever deleted
+  std::atomic<bool> writing{true};
+  auto writer = [](char name) {
+    for (int i = 0; i < kLinesPerWriter; ++i) LogInfo("writer %c line %05d ........................\n", name, i);
+  };
+  std::thread first(writer, 'a');
+  std::thread second(writer, 'b');
+  std::thread rotator([&] {
+    for (int i = 0; i < kRotations && writing; ++i) {
+      (void)RotateLoggerForEverRunningProcess(directory.str(), kName, kCopies, 1);
+      std::this_thread::yield();
+    }
+  });
+  first.join();
+  second.join();
+  writing = false;
+  rotator.join();
+  CloseLog();
+  ReleaseLog();
+
+  std::set<std::string> seen;
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+    ++files;
+    const std::string content = ReadWholeFile(entry.path());
+    ASSERT_TRUE(content.empty() || content.back() == '\n') << entry.path();
+    for (const std::string& line : test::LogFileLines(entry.path())) {
+      test::ParsedLogLine parsed;
+      // The rotation's own reports begin with a line feed: their second half is a line of its own.
+      if (line.rfind(" @@@@@@@@@@@@@@@", 0) == 0) continue;
+      ASSERT_TRUE(test::ParseLogLine(line, parsed)) << "torn line: " << line;
+      if (parsed.text.rfind("writer ", 0) == 0) {
+        ASSERT_EQ(parsed.text.size(), std::string("writer a line 00000 ........................").size()) << line;
+        EXPECT_TRUE(seen.insert(parsed.text).second) << "line twice: " << line;
+      }
+    }
+  }
+  EXPECT_GT(files, 1u);
+  EXPECT_EQ(seen.size(), 2u * kLinesPerWriter);
+}
+
+TEST(RotationTimer, RotatesFromTheTimerUntilLoggingStops) {
+  TempDirectory directory;
+  LoggerSettings settings;
+  settings.file_name = kName;
+  settings.directory = directory.str();
+  settings.size_limit = 300;
+  settings.timer_period_ms = 20;
+  ASSERT_EQ(StartLoggingWithSettings(settings), 0);
+  ASSERT_TRUE(IsLogOpen());
+  for (int i = 0; i < 10; ++i) LogInfo("filling the log past its limit, line %d\n", i);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(Copy(directory, 1)) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(StopLogging(), 0);
+  EXPECT_FALSE(IsLogOpen());
+  ASSERT_TRUE(std::filesystem::exists(Copy(directory, 1))) << "the timer never rotated the log";
+  const std::string copy = ReadWholeFile(Copy(directory, 1));
+  EXPECT_NE(copy.find("filling the log past its limit, line 0"), std::string::npos);
+
+  // After StopLogging no timer runs: nothing changes any more.
+  std::vector<std::pair<std::string, std::uintmax_t>> sizes;
+  for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+    sizes.emplace_back(entry.path().filename().string(), entry.file_size());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<std::pair<std::string, std::uintmax_t>> later;
+  for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+    later.emplace_back(entry.path().filename().string(), entry.file_size());
+  }
+  EXPECT_EQ(sizes, later);
+}
+
+}  // namespace
+}  // namespace vx

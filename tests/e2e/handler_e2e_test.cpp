@@ -1,0 +1,296 @@
+// vxprereqhandler.exe end to end (Windows): a seeded registry and agent directory, a copy of the
+// program beside a stand-in MsiExec.exe, and checks of standard output, the full exit code, the
+// process log and the stand-in's record of the uninstall commands.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "child_process_win.h"
+#include "test_files.h"
+#include "test_log.h"
+#include "test_registry_win.h"
+
+namespace vx {
+namespace {
+
+using test::kTestAgentRootKey;
+using test::kView32;
+using test::kView64;
+
+constexpr const char* kCurrentVersionKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\ClientSetup\\CurrentVersion";
+constexpr const char* kEditionKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\Setup";
+constexpr const char* kSqlInstalled = "SQL product installed. No need to perform component uninstallation.\n";
+constexpr const char* kPatchNotInstalled = "Patch not installed by VX. No need to perform component uninstallation.\n";
+constexpr const char* kEvidence = "2022-05-16 10:42:17 KB500100 installed by APD Deploy policy (exit 0)";
+constexpr const char* kFirstCommand = "MsiExec.exe /X{7339C976-7C52-4A28-9B6A-E0DC1E128E2F} /q";
+constexpr const char* kSecondCommand = "MsiExec.exe /X{D183B98A-9688-4FC1-9793-E17E42C8BAB1} /q";
+
+// Standard output is a text-mode stream: on Windows its lines end with CR LF.
+std::string Lines(const std::string& output) {
+  std::string text;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    if (output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n') continue;
+    text.push_back(output[i]);
+  }
+  return text;
+}
+
+std::string ResultLines(int code1, int code2) {
+  return "{7339C976-7C52-4A28-9B6A-E0DC1E128E2F} uninstallation error Code : " + std::to_string(code1) +
+         "\n{D183B98A-9688-4FC1-9793-E17E42C8BAB1} uninstallation error Code : " + std::to_string(code2) + "\n";
+}
+
+class HandlerEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The program and the stand-in installer side by side: Windows finds MsiExec.exe in the
+    // program's own directory first.
+    std::filesystem::copy_file(test::WindowsPathOf(VX_HANDLER_EXE), programs_.path() / "vxprereqhandler.exe");
+    std::filesystem::copy_file(test::WindowsPathOf(VX_MSIEXEC_STANDIN_EXE), programs_.path() / "MsiExec.exe");
+  }
+
+  // The agent directory as the registry stores it, with a trailing backslash.
+  std::string AgentDir() const { return agent_.str(true); }
+  std::filesystem::path LogsDir() const { return agent_.path() / "logs"; }
+  std::filesystem::path ProcessLog() const { return LogsDir() / "vxprereqhandler.log"; }
+  std::filesystem::path Record() const { return programs_.path() / "msiexec-calls.txt"; }
+
+  void SeedAgent(DWORD level = 4) {
+    test::SetString(kTestAgentRootKey, "VXAgentInstallDir", AgentDir());
+    test::SetDword(kTestAgentRootKey, "VXAgentLogLevel", level);
+  }
+
+  void WriteAccessLog(const std::string& content) {
+    std::filesystem::create_directories(LogsDir());
+    test::WriteWholeFile(LogsDir() / "vxpatchinstallaccess.log", content);
+  }
+
+  test::ChildResult Run(int code1 = 1605, int code2 = 1605) {
+    return test::RunChild("\"" + (programs_.path() / "vxprereqhandler.exe").string() + "\"",
+                          {{"VXTEST_MSIEXEC_7339C976", std::to_string(code1)},
+                           {"VXTEST_MSIEXEC_D183B98A", std::to_string(code2)},
+                           {"VXTEST_MSIEXEC_RECORD", Record().string()}});
+  }
+
+  std::vector<std::string> LogMessages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : test::LogFileLines(ProcessLog())) {
+      test::ParsedLogLine parsed;
+      if (test::ParseLogLine(line, parsed)) messages.push_back(parsed.tag + " " + parsed.text);
+    }
+    return messages;
+  }
+
+  bool LogHas(const std::string& message) const {
+    for (const std::string& line : LogMessages()) {
+      if (line == message) return true;
+    }
+    return false;
+  }
+
+  std::vector<std::string> RecordedCommands() const {
+    if (!std::filesystem::exists(Record())) return {};
+    return test::LogFileLines(Record());
+  }
+
+  test::ScopedCleanRegistry registry_;
+  test::TempDirectory agent_;
+  test::TempDirectory programs_;
+};
+
+TEST_F(HandlerEndToEnd, NothingInstalledAndNoAccessLog) {
+  SeedAgent();
+  const test::ChildResult result = Run();
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(Lines(result.output), kPatchNotInstalled);
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_TRUE(LogHas("[INFO] ErrorCode01 : 2"));
+  EXPECT_TRUE(LogHas("[INFO] ErrorCode02 : 2"));
+  EXPECT_TRUE(LogHas("[ERROR] Failed to open " + AgentDir() + "\\logs\\vxpatchinstallaccess.log with error code : 2"));
+  EXPECT_TRUE(LogHas("[INFO] Patch not installed by VX. No need to perform component uninstallation."));
+  EXPECT_TRUE(RecordedCommands().empty());
+  // The log is framed by its open and close lines.
+  const std::vector<std::string> messages = LogMessages();
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages.front().rfind("[INFO] Log open time: ", 0), 0u);
+  EXPECT_EQ(messages.back().rfind("[INFO] Log close time: ", 0), 0u);
+}
+
+struct SqlCase {
+  const char* name;
+  const char* key;
+  const char* value;
+  REGSAM view;
+  DWORD type;
+  bool installed;
+};
+
+TEST_F(HandlerEndToEnd, SqlServerDetection) {
+  const SqlCase cases[] = {
+      {"Edition in the 32-bit view", kEditionKey, "Edition", kView32, REG_SZ, true},
+      {"CurrentVersion in the 32-bit view", kCurrentVersionKey, "CurrentVersion", kView32, REG_EXPAND_SZ, true},
+      {"CurrentVersion only in the 64-bit view is not seen", kCurrentVersionKey, "CurrentVersion", kView64, REG_SZ,
+       false},
+      {"a REG_DWORD value counts as absent", kEditionKey, "Edition", kView32, REG_DWORD, false},
+  };
+  WriteAccessLog(std::string(kEvidence) + "\n");
+  for (const SqlCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    SeedAgent();
+    std::filesystem::remove(ProcessLog());
+    std::filesystem::remove(Record());
+    test::SetValue(c.key, c.value, c.type, c.type == REG_DWORD ? std::string("\x0c\0\0\0", 4) : std::string("12.0\0", 5),
+                   c.view);
+    const test::ChildResult result = Run();
+    ASSERT_TRUE(result.started);
+    if (c.installed) {
+      EXPECT_EQ(Lines(result.output), kSqlInstalled);
+      EXPECT_EQ(result.exit_code, 0u);
+      EXPECT_TRUE(RecordedCommands().empty());
+      EXPECT_TRUE(LogHas("[INFO] SQL product installed. No need to perform component uninstallation."));
+    } else {
+      EXPECT_EQ(Lines(result.output), ResultLines(1605, 1605));
+      EXPECT_EQ(result.exit_code, 1605u);
+    }
+  }
+}
+
+TEST_F(HandlerEndToEnd, SqlDetectionLogsBothValuesAndResults) {
+  SeedAgent();
+  test::SetString(kEditionKey, "Edition", "Express Edition");
+  const test::ChildResult result = Run();
+  EXPECT_EQ(Lines(result.output), kSqlInstalled);
+  EXPECT_TRUE(LogHas("[INFO] CurrentVersion : "));
+  EXPECT_TRUE(LogHas("[INFO] Edition : Express Edition"));
+  EXPECT_TRUE(LogHas("[INFO] ErrorCode01 : 2"));
+  EXPECT_TRUE(LogHas("[INFO] ErrorCode02 : 0"));
+}
+
+TEST_F(HandlerEndToEnd, AccessLogDecides) {
+  struct Case {
+    const char* name;
+    std::string content;
+    bool uninstall;
+  };
+  const Case cases[] = {
+      {"evidence line in CR LF text", "first line\r\n" + std::string(kEvidence) + "\r\nlast\r\n", true},
+      {"second patch, mixed-case deployment, last date, no final LF", "x\n30716 deployed by PATCH Test Group 22-05-13",
+       true},
+      {"terms spread over two lines", "500100 APD Deploy\n22-05-16\n", false},
+      {"the day after the first date", "500100 APD Deploy 22-05-17\n", false},
+      {"empty access log", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SeedAgent();
+    WriteAccessLog(c.content);
+    std::filesystem::remove(ProcessLog());
+    std::filesystem::remove(Record());
+    const test::ChildResult result = Run();
+    ASSERT_TRUE(result.started);
+    if (c.uninstall) {
+      EXPECT_EQ(Lines(result.output), ResultLines(1605, 1605));
+      EXPECT_EQ(result.exit_code, 1605u);
+      EXPECT_EQ(RecordedCommands(), (std::vector<std::string>{kFirstCommand, kSecondCommand}));
+      bool logged_line = false;
+      for (const std::string& message : LogMessages()) {
+        if (message.rfind("[INFO] InstallAccessLog : ", 0) == 0) {
+          logged_line = true;
+          EXPECT_EQ(message.find('\r'), std::string::npos);
+        }
+      }
+      EXPECT_TRUE(logged_line);
+    } else {
+      EXPECT_EQ(Lines(result.output), kPatchNotInstalled);
+      EXPECT_EQ(result.exit_code, 0u);
+      EXPECT_TRUE(RecordedCommands().empty());
+    }
+  }
+}
+
+TEST_F(HandlerEndToEnd, EvidenceLineIsLoggedWithoutItsLineEnd) {
+  SeedAgent();
+  WriteAccessLog("noise\r\n" + std::string(kEvidence) + "\r\n");
+  (void)Run();
+  EXPECT_TRUE(LogHas("[INFO] InstallAccessLog : " + std::string(kEvidence)));
+}
+
+TEST_F(HandlerEndToEnd, ExitCodeIsTheSecondResultOnlyWhenBothFailed) {
+  struct Case {
+    int code1, code2;
+    unsigned long exit_code;
+  };
+  const Case cases[] = {{1605, 1605, 1605}, {1605, 0, 0},       {0, 1603, 0},
+                        {1603, 1603, 1603}, {1603, 1605, 1605}, {1605, 1603, 1603}};
+  SeedAgent(2);
+  WriteAccessLog(std::string(kEvidence) + "\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code1) + "," + std::to_string(c.code2));
+    std::filesystem::remove(Record());
+    const test::ChildResult result = Run(c.code1, c.code2);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exit_code, c.exit_code);
+    EXPECT_EQ(Lines(result.output), ResultLines(c.code1, c.code2));
+    // The second command runs whatever the first returned.
+    EXPECT_EQ(RecordedCommands(), (std::vector<std::string>{kFirstCommand, kSecondCommand}));
+  }
+  EXPECT_TRUE(LogHas("[INFO] {7339C976-7C52-4A28-9B6A-E0DC1E128E2F} uninstallation error Code : 1605"));
+  EXPECT_TRUE(LogHas("[INFO] {D183B98A-9688-4FC1-9793-E17E42C8BAB1} uninstallation error Code : 1603"));
+}
+
+TEST_F(HandlerEndToEnd, MissingInstallationDirectoryStillPrintsTheDecision) {
+  test::SetDword(kTestAgentRootKey, "VXAgentLogLevel", 4);
+  const test::ChildResult result = Run();
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(Lines(result.output), kPatchNotInstalled);
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_FALSE(std::filesystem::exists(LogsDir()));
+  EXPECT_TRUE(RecordedCommands().empty());
+}
+
+TEST_F(HandlerEndToEnd, MissingLogDirectoryIsCreated) {
+  SeedAgent();
+  ASSERT_FALSE(std::filesystem::exists(LogsDir()));
+  const test::ChildResult result = Run();
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_TRUE(std::filesystem::exists(ProcessLog()));
+}
+
+TEST_F(HandlerEndToEnd, LogLevelFromTheRegistry) {
+  struct Case {
+    const char* name;
+    std::optional<DWORD> level;
+    bool debug_lines;
+    bool info_lines;
+  };
+  const Case cases[] = {{"absent: level 2", std::nullopt, false, true},
+                        {"level 1", 1u, false, true},
+                        {"level 0", 0u, false, false},
+                        {"level 4", 4u, true, true},
+                        {"level 259 is 3", 259u, true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    test::SetString(kTestAgentRootKey, "VXAgentInstallDir", AgentDir());
+    if (c.level) test::SetDword(kTestAgentRootKey, "VXAgentLogLevel", *c.level);
+    std::filesystem::remove(ProcessLog());
+    (void)Run();
+    bool debug = false;
+    bool info = false;
+    for (const std::string& message : LogMessages()) {
+      debug |= message.rfind("[DEBUG] ", 0) == 0;
+      info |= message.rfind("[INFO] ErrorCode01", 0) == 0;
+    }
+    EXPECT_EQ(debug, c.debug_lines);
+    EXPECT_EQ(info, c.info_lines);
+  }
+}
+
+}  // namespace
+}  // namespace vx

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The handler's main job on an embedded demo agent, under Wine in a private prefix:
+#  - the registry holds the agent's installation directory and a log level,
+#  - the agent's patch-installation access log holds one line that is evidence of the erroneous
+#    deployment (patch 500100, deployed by "APD Deploy", on 22-05-14),
+#  - no SQL Server 2014 tools are installed,
+# so the handler runs the two uninstall commands through Wine's real MsiExec.exe, which answers 1605
+# (unknown product) for both, and exits with 1605. Shows standard output, the exit code as Windows
+# reports it, and the process log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+scripts/install-deps.sh >/dev/null
+if [ ! -f build/windows/build.ninja ]; then cmake --preset windows >/dev/null; fi
+cmake --build --preset windows --target vxprereqhandler >/dev/null
+
+demo="$root/build/demo"
+agent="$demo/agent"
+rm -rf "$agent"
+mkdir -p "$agent/logs"
+cat >"$agent/logs/vxpatchinstallaccess.log" <<'LOG'
+2022-05-12 09:14:03 | WS-0142 | KB5011487 | Monthly Rollup         | Installed | exit 0
+2022-05-13 22:01:55 | WS-0142 | KB5013942 | Patch test group       | Deferred  | exit 3010
+2022-05-14 02:30:11 | WS-0142 | KB500100  | APD Deploy (automatic) | Installed | exit 0
+2022-05-18 11:47:26 | WS-0142 | KB5014032 | Monthly Rollup         | Installed | exit 0
+LOG
+
+windows_path() { echo "Z:$1" | tr '/' '\\'; }
+exe="$(windows_path "$root/build/windows/src/handler/vxprereqhandler.exe")"
+printf '@echo off\r\n"%s"\r\necho Exit code: %%ERRORLEVEL%%\r\n' "$exe" >"$demo/run.bat"
+
+. scripts/wine-env.sh "$demo/wineprefix"
+trap wine_session_stop EXIT
+wine_session_start
+key='HKLM\Software\Norvane\Quorvant\VXAgent'
+wine reg add "$key" /v VXAgentInstallDir /t REG_SZ /d "$(windows_path "$agent/")" /f /reg:32 >/dev/null
+wine reg add "$key" /v VXAgentLogLevel /t REG_DWORD /d 2 /f /reg:32 >/dev/null
+
+echo "== vxprereqhandler.exe (standard output, then its exit code)"
+output="$(wine cmd /c "$(windows_path "$demo/run.bat")" 2>/dev/null | tr -d '\r' || true)"
+echo "$output"
+echo
+echo "== process log: $agent/logs/vxprereqhandler.log"
+tr -d '\r' <"$agent/logs/vxprereqhandler.log"
+grep -q '^Exit code: 1605$' <<<"$output"

@@ -38,7 +38,8 @@ void LogLastErrorText();
 // Replaces every occurrence of find (compared without regard to case) by replacement, keeping the
 // case of the rest of input. Returns input unchanged when input or find is missing or shorter than
 // two characters, or when find and replacement are equal without regard to case. The search goes
-// on after each inserted replacement, so a replacement that contains find is never replaced again.
+// on from each hit position, or after the inserted text when the replacement itself contains find,
+// so a replacement is never replaced again.
 // Writes its trace to standard output, not to the log.
 [[nodiscard]] std::optional<std::string> FindAndReplaceWithNoCase(const char* input, const char* find,
                                                                   const char* replacement);

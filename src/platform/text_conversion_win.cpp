@@ -21,13 +21,20 @@ std::string DefaultResultText(std::uint32_t code) {
 ResultTextProvider g_result_text_provider = &DefaultResultText;
 
 bool Utf8ToWide(const char* text, std::wstring& out) {
-  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  // The text goes to the decoder with three NULs after it, its own terminator being the first.
+  // Wine's decoder takes whatever follows an unfinished multi-byte sequence near the end of its
+  // input into that sequence ("\xE9" and its NUL became one U+FFFD without terminator); with the
+  // padding every sequence has its full length to look at. The text ends at the first NUL.
+  std::string padded(text);
+  padded.append(3, '\0');
+  const int length = static_cast<int>(padded.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, padded.data(), length, nullptr, 0);
   out.assign(static_cast<std::size_t>(std::max(needed, 0)), L'\0');
-  if (needed <= 0 || ::MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), needed) == 0) {
+  if (needed <= 0 || ::MultiByteToWideChar(CP_UTF8, 0, padded.data(), length, out.data(), needed) == 0) {
     LogLastErrorText();
     return false;
   }
-  out.resize(static_cast<std::size_t>(needed - 1));  // the converted NUL stays implicit
+  out.resize(std::min(out.find(L'\0'), out.size()));
   return true;
 }
 
@@ -170,12 +177,15 @@ std::optional<std::string> FindAndReplaceWithNoCase(const char* input, const cha
   }
   std::string result = input;
   std::string lowered = AnsiLowerCopy(result);
+  // The search goes on from the hit position, so an occurrence that the replacement forms with the
+  // text after it is replaced too. A replacement that contains find would be found there again
+  // without end; then the search resumes after the inserted text.
+  const bool replacement_contains_find = AnsiLowerCopy(replacement_text).find(lowered_find) != std::string::npos;
   std::string::size_type position = lowered.find(lowered_find);
   while (position != std::string::npos) {
     result.replace(position, lowered_find.size(), replacement_text);
     lowered.replace(position, lowered_find.size(), replacement_text);
-    // Resume after the inserted text so that a replacement containing find is not found again.
-    position = lowered.find(lowered_find, position + replacement_text.size());
+    position = lowered.find(lowered_find, replacement_contains_find ? position + replacement_text.size() : position);
   }
   return result;
 }

@@ -262,6 +262,25 @@ TEST_F(HandlerEndToEnd, MissingLogDirectoryIsCreated) {
   EXPECT_TRUE(std::filesystem::exists(ProcessLog()));
 }
 
+TEST_F(HandlerEndToEnd, FullLogIsRotatedAtStartUp) {
+  SeedAgent(2);
+  std::filesystem::create_directories(LogsDir());
+  const std::string old_log(2000000, 'o');
+  test::WriteWholeFile(ProcessLog(), old_log);
+  test::WriteWholeFile(LogsDir() / "vxprereqhandler1.log", "older copy");
+
+  const test::ChildResult result = Run();
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_EQ(test::ReadWholeFile(LogsDir() / "vxprereqhandler1.log"), old_log);
+  EXPECT_EQ(test::ReadWholeFile(LogsDir() / "vxprereqhandler2.log"), "older copy");
+  // The live log holds this run only, from its open line on.
+  const std::vector<std::string> messages = LogMessages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.front().rfind("[INFO] Log open time: ", 0), 0u);
+  EXPECT_LT(std::filesystem::file_size(ProcessLog()), 10000u);
+}
+
 TEST_F(HandlerEndToEnd, LogLevelFromTheRegistry) {
   struct Case {
     const char* name;

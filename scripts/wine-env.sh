@@ -13,7 +13,8 @@ wine_session_start() {
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
   fi
-  wineserver -p
+  # An already running server for this prefix (another session's) is used as it is.
+  wineserver -p 2>/dev/null || true
   # The services this first process starts live on and would hold a captured pipe open.
   wine cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 }

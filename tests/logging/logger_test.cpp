@@ -66,6 +66,8 @@ struct LevelCase {
   std::vector<std::string> expected;
 };
 
+void PrintTo(const LevelCase& c, std::ostream* out) { *out << "level " << c.level; }
+
 class LoggerLevels : public ::testing::TestWithParam<LevelCase> {};
 
 TEST_P(LoggerLevels, WritesTheTagsTheLevelAllows) {

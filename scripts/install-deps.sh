@@ -7,6 +7,7 @@
 #   VX_DEPS_CACHE=/path scripts/...     where the libxml2 build is cached (default ~/.cache/vxagent)
 set -euo pipefail
 
+repo="$(cd "$(dirname "$0")/.." && pwd)"
 cache_root="${VX_DEPS_CACHE:-${HOME:-/root}/.cache/vxagent}"
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -47,32 +48,36 @@ if [ ! -f "$libxml2_prefix/lib/libxml2s.a" ] && [ ! -f "$libxml2_prefix/lib/libx
   echo "install-deps: building libxml2 for i686 MinGW into $libxml2_prefix"
   work="$(mktemp -d)"
   trap 'rm -rf "$work"' EXIT
-  # A private source list and state directory: the system's apt configuration is left alone.
-  mkdir -p "$work/apt/lists/partial" "$work/apt/etc"
+  # A private source list and state directory: the system's apt configuration is left alone. The
+  # source entries mirror the system's own Debian entries (same mirrors, suites and keys) with the
+  # type changed to deb-src; third-party repositories are left out.
+  mkdir -p "$work/apt/lists/partial" "$work/apt/parts"
   suite="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
-  cat >"$work/apt/etc/sources.list" <<SRC
-deb-src http://deb.debian.org/debian $suite main
-deb-src http://deb.debian.org/debian-security $suite-security main
-deb-src http://deb.debian.org/debian $suite-updates main
-SRC
-  apt_private=(-o "Dir::Etc::sourcelist=$work/apt/etc/sources.list" -o "Dir::Etc::sourceparts=-"
+  : >"$work/apt/sources.list"
+  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$list" ] || continue
+    awk -v s="$suite" '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i == s || $i == s "-updates" || $i == s "-security") { $1 = "deb-src"; print; break } }' \
+      "$list" >>"$work/apt/sources.list"
+  done
+  for parts in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$parts" ] || continue
+    awk -v s="$suite" 'BEGIN { RS = ""; ORS = "\n\n" }
+      { ours = 0; n = split($0, lines, "\n")
+        for (i = 1; i <= n; i++) if (lines[i] ~ /^Suites:/) {
+          m = split(lines[i], words, /[ \t]+/)
+          for (j = 2; j <= m; j++) if (words[j] == s || words[j] == s "-updates" || words[j] == s "-security") ours = 1 }
+        if (!ours) next
+        out = ""
+        for (i = 1; i <= n; i++) { line = lines[i]; if (line ~ /^Types:/) line = "Types: deb-src"; out = out line "\n" }
+        printf "%s\n", out }' "$parts" >"$work/apt/parts/$(basename "$parts")"
+  done
+  apt_private=(-o "Dir::Etc::sourcelist=$work/apt/sources.list" -o "Dir::Etc::sourceparts=$work/apt/parts"
                -o "Dir::State::Lists=$work/apt/lists")
   apt-get "${apt_private[@]}" update -q
   (cd "$work" && apt-get "${apt_private[@]}" source -q libxml2)
   src="$(find "$work" -maxdepth 1 -type d -name 'libxml2-*' | head -n1)"
-  cat >"$work/toolchain.cmake" <<TC
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-TC
   cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-i686-mingw.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$libxml2_prefix" -DBUILD_SHARED_LIBS=OFF \
     -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ZLIB=OFF -DLIBXML2_WITH_LZMA=OFF \
     -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \

@@ -18,6 +18,11 @@ if(MINGW)
                    LINKER:--dynamicbase LINKER:--nxcompat)
 endif()
 
+if(VX_FUZZ)
+  # Coverage for libFuzzer in every library the targets link; the targets add the fuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(VX_SANITIZE AND NOT WIN32)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

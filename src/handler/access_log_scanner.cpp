@@ -29,9 +29,6 @@ const TermSet& DateTerms() {
   return terms;
 }
 
-constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
-// Room for one block beside an unfinished line of up to one block; longer lines grow it.
-constexpr std::size_t kInitialBufferSize = 2 * kReadBlockSize;
 
 }  // namespace
 
@@ -119,10 +116,12 @@ std::string PrintableLine(std::string_view line) {
 }
 
 AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
-                                  std::string& matching_line) {
+                                  std::string& matching_line, std::size_t read_block) {
+  read_block = std::max<std::size_t>(read_block, 1);
   std::vector<char> buffer;
   try {
-    buffer.resize(kInitialBufferSize);
+    // Room for one block beside an unfinished line of up to one block; longer lines grow it.
+    buffer.resize(2 * read_block);
   } catch (const std::bad_alloc&) {
     return AccessLogScanResult::kOutOfMemory;
   }
@@ -202,9 +201,9 @@ AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, st
       filled = kept;
       line_start = 0;
     }
-    if (buffer.size() - filled < kReadBlockSize) {
+    if (buffer.size() - filled < read_block) {
       try {
-        buffer.resize(std::max(buffer.size() * 2, filled + kReadBlockSize));
+        buffer.resize(std::max(buffer.size() * 2, filled + read_block));
       } catch (const std::bad_alloc&) {
         return AccessLogScanResult::kOutOfMemory;
       }

@@ -43,11 +43,14 @@ class TermSet {
 
 enum class AccessLogScanResult { kMatch, kNoMatch, kReadError, kOutOfMemory };
 
+inline constexpr std::size_t kDefaultAccessLogReadBlock = std::size_t{1} << 20;
+
 // Reads the log block by block through read (bytes read into the buffer, 0 at the end, negative
 // on a read error) and stops at the first evidence line, which it stores in matching_line without
-// its line end.
+// its line end. The buffer starts at two read blocks and grows for lines longer than one block.
 [[nodiscard]] AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
-                                                std::string& matching_line);
+                                                std::string& matching_line,
+                                                std::size_t read_block = kDefaultAccessLogReadBlock);
 
 // The line as it is written to the log: NUL bytes become blanks so the whole line is visible.
 [[nodiscard]] std::string PrintableLine(std::string_view line);

@@ -17,8 +17,13 @@ class PosixTime final : public TimeSource {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
+    // The conversion to local time is the costly part; within one second it cannot change.
+    thread_local std::time_t cached_seconds = -1;
+    thread_local std::tm parts{};
+    if (seconds != cached_seconds) {
+      localtime_r(&seconds, &parts);
+      cached_seconds = seconds;
+    }
     return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
             parts.tm_min,         parts.tm_sec,     static_cast<int>(millis)};
   }

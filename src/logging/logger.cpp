@@ -1,6 +1,8 @@
 #include "logging/logger.h"
 
+#include <algorithm>
 #include <atomic>
+#include <string_view>
 #include <cerrno>
 #include <mutex>
 #include <new>
@@ -38,10 +40,65 @@ constexpr const char* kErrorTag = "[ERROR]";
 constexpr const char* kDebugTag = "[DEBUG]";
 constexpr const char* kTraceTag = "[TRACE]";
 
+// Appends value in decimal, zero-padded to width digits (negative values print as 0).
+char* PutNumber(char* out, int value, int width) {
+  char digits[12];
+  int count = 0;
+  unsigned remaining = value > 0 ? static_cast<unsigned>(value) : 0u;
+  do {
+    digits[count++] = static_cast<char>('0' + remaining % 10);
+    remaining /= 10;
+  } while (remaining != 0);
+  for (int i = count; i < width; ++i) *out++ = '0';
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+char* PutText(char* out, const char* text) {
+  while (*text != '\0') *out++ = *text++;
+  return out;
+}
+
+// "%d-%02d-%02d %02d:%02d:%02d:%03d", written by hand: every line carries one. All but the
+// milliseconds change at most once a second, so that part is kept per thread and reused.
+constexpr std::size_t kTimestampCapacity = 96;
+char* PutTimestamp(char* out, const LocalTime& now) {
+  struct Cache {
+    LocalTime time{-1, -1, -1, -1, -1, -1, 0};
+    char text[kTimestampCapacity - 4] = {};
+    std::size_t length = 0;
+  };
+  thread_local Cache cache;
+  if (now.second != cache.time.second || now.minute != cache.time.minute || now.hour != cache.time.hour ||
+      now.day != cache.time.day || now.month != cache.time.month || now.year != cache.time.year) {
+    char* end = PutNumber(cache.text, now.year, 1);
+    *end++ = '-';
+    end = PutNumber(end, now.month, 2);
+    *end++ = '-';
+    end = PutNumber(end, now.day, 2);
+    *end++ = ' ';
+    end = PutNumber(end, now.hour, 2);
+    *end++ = ':';
+    end = PutNumber(end, now.minute, 2);
+    *end++ = ':';
+    end = PutNumber(end, now.second, 2);
+    *end++ = ':';
+    cache.length = static_cast<std::size_t>(end - cache.text);
+    cache.time = now;
+  }
+  out = std::copy(cache.text, cache.text + cache.length, out);
+  return PutNumber(out, now.millisecond, 3);
+}
+
+// The calling thread's id in decimal, computed once per thread.
+const std::string& ThreadIdText() {
+  thread_local const std::string text = std::to_string(CurrentThreadId());
+  return text;
+}
+
 // "[ <timestamp> ] [ <thread id> ] <tag> "; a missing timestamp prints as "(null)".
 std::string LinePrefix(const char* tag, const std::optional<std::string>& timestamp) {
-  return FormatText("[ %s ] [ %lu ] %s ", timestamp ? timestamp->c_str() : "(null)",
-                    static_cast<unsigned long>(CurrentThreadId()), tag);
+  return "[ " + (timestamp ? *timestamp : std::string("(null)")) + " ] [ " + ThreadIdText() + " ] " + tag + " ";
 }
 
 void WriteAndFlush(std::FILE* file, const std::string& text) {
@@ -57,14 +114,27 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
   const unsigned char* token = g_log_lock_token.load(std::memory_order_acquire);
   if (token == nullptr) return;
   try {
-    const std::string text = FormatTextV(format, args);
+    const std::string& thread = ThreadIdText();
     AddressLockGuard lock(token);
     // CloseLog takes the same lock, so a file seen here stays open until the line is written.
     std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire);
     if (file == nullptr) return;
-    WriteAndFlush(file, LinePrefix(tag, GetLogTimestamp()) + text);
+    // The timestamp is taken under the lock, so the lines of all threads are in time order.
+    char prefix[kTimestampCapacity + 64];
+    char* end = PutText(prefix, "[ ");
+    end = PutTimestamp(end, Time().LocalNow());
+    end = PutText(end, " ] [ ");
+    end = std::copy(thread.begin(), thread.begin() + std::min<std::size_t>(thread.size(), 24), end);
+    end = PutText(end, " ] ");
+    end = PutText(end, tag);
+    *end++ = ' ';
+    // The prefix and the text go into the stream's buffer and out in one write at the flush. A
+    // failed write or flush is ignored: the log has no place to report it.
+    (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);
+    (void)std::vfprintf(file, format, args);
+    (void)std::fflush(file);
   } catch (...) {
-    // Out of memory while building the line: the line is lost, the caller carries on.
+    // Out of memory: the line is lost, the caller carries on.
   }
 }
 
@@ -236,10 +306,10 @@ std::optional<std::string> CurrentLogPath() {
 const void* LogLockToken() { return g_log_lock_token.load(); }
 
 std::optional<std::string> GetLogTimestamp() {
-  const LocalTime now = Time().LocalNow();
+  char text[kTimestampCapacity];
+  char* end = PutTimestamp(text, Time().LocalNow());
   try {
-    return FormatText("%d-%02d-%02d %02d:%02d:%02d:%03d", now.year, now.month, now.day, now.hour,
-                      now.minute, now.second, now.millisecond);
+    return std::string(text, end);
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }

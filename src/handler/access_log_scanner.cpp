@@ -1,6 +1,7 @@
 #include "handler/access_log_scanner.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -62,37 +63,42 @@ std::size_t TermSet::FindFirst(std::string_view text) const {
   const std::size_t last_start = text.size() - shortest_;  // no term can start after this
   std::size_t position = 0;
 #ifdef VX_HAVE_SSE2
-  // Candidates are positions whose first and last bytes match some term's (letters compared with
-  // the case bit set); each candidate is then compared in full. 16 positions per step.
+  // Candidates are positions whose first, second and last bytes match some term's (letters
+  // compared with the case bit set); each candidate is then compared in full. 16 positions per step.
   const std::size_t reach = longest_ - 1;  // the last-byte load of the longest term
-  if (text.size() >= 16 + reach) {
-    __m128i first[kMaxTerms];
-    __m128i last[kMaxTerms];
-    __m128i first_fold[kMaxTerms];
-    __m128i last_fold[kMaxTerms];
+  if (text.size() >= 16 + reach && shortest_ >= 2) {
+    struct Probe {
+      __m128i value;
+      __m128i fold;
+    };
+    auto probe = [](char c) {
+      return Probe{_mm_set1_epi8(c), _mm_set1_epi8(IsAsciiLetter(c) ? 0x20 : 0)};
+    };
+    auto matches = [](const Probe& p, __m128i bytes) {
+      return _mm_cmpeq_epi8(_mm_or_si128(bytes, p.fold), p.value);
+    };
+    Probe first[kMaxTerms];
+    Probe second[kMaxTerms];
+    Probe last[kMaxTerms];
     for (std::size_t i = 0; i < count_; ++i) {
-      const char f = terms_[i].front();
-      const char l = terms_[i].back();
-      first[i] = _mm_set1_epi8(f);
-      last[i] = _mm_set1_epi8(l);
-      first_fold[i] = _mm_set1_epi8(IsAsciiLetter(f) ? 0x20 : 0);
-      last_fold[i] = _mm_set1_epi8(IsAsciiLetter(l) ? 0x20 : 0);
+      first[i] = probe(terms_[i][0]);
+      second[i] = probe(terms_[i][1]);
+      last[i] = probe(terms_[i].back());
     }
     const char* data = text.data();
     for (; position + 16 + reach <= text.size(); position += 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position + 1));
       unsigned mask = 0;
       for (std::size_t i = 0; i < count_; ++i) {
         const __m128i tail =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position + terms_[i].size() - 1));
-        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(block, first_fold[i]), first[i]),
-                                          _mm_cmpeq_epi8(_mm_or_si128(tail, last_fold[i]), last[i]));
+        const __m128i hit = _mm_and_si128(_mm_and_si128(matches(first[i], block), matches(second[i], next)),
+                                          matches(last[i], tail));
         mask |= static_cast<unsigned>(_mm_movemask_epi8(hit));
       }
       while (mask != 0) {
-        unsigned bit = 0;
-        while ((mask & (1u << bit)) == 0) ++bit;
-        const std::size_t candidate = position + bit;
+        const std::size_t candidate = position + static_cast<std::size_t>(std::countr_zero(mask));
         if (candidate <= last_start && TermAt(text, candidate)) return candidate;
         mask &= mask - 1;
       }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <string_view>
 #include <cerrno>
 #include <mutex>
 #include <new>
@@ -120,11 +119,11 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
     std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire);
     if (file == nullptr) return;
     // The timestamp is taken under the lock, so the lines of all threads are in time order.
-    char prefix[kTimestampCapacity + 64];
+    char prefix[kTimestampCapacity + 64];  // the timestamp, a thread id of at most 10 digits, a tag
     char* end = PutText(prefix, "[ ");
     end = PutTimestamp(end, Time().LocalNow());
     end = PutText(end, " ] [ ");
-    end = std::copy(thread.begin(), thread.begin() + std::min<std::size_t>(thread.size(), 24), end);
+    end = std::copy(thread.begin(), thread.end(), end);
     end = PutText(end, " ] ");
     end = PutText(end, tag);
     *end++ = ' ';

@@ -61,6 +61,17 @@ TEST(LoggerFormat, TextIsWrittenAsGivenWithoutAddedLineEnd) {
   EXPECT_NE(lines[1].find("[INFO] second"), std::string::npos);
 }
 
+TEST(LoggerFormat, LinesLongerThanTheStreamBufferStayWhole) {
+  ScopedTestLog log(2);
+  const std::string long_text(70000, 'z');
+  LogInfo("%s|%d\n", long_text.c_str(), 7);
+  LogError("after\n");
+  const std::vector<std::string> messages = log.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "[INFO] " + long_text + "|7");
+  EXPECT_EQ(messages[1], "[ERROR] after");
+}
+
 struct LevelCase {
   std::uint32_t level;
   std::vector<std::string> expected;

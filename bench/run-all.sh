@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need (build/bench-native-release, build/bench-win), generates the data
+# (build/bench-data), runs the three benchmarks and prints their ratios with MET or MISSED. Exits 0
+# when every benchmark ran, whether or not its target was met; 1 when one could not run.
+#
+# Usage: bench/run-all.sh      (settings: see bench/bench-lib.sh and the benchmark scripts)
+set -uo pipefail
+BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=bench/bench-lib.sh
+. "$BENCH_DIR/bench-lib.sh"
+
+# Build both trees first, so that no compile runs while something is being timed.
+bench_build_native || exit 1
+bench_build_windows || exit 1
+export BENCH_SKIP_BUILD=1
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "Machine: $(nproc) cores ($cpu), $(uname -sr), $(wine --version)"
+echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+failed=0
+for benchmark in access-log-scan logger startup; do
+  echo
+  if ! "$BENCH_DIR/$benchmark.sh" | tee -a "$summary"; then
+    echo "$benchmark: FAILED TO RUN"
+    failed=1
+  fi
+done
+
+echo
+echo "Summary"
+grep -E 'MET|MISSED' "$summary" || true
+exit "$failed"

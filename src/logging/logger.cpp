@@ -106,6 +106,29 @@ void WriteAndFlush(std::FILE* file, const std::string& text) {
   (void)std::fflush(file);
 }
 
+// Formats the caller's text into the stream. glibc's vfprintf writes into the stream's buffer in
+// blocks; MinGW's writes one character at a time through the stream's locked put, so there the text
+// is formatted into a per-thread buffer first and written in one piece.
+void WriteFormatted(std::FILE* file, const char* format, std::va_list args) {
+#ifdef _WIN32
+  thread_local std::string buffer(512, '\0');
+  std::va_list first;
+  va_copy(first, args);
+  int length = std::vsnprintf(buffer.data(), buffer.size(), format, first);
+  va_end(first);
+  if (length >= 0 && static_cast<std::size_t>(length) >= buffer.size()) {
+    buffer.resize(static_cast<std::size_t>(length) + 1);
+    std::va_list second;
+    va_copy(second, args);
+    length = std::vsnprintf(buffer.data(), buffer.size(), format, second);
+    va_end(second);
+  }
+  if (length > 0) (void)std::fwrite(buffer.data(), 1, static_cast<std::size_t>(length), file);
+#else
+  (void)std::vfprintf(file, format, args);
+#endif
+}
+
 void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format, std::va_list args) noexcept {
   if (gv_logFilePtr.load(std::memory_order_acquire) == nullptr) return;
   const std::uint8_t level = g_log_level.load(std::memory_order_relaxed);
@@ -130,7 +153,7 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
     // The prefix and the text go into the stream's buffer and out in one write at the flush. A
     // failed write or flush is ignored: the log has no place to report it.
     (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);
-    (void)std::vfprintf(file, format, args);
+    WriteFormatted(file, format, args);
     (void)std::fflush(file);
   } catch (...) {
     // Out of memory: the line is lost, the caller carries on.

@@ -23,8 +23,8 @@ extern int gv_isWow64;
 extern std::string gv_tempDir;
 
 // Reads "VXAgentInstallDir" of the agent root key into out (reset first). 0, the registry error,
-// or 13 when the value is empty: an empty directory would put the log and the scanned files
-// relative to whatever the current directory is.
+// or 13 when the value is not an absolute path (empty, relative, or not text at all): such a
+// directory would put the log and the scanned files relative to whatever the current directory is.
 int GetAgentInstallDir(std::optional<std::string>& out);
 
 // Loads the record: the process facts, then the agent details the programs of this library need.

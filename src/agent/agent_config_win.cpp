@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cctype>
+
 #include "agent/agent_config.h"
 #include "logging/logger.h"
 #include "platform/registry.h"
@@ -29,6 +31,18 @@ void LoadProcessFacts() {
   gv_tempDir = length < kTempDirBufferSize - 1 ? std::string(buffer, length) : std::string();
 }
 
+// A drive path ("C:\...") or a UNC path ("\\server\..."): the only forms an installation
+// directory can take. Anything else (empty, relative, the raw bytes of a number) would put the log
+// and the scanned files relative to whatever the current directory is.
+bool IsAbsoluteWindowsPath(const std::string& path) {
+  const auto is_separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+      is_separator(path[2])) {
+    return true;
+  }
+  return path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) && !is_separator(path[2]);
+}
+
 }  // namespace
 
 int GetAgentInstallDir(std::optional<std::string>& out) {
@@ -37,8 +51,8 @@ int GetAgentInstallDir(std::optional<std::string>& out) {
   const LSTATUS status = ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentRootKey, kInstallDirValue, bytes);
   if (status != ERROR_SUCCESS) return status;
   std::string directory = RegistryText(*bytes);
-  if (directory.empty()) {
-    LogError("GetAgentInstallDir : The agent installation directory in the registry is empty \n");
+  if (!IsAbsoluteWindowsPath(directory)) {
+    LogError("GetAgentInstallDir : The agent installation directory in the registry is not an absolute path \n");
     return ERROR_INVALID_DATA;
   }
   out = std::move(directory);

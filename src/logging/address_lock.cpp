@@ -1,6 +1,9 @@
 #include "logging/address_lock.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -21,6 +24,22 @@ std::vector<const void*>& HeldKeys() {
   return keys;
 }
 
+// How many held keys hash to each slot. A waiter reads its key's slot without the mutex and takes
+// the mutex only once the slot is empty, so polling a busy key hardly competes with the holder for
+// the mutex. Other keys may share the slot (the waiter's own among them), so every few polls the
+// key is tried anyway. The counts change only under the mutex.
+constexpr std::size_t kHintSlots = 256;
+constexpr unsigned kPollsBetweenForcedTries = 8;
+std::array<std::atomic<int>, kHintSlots>& HeldHints() {
+  static std::array<std::atomic<int>, kHintSlots> hints{};
+  return hints;
+}
+
+std::atomic<int>& HintOf(const void* key) {
+  const auto address = reinterpret_cast<std::uintptr_t>(key);
+  return HeldHints()[((address >> 4) ^ (address >> 12)) % kHintSlots];
+}
+
 // Back-off between polls of a busy key: the first 99 polls of one wait only yield, then the sleep
 // grows by one millisecond every 100 polls, up to kMaxBackoffSleepMs. The counter belongs to one
 // wait, so a long-running process never accumulates ever longer sleeps.
@@ -38,12 +57,17 @@ int TryAcquireAddressLock(const void* key) {
   } catch (...) {
     return kAddressLockBusy;
   }
+  HintOf(key).fetch_add(1, std::memory_order_relaxed);
   return kAddressLockTaken;
 }
 
 void AcquireAddressLock(const void* key) {
   int backoff = 0;
-  while (TryAcquireAddressLock(key) == kAddressLockBusy) {
+  unsigned polls = 0;
+  const std::atomic<int>& hint = HintOf(key);
+  for (;; ++polls) {
+    const bool worth_trying = hint.load(std::memory_order_acquire) == 0 || polls % kPollsBetweenForcedTries == 0u;
+    if (worth_trying && TryAcquireAddressLock(key) == kAddressLockTaken) return;
     backoff += kBackoffStep;
     const int sleep_ms = std::min(backoff / 1000, kMaxBackoffSleepMs);
     if (sleep_ms == 0) {
@@ -60,6 +84,7 @@ int ReleaseAddressLock(const void* key) {
   const auto found = std::find(keys.begin(), keys.end(), key);
   if (found == keys.end()) return kAddressLockNotHeld;
   keys.erase(found);
+  HintOf(key).fetch_sub(1, std::memory_order_release);
   return kAddressLockReleased;
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cerrno>
 #include <set>
 #include <string>
@@ -243,6 +245,36 @@ TEST(AddressLock, ExcludesOtherThreadsOfTheSameKey) {
   second.join();
   EXPECT_FALSE(overlap);
   EXPECT_EQ(counter, 40000);
+}
+
+TEST(AddressLock, AKeyHeldByTheWaiterItselfNeverBlocksAnother) {
+  // Keys are only addresses: among these, two are found that the lock files under one hint, the
+  // waiter holding one of them while it waits for the other.
+  static char block[1 << 16];
+  const void* held = &block[0];
+  const void* wanted = nullptr;
+  for (std::size_t offset = 16; offset < sizeof(block) && wanted == nullptr; offset += 16) {
+    const auto a = reinterpret_cast<std::uintptr_t>(held);
+    const auto b = reinterpret_cast<std::uintptr_t>(&block[offset]);
+    if ((((a >> 4) ^ (a >> 12)) & 255) == (((b >> 4) ^ (b >> 12)) & 255)) wanted = &block[offset];
+  }
+  ASSERT_NE(wanted, nullptr);
+  std::atomic<bool> holding{false};
+  std::atomic<bool> waiting{false};
+  std::thread other([&] {
+    AcquireAddressLock(wanted);
+    holding = true;
+    while (!waiting) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the waiter poll a while
+    ReleaseAddressLock(wanted);
+  });
+  while (!holding) std::this_thread::yield();
+  AcquireAddressLock(held);
+  waiting = true;
+  AcquireAddressLock(wanted);  // hangs (test time-out) if the waiter's own key kept it waiting
+  other.join();
+  EXPECT_EQ(ReleaseAddressLock(wanted), kAddressLockReleased);
+  EXPECT_EQ(ReleaseAddressLock(held), kAddressLockReleased);
 }
 
 TEST(FileHelpers, AppendFormattedToFileWritesPercentSignsFromArgumentsAsTheyAre) {

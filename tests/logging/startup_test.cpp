@@ -42,8 +42,30 @@ TEST_F(LoggingStartup, WithoutInstallationDirectoryNothingIsLogged) {
   EXPECT_FALSE(gv_installDir.has_value());
 }
 
-TEST_F(LoggingStartup, EmptyInstallationDirectoryIsRefused) {
-  test::SetString(kTestAgentRootKey, "VXAgentInstallDir", "");
+TEST_F(LoggingStartup, InstallationDirectoryShapes) {
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+    LSTATUS result;
+    const char* directory;
+  };
+  const Case cases[] = {
+      {"drive path", REG_SZ, std::string("C:\\Agent\\\0", 11), ERROR_SUCCESS, "C:\\Agent\\"},
+      {"UNC path", REG_SZ, std::string("\\\\srv\\agent\\\0", 13), ERROR_SUCCESS, "\\\\srv\\agent\\"},
+      {"without its NUL", REG_SZ, std::string("D:\\A\\", 5), ERROR_SUCCESS, "D:\\A\\"},
+      {"unexpanded", REG_EXPAND_SZ, std::string("%ProgramFiles%\\A\\\0", 18), ERROR_INVALID_DATA, nullptr},
+      {"empty", REG_SZ, std::string("\0", 1), ERROR_INVALID_DATA, nullptr},
+      {"relative", REG_SZ, std::string("Agent\\\0", 7), ERROR_INVALID_DATA, nullptr},
+      {"a number", REG_DWORD, std::string("\x07\0\0\0", 4), ERROR_INVALID_DATA, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::SetValue(kTestAgentRootKey, "VXAgentInstallDir", c.type, c.bytes);
+    std::optional<std::string> directory = std::string("stale");
+    EXPECT_EQ(GetAgentInstallDir(directory), c.result);
+    EXPECT_EQ(directory, c.directory != nullptr ? std::optional<std::string>(c.directory) : std::nullopt);
+  }
   EXPECT_EQ(StartLogging("startup.log"), ERROR_INVALID_DATA);
   EXPECT_FALSE(IsLogOpen());
 }

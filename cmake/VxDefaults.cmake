@@ -45,11 +45,16 @@ endfunction()
 
 # libxml2: on Windows the static MinGW build made by scripts/install-deps.sh, natively Debian's.
 if(WIN32)
-  set(VX_LIBXML2_ROOT "$ENV{HOME}/.cache/vxagent/libxml2-i686-w64-mingw32" CACHE PATH
-      "Install prefix of the static MinGW build of libxml2")
-  if(DEFINED ENV{VX_DEPS_CACHE})
-    set(VX_LIBXML2_ROOT "$ENV{VX_DEPS_CACHE}/libxml2-i686-w64-mingw32" CACHE PATH "" FORCE)
+  # The same place scripts/install-deps.sh builds it in.
+  if(NOT "$ENV{VX_DEPS_CACHE}" STREQUAL "")
+    set(vx_deps_cache "$ENV{VX_DEPS_CACHE}")
+  elseif(NOT "$ENV{HOME}" STREQUAL "")
+    set(vx_deps_cache "$ENV{HOME}/.cache/vxagent")
+  else()
+    set(vx_deps_cache "/root/.cache/vxagent")
   endif()
+  set(VX_LIBXML2_ROOT "${vx_deps_cache}/libxml2-i686-w64-mingw32" CACHE PATH
+      "Install prefix of the static MinGW build of libxml2")
   find_library(VX_LIBXML2_LIBRARY NAMES xml2 libxml2 PATHS "${VX_LIBXML2_ROOT}/lib" NO_DEFAULT_PATH
                NO_CMAKE_FIND_ROOT_PATH REQUIRED)
   add_library(vx_libxml2 STATIC IMPORTED GLOBAL)

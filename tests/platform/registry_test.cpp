@@ -605,68 +605,6 @@ TEST_F(RegistryTest, OpenKeyReadsTheViewItWasAskedForAndRemembersIt) {
   }
 }
 
-TEST_F(RegistryTest, FailedOpenKeepsTheKeyHeldBeforeAndCloseForgetsIt) {
-  test::SetString(kBase, "Value", "kept");
-  RegistryKey key;
-  ASSERT_EQ(key.OpenKey(HKEY_LOCAL_MACHINE, kBase, KEY_READ | KEY_WOW64_32KEY), ERROR_SUCCESS);
-  const HKEY held = key.handle();
-  EXPECT_EQ(key.OpenKey(HKEY_LOCAL_MACHINE, kMissingKey, KEY_READ | KEY_WOW64_64KEY), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(key.handle(), held);
-  EXPECT_EQ(key.view(), static_cast<REGSAM>(KEY_WOW64_32KEY));
-  char buffer[8] = {};
-  DWORD size = sizeof(buffer);
-  EXPECT_EQ(key.ReadString("Value", buffer, &size), ERROR_SUCCESS);
-  EXPECT_STREQ(buffer, "kept");
-
-  key.CloseKey();
-  EXPECT_EQ(key.handle(), nullptr);
-  EXPECT_EQ(key.view(), 0u);
-}
-
-TEST_F(RegistryTest, CreateKeyReportsDispositionAndView) {
-  const std::string path = Path("Created\\Inner");
-  RegistryKey key;
-  DWORD disposition = 0;
-  ASSERT_EQ(key.CreateKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS | KEY_WOW64_64KEY, &disposition),
-            ERROR_SUCCESS);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  EXPECT_EQ(key.view(), static_cast<REGSAM>(KEY_WOW64_64KEY));
-  EXPECT_TRUE(test::KeyExists(path.c_str(), kView64));
-  EXPECT_FALSE(test::KeyExists(path.c_str(), kView32));
-
-  ASSERT_EQ(key.CreateKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS | KEY_WOW64_64KEY, &disposition),
-            ERROR_SUCCESS);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-}
-
-TEST_F(RegistryTest, ReadDwordAndWriteStringCheckTheirInputs) {
-  RegistryKey key;
-  DWORD disposition = 0;
-  ASSERT_EQ(key.CreateKey(HKEY_LOCAL_MACHINE, kBase, KEY_ALL_ACCESS, &disposition), ERROR_SUCCESS);
-
-  EXPECT_EQ(key.WriteString("Text", nullptr, REG_SZ), ERROR_INVALID_DATA);
-  EXPECT_FALSE(GetRaw(kBase, L"Text").has_value());
-  ASSERT_EQ(key.WriteString("Text", "abc", REG_SZ), ERROR_SUCCESS);
-  ASSERT_EQ(key.WriteString("Path", "%TEMP%", REG_EXPAND_SZ), ERROR_SUCCESS);
-  const auto text = GetRaw(kBase, L"Text");
-  ASSERT_TRUE(text.has_value());
-  EXPECT_EQ(text->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(text->bytes, Utf16(L"abc"));
-  const auto path = GetRaw(kBase, L"Path");
-  ASSERT_TRUE(path.has_value());
-  EXPECT_EQ(path->type, static_cast<DWORD>(REG_EXPAND_SZ));
-
-  test::SetDword(kBase, "Number", 0x01020304);
-  DWORD value = 7;
-  EXPECT_EQ(key.ReadDword("Number", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 0x01020304u);
-  value = 7;
-  EXPECT_EQ(key.ReadDword("Text", &value), ERROR_INVALID_DATA);
-  EXPECT_EQ(value, 7u);
-  EXPECT_EQ(key.ReadDword("Absent", &value), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(value, 7u);
-}
-
 // ---------------------------------------------------------------------------------------------
 // ReadRegSZView
 

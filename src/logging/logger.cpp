@@ -95,9 +95,27 @@ const std::string& ThreadIdText() {
   return text;
 }
 
-// "[ <timestamp> ] [ <thread id> ] <tag> "; a missing timestamp prints as "(null)".
+// "[ <timestamp> ] [ <thread id> ] <tag> " into out, which has room for kPrefixCapacity bytes.
+constexpr std::size_t kPrefixCapacity = kTimestampCapacity + 64;  // a thread id of 10 digits, a tag
+// put_timestamp writes the timestamp at the pointer it is given and returns the end.
+template <typename PutTimestampFunction>
+char* PutPrefix(char* out, const PutTimestampFunction& put_timestamp, const char* tag) {
+  const std::string& thread = ThreadIdText();
+  out = PutText(out, "[ ");
+  out = put_timestamp(out);
+  out = PutText(out, " ] [ ");
+  out = std::copy(thread.begin(), thread.end(), out);
+  out = PutText(out, " ] ");
+  out = PutText(out, tag);
+  *out++ = ' ';
+  return out;
+}
+
+// The prefix as a string; a missing timestamp prints as "(null)".
 std::string LinePrefix(const char* tag, const std::optional<std::string>& timestamp) {
-  return "[ " + (timestamp ? *timestamp : std::string("(null)")) + " ] [ " + ThreadIdText() + " ] " + tag + " ";
+  char prefix[kPrefixCapacity];
+  const char* text = timestamp ? timestamp->c_str() : "(null)";
+  return std::string(prefix, PutPrefix(prefix, [text](char* out) { return PutText(out, text); }, tag));
 }
 
 void WriteAndFlush(std::FILE* file, const std::string& text) {
@@ -136,20 +154,14 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
   const unsigned char* token = g_log_lock_token.load(std::memory_order_acquire);
   if (token == nullptr) return;
   try {
-    const std::string& thread = ThreadIdText();
     AddressLockGuard lock(token);
     // CloseLog takes the same lock, so a file seen here stays open until the line is written.
     std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire);
     if (file == nullptr) return;
     // The timestamp is taken under the lock, so the lines of all threads are in time order.
-    char prefix[kTimestampCapacity + 64];  // the timestamp, a thread id of at most 10 digits, a tag
-    char* end = PutText(prefix, "[ ");
-    end = PutTimestamp(end, Time().LocalNow());
-    end = PutText(end, " ] [ ");
-    end = std::copy(thread.begin(), thread.end(), end);
-    end = PutText(end, " ] ");
-    end = PutText(end, tag);
-    *end++ = ' ';
+    const LocalTime now = Time().LocalNow();
+    char prefix[kPrefixCapacity];
+    char* end = PutPrefix(prefix, [&now](char* out) { return PutTimestamp(out, now); }, tag);
     // The prefix and the text go into the stream's buffer and out in one write at the flush. A
     // failed write or flush is ignored: the log has no place to report it.
     (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);

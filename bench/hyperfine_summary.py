@@ -5,8 +5,10 @@ The times of each command are pooled over all files (cpu is the mean user + syst
 ratio of a command to the reference is median / median (the figure a target is judged on) and, for
 information, min / min.
 
-Usage: hyperfine_summary.py --reference NAME [--target NAME=LIMIT ...] [--info NAME:BASE ...] FILE...
-Prints one line per command and one per ratio; a ratio with a target ends in MET or MISSED.
+Usage: hyperfine_summary.py --reference NAME [--target NAME=LIMIT ...] [--info NAME:BASE ...]
+                            [--added NAME=MS ...] FILE...
+Prints one line per command and one per ratio; a ratio with a target ends in MET or MISSED. --added
+judges the time a command adds to the reference (median - median) against a limit in milliseconds.
 """
 
 import argparse
@@ -20,6 +22,7 @@ def main() -> int:
     parser.add_argument("--reference", required=True, help="command name the ratios are taken against")
     parser.add_argument("--target", action="append", default=[], help="NAME=LIMIT: NAME within LIMIT x reference")
     parser.add_argument("--info", action="append", default=[], help="NAME:BASE: also print NAME against BASE")
+    parser.add_argument("--added", action="append", default=[], help="NAME=MS: NAME adds at most MS to the reference")
     parser.add_argument("files", nargs="+")
     args = parser.parse_args()
 
@@ -52,6 +55,11 @@ def main() -> int:
     for target in args.target:
         name, limit = target.rsplit("=", 1)
         print(ratio_line(name, args.reference, float(limit)))
+    for added in args.added:
+        name, limit = added.rsplit("=", 1)
+        extra = (statistics.median(times[name]) - statistics.median(times[args.reference])) * 1000
+        print(f"  added by {name} to {args.reference}: {extra:+.1f} ms (medians)"
+              f"   target <= {float(limit):g} ms: {'MET' if extra <= float(limit) else 'MISSED'}")
     for info in args.info:
         name, base = info.split(":", 1)
         print(ratio_line(name, base, None))

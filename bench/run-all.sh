@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need (build/bench-native-release, build/bench-win), generates the data
-# (build/bench-data), runs the three benchmarks and prints their ratios with MET or MISSED. Exits 0
+# (build/bench-data), runs the benchmarks and prints their ratios with MET or MISSED. Exits 0
 # when every benchmark ran, whether or not its target was met; 1 when one could not run.
 #
 # Usage: bench/run-all.sh      (settings: see bench/bench-lib.sh and the benchmark scripts)
@@ -21,7 +21,7 @@ echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 failed=0
-for benchmark in access-log-scan logger startup; do
+for benchmark in access-log-scan logger startup config-load; do
   echo
   if ! "$BENCH_DIR/$benchmark.sh" | tee -a "$summary"; then
     echo "$benchmark: FAILED TO RUN"

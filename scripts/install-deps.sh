@@ -16,7 +16,8 @@ packages=(
   wine wine64 wine32:i386
   cmake ninja-build python3 googletest
   g++ clang libclang-rt-14-dev
-  dpkg-dev ripgrep hyperfine openssl libxml2-dev
+  dpkg-dev ripgrep hyperfine openssl libxml2-dev libxml2-utils
+  bison byacc flex libsqlite3-dev
 )
 
 missing_packages() {

@@ -18,7 +18,7 @@ cmake --build --preset fuzz
 status=0
 echo "== native tests (ASan, UBSan)"
 ctest --preset native || status=1
-echo "== fuzz targets (libFuzzer, bounded runs)"
+echo "== fuzz targets (libFuzzer, bounded time)"
 ctest --preset fuzz || status=1
 
 . scripts/wine-env.sh "$root/build/windows/wineprefix"

@@ -20,6 +20,10 @@ namespace vx {
 // 8-bit text decoded as UTF-8 and encoded again: invalid sequences become EF BF BD.
 [[nodiscard]] bool ChangeAnsiToUTF8Str(const char* text, std::string& out);
 
+// text lower-cased by the system's Unicode rules (UTF-8 to UTF-16, lower case, back to UTF-8); text
+// unchanged when it is not convertible.
+[[nodiscard]] std::string ToLowerUtf8(const std::string& text);
+
 // Where GetErrorText finds the program's own text for a code the system has no message for
 // (the installer result texts of the agent library, handed in at start-up).
 using ResultTextProvider = std::string (*)(std::uint32_t code);

@@ -122,10 +122,10 @@ void SetResultTextProvider(ResultTextProvider provider) {
 
 std::string GetErrorText(std::uint32_t code) {
   UniqueLocalMemory buffer;
-  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                        nullptr, code, kUserDefaultLanguage, reinterpret_cast<LPWSTR>(buffer.put()),
-                                        0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                           FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                       nullptr, code, kUserDefaultLanguage, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
   std::string text;
   if (length == 0 || !buffer || !ChangeWideToUtf8Str(static_cast<const wchar_t*>(buffer.get()), text)) {
     text = FallbackText(code);
@@ -188,6 +188,15 @@ std::optional<std::string> FindAndReplaceWithNoCase(const char* input, const cha
     position = lowered.find(lowered_find, replacement_contains_find ? position + replacement_text.size() : position);
   }
   return result;
+}
+
+std::string ToLowerUtf8(const std::string& text) {
+  std::wstring wide;
+  if (!ChangeUtf8ToWideStr(text.c_str(), wide)) return text;
+  if (!wide.empty()) ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  std::string lowered;
+  if (!ChangeWideToUtf8Str(wide.c_str(), lowered)) return text;
+  return lowered;
 }
 
 }  // namespace vx

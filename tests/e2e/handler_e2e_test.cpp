@@ -1,107 +1,34 @@
 // vxprereqhandler.exe end to end (Windows): a seeded registry and agent directory, a copy of the
 // program beside a stand-in MsiExec.exe, and checks of standard output, the full exit code, the
 // process log and the stand-in's record of the uninstall commands.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "child_process_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
+#include "handler_fixture.h"
 
 namespace vx {
 namespace {
 
+using test::HandlerEndToEnd;
+using test::kPatchNotInstalled;
 using test::kTestAgentRootKey;
 using test::kView32;
 using test::kView64;
+using test::Lines;
+using test::ResultLines;
 
-constexpr const char* kCurrentVersionKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\ClientSetup\\CurrentVersion";
+constexpr const char* kCurrentVersionKey =
+    "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\ClientSetup\\CurrentVersion";
 constexpr const char* kEditionKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\Setup";
 constexpr const char* kSqlInstalled = "SQL product installed. No need to perform component uninstallation.\n";
-constexpr const char* kPatchNotInstalled = "Patch not installed by VX. No need to perform component uninstallation.\n";
 constexpr const char* kEvidence = "2022-05-16 10:42:17 KB500100 installed by APD Deploy policy (exit 0)";
 constexpr const char* kFirstCommand = "MsiExec.exe /X{7339C976-7C52-4A28-9B6A-E0DC1E128E2F} /q";
 constexpr const char* kSecondCommand = "MsiExec.exe /X{D183B98A-9688-4FC1-9793-E17E42C8BAB1} /q";
-
-// Standard output is a text-mode stream: on Windows its lines end with CR LF.
-std::string Lines(const std::string& output) {
-  std::string text;
-  for (std::size_t i = 0; i < output.size(); ++i) {
-    if (output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n') continue;
-    text.push_back(output[i]);
-  }
-  return text;
-}
-
-std::string ResultLines(int code1, int code2) {
-  return "{7339C976-7C52-4A28-9B6A-E0DC1E128E2F} uninstallation error Code : " + std::to_string(code1) +
-         "\n{D183B98A-9688-4FC1-9793-E17E42C8BAB1} uninstallation error Code : " + std::to_string(code2) + "\n";
-}
-
-class HandlerEndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // The program and the stand-in installer side by side: Windows finds MsiExec.exe in the
-    // program's own directory first.
-    std::filesystem::copy_file(test::WindowsPathOf(VX_HANDLER_EXE), programs_.path() / "vxprereqhandler.exe");
-    std::filesystem::copy_file(test::WindowsPathOf(VX_MSIEXEC_STANDIN_EXE), programs_.path() / "MsiExec.exe");
-  }
-
-  // The agent directory as the registry stores it, with a trailing backslash.
-  std::string AgentDir() const { return agent_.str(true); }
-  std::filesystem::path LogsDir() const { return agent_.path() / "logs"; }
-  std::filesystem::path ProcessLog() const { return LogsDir() / "vxprereqhandler.log"; }
-  std::filesystem::path Record() const { return programs_.path() / "msiexec-calls.txt"; }
-
-  void SeedAgent(DWORD level = 4) {
-    test::SetString(kTestAgentRootKey, "VXAgentInstallDir", AgentDir());
-    test::SetDword(kTestAgentRootKey, "VXAgentLogLevel", level);
-  }
-
-  void WriteAccessLog(const std::string& content) {
-    std::filesystem::create_directories(LogsDir());
-    test::WriteWholeFile(LogsDir() / "vxpatchinstallaccess.log", content);
-  }
-
-  test::ChildResult Run(int code1 = 1605, int code2 = 1605) {
-    return test::RunChild("\"" + (programs_.path() / "vxprereqhandler.exe").string() + "\"",
-                          {{"VXTEST_MSIEXEC_7339C976", std::to_string(code1)},
-                           {"VXTEST_MSIEXEC_D183B98A", std::to_string(code2)},
-                           {"VXTEST_MSIEXEC_RECORD", Record().string()}});
-  }
-
-  std::vector<std::string> LogMessages() const {
-    std::vector<std::string> messages;
-    for (const std::string& line : test::LogFileLines(ProcessLog())) {
-      test::ParsedLogLine parsed;
-      if (test::ParseLogLine(line, parsed)) messages.push_back(parsed.tag + " " + parsed.text);
-    }
-    return messages;
-  }
-
-  bool LogHas(const std::string& message) const {
-    for (const std::string& line : LogMessages()) {
-      if (line == message) return true;
-    }
-    return false;
-  }
-
-  std::vector<std::string> RecordedCommands() const {
-    if (!std::filesystem::exists(Record())) return {};
-    return test::LogFileLines(Record());
-  }
-
-  test::ScopedCleanRegistry registry_;
-  test::TempDirectory agent_;
-  test::TempDirectory programs_;
-};
 
 TEST_F(HandlerEndToEnd, NothingInstalledAndNoAccessLog) {
   SeedAgent();
@@ -145,8 +72,8 @@ TEST_F(HandlerEndToEnd, SqlServerDetection) {
     SeedAgent();
     std::filesystem::remove(ProcessLog());
     std::filesystem::remove(Record());
-    test::SetValue(c.key, c.value, c.type, c.type == REG_DWORD ? std::string("\x0c\0\0\0", 4) : std::string("12.0\0", 5),
-                   c.view);
+    test::SetValue(c.key, c.value, c.type,
+                   c.type == REG_DWORD ? std::string("\x0c\0\0\0", 4) : std::string("12.0\0", 5), c.view);
     const test::ChildResult result = Run();
     ASSERT_TRUE(result.started);
     if (c.installed) {

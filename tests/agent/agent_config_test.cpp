@@ -1,0 +1,191 @@
+// Loading of the agent configuration record against the real (Wine) registry: the values that stop
+// the load, the route to the distribution server and the decoded proxy password.
+#include "agent/agent_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/host_identity.h"
+#include "agent/proxy_settings.h"
+#include "test_log.h"
+#include "test_registry_win.h"
+
+namespace vx {
+namespace {
+
+constexpr const char* kRoot = test::kTestAgentRootKey;
+constexpr const char* kServerInfo = "Software\\Norvane\\Quorvant\\VXAgent\\ServerInfo";
+
+struct Value {
+  const char* key;
+  const char* name;
+  const char* text;
+};
+
+const std::vector<Value> kMinimalConfiguration = {
+    {kServerInfo, "VXServerName", "mgmt"},
+    {kServerInfo, "VXServerPort", "80"},
+    {kRoot, "EnableDistributionServer", "yes"},
+    {kServerInfo, "DistributionServerName", "ds"},
+    {kServerInfo, "DistributionServerPort", "81"},
+    {kRoot, "VXAgentVersion", "1"},
+    {kRoot, "AgentServiceName", "svc"},
+    {kRoot, "MSPName", "msp"},
+    {kRoot, "CustomerName", "customer"},
+    {kRoot, "CustomerId", "Cust-ID"},
+    {kRoot, "VXProductCode", "RNHX"},
+    {kRoot, "VXAgentInstallDir", "C:\\agent\\"},
+};
+
+class AgentConfig : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetAgentParameters(); }
+  void TearDown() override { ResetAgentParameters(); }
+
+  void SeedWithout(const char* missing) {
+    for (const Value& value : kMinimalConfiguration) {
+      if (std::string(value.name) != missing) test::SetString(value.key, value.name, value.text);
+    }
+  }
+
+  test::ScopedCleanRegistry registry_;
+  test::ScopedTestLog log_{4};
+};
+
+TEST_F(AgentConfig, MissingRequiredValuesStopTheLoad) {
+  const struct {
+    const char* missing;
+    std::vector<std::string> errors;
+    std::optional<std::string> product_code;  // what the later step's field holds afterwards
+  } cases[] = {
+      {"VXServerName",
+       {"InitializeServerDetailsFromRegistry : Error while fetching server name from registry! ",
+        "InitializeAgentParameters : Error while fetching Server details from registry! "},
+       "KORB"},
+      {"VXServerPort",
+       {"InitializeServerDetailsFromRegistry : Error while fetching server port from registry! ",
+        "InitializeAgentParameters : Error while fetching Server details from registry! "},
+       "KORB"},
+      {"EnableDistributionServer",
+       {"InitializeAgentParameters : Error while fetching Master Agent entry from registry! "},
+       "KORB"},
+      {"DistributionServerName",
+       {"InitializeDSServerDetailsFromRegistry : Error while fetching Reporting server name from registry! ",
+        "InitializeAgentParameters : Error while fetching DS Server details from registry! "},
+       "KORB"},
+      {"DistributionServerPort",
+       {"InitializeDSServerDetailsFromRegistry : Error while fetching Reporting server port from registry! ",
+        "InitializeAgentParameters : Error while fetching DS Server details from registry! "},
+       "KORB"},
+      {"AgentServiceName",
+       {"InitializeAgentDetails : Error while fetching agent service name from registry! ",
+        "InitializeAgentParameters : Error while the Agent details ! "},
+       "KORB"},
+      {"CustomerName", {"InitializeAgentDetails : Error while fetching customer name from registry! "}, "KORB"},
+      {"VXProductCode", {"InitializeAgentDetails : Error while fetching product Code from registry! "}, std::nullopt},
+      {"VXAgentInstallDir", {"InitializeAgentParameters : Error while the Agent details ! "}, "RNHX"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.missing);
+    test::ScopedCleanRegistry clean;
+    ResetAgentParameters();
+    SeedWithout(c.missing);
+    test::ScopedTestLog log(4);
+    EXPECT_EQ(InitializeAgentParameters(), 13);
+    for (const std::string& error : c.errors) EXPECT_TRUE(log.Has("[ERROR]", error)) << error;
+    EXPECT_EQ(gv_vxProductCode, c.product_code);
+    EXPECT_FALSE(log.Has("[DEBUG]", "@@@@@@@@ End Of InitializeAgentParameters Method @@@@@@@@ "));
+  }
+}
+
+TEST_F(AgentConfig, FullLoadSucceedsAndDerivesTheDistributionServer) {
+  SeedWithout("");
+  EXPECT_EQ(InitializeAgentParameters(), 0);
+  EXPECT_EQ(gv_dsServerProtocol, "http");
+  EXPECT_EQ(gv_dsServerPort, 81);
+  EXPECT_EQ(gv_dsServerSecurePort, 81 + 363);
+  EXPECT_EQ(gv_serverPort, 80);
+  EXPECT_EQ(gv_installDir, "C:\\agent\\");
+  EXPECT_TRUE(gv_localComputerName.has_value());
+  EXPECT_TRUE(gv_clientNamespace.has_value());
+  std::string name_space = *gv_clientNamespace;
+  for (char& c : name_space) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(gv_clientDataPath, "client-data/cust-id/domains/" + name_space);
+  EXPECT_FALSE(gv_resourceId.has_value());  // the server lookup is not made
+}
+
+// The route with distribution-server values that could not be read: no null is copied, and an
+// address the distribution server lacks is not taken over from the management server.
+TEST_F(AgentConfig, RouteWithAbsentDistributionAddresses) {
+  gv_serverName = "mgmt";
+  gv_serverFlatName = "MGMT";
+  gv_serverIPAddress = "192.0.2.1";
+  gv_serverSecIPAddress = "192.0.2.2";
+  gv_lastAccessName = "mgmt-last";
+  gv_proxyEnabled = "yes";
+  gv_dsServerName = "ds";
+  ApplyDSRoute();
+  EXPECT_EQ(gv_serverName, "ds");
+  EXPECT_EQ(gv_serverFlatName, "ds");
+  EXPECT_EQ(gv_serverIPAddress, std::nullopt);
+  EXPECT_EQ(gv_serverSecIPAddress, "192.0.2.2");  // only a present secondary address replaces it
+  EXPECT_EQ(gv_lastAccessName, std::nullopt);
+  EXPECT_EQ(gv_proxyEnabled, "NO");
+}
+
+TEST_F(AgentConfig, ProxyPassword) {
+  const struct {
+    const char* name;
+    std::optional<std::string> stored;
+    std::string password;
+  } cases[] = {
+      {"valid", "cGFzcw==", "pass"},
+      {"surrounding white space", " \tcGFzcw==\r\n", "pass"},
+      {"a zero byte ends the password", "YQBi", "a"},
+      {"not Base64", "cGFzcw", ""},
+      {"outside the alphabet", "cGF*cw==", ""},
+      {"empty", "", ""},
+      {"absent", std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    if (c.stored) test::SetString(kRoot, "ProxyPassword", *c.stored);
+    gv_proxyPassword = "previous";
+    EXPECT_EQ(InitializeProxyDetails(), 0);
+    EXPECT_EQ(gv_proxyPassword, c.password);
+    // The user name and bypass list are absent here: their reads leave null.
+    EXPECT_EQ(gv_proxyUserName, std::nullopt);
+    EXPECT_EQ(gv_proxyByPass, std::nullopt);
+  }
+}
+
+// The host's live calls: Wine's adapters, computer name and workgroup.
+TEST_F(AgentConfig, HostIdentityFromTheSystem) {
+  OptionalText ips, macs, masks;
+  EXPECT_EQ(GetMACandIPAddress(ips, macs, masks), 0);
+  ASSERT_TRUE(ips && macs && masks);
+  EXPECT_FALSE(macs->empty());  // "--" at least
+  EXPECT_EQ(InitializeLocalMachineDetails(), 0);
+  ASSERT_TRUE(gv_localComputerName && gv_clientNamespace);
+  EXPECT_FALSE(gv_localComputerName->empty());
+  if (!gv_clientNamespace->empty()) {
+    EXPECT_FALSE(std::isspace(static_cast<unsigned char>(gv_clientNamespace->front())));
+    EXPECT_FALSE(std::isspace(static_cast<unsigned char>(gv_clientNamespace->back())));
+  }
+  EXPECT_EQ(gv_localIPAddress, ips);
+}
+
+TEST_F(AgentConfig, LastAccessNamesAreWrittenToTheRegistry) {
+  EXPECT_EQ(SetLastAccessName("mgmt.example.test"), 0);
+  EXPECT_EQ(SetDSLastAccessName("ds.example.test"), 0);
+  EXPECT_EQ(test::GetValue(kServerInfo, "VXLastAccessName")->bytes, std::string("mgmt.example.test", 18));
+  EXPECT_EQ(test::GetValue(kServerInfo, "DistributionLastAccessName")->bytes, std::string("ds.example.test", 16));
+}
+
+}  // namespace
+}  // namespace vx

@@ -23,7 +23,8 @@ bench_build_native() {
   (cd "$BENCH_ROOT" &&
     { [ -f "$BENCH_NATIVE_BUILD/build.ninja" ] ||
       cmake --preset native-release -B "$BENCH_NATIVE_BUILD" >/dev/null; } &&
-    cmake --build "$BENCH_NATIVE_BUILD" -j2 --target vxbench_access_log_scan vxbench_logger >/dev/null)
+    cmake --build "$BENCH_NATIVE_BUILD" -j2 --target vxbench_access_log_scan vxbench_logger \
+      vxbench_select_rows vxbench_xml_load >/dev/null)
 }
 
 bench_build_windows() {
@@ -32,7 +33,7 @@ bench_build_windows() {
   (cd "$BENCH_ROOT" &&
     { [ -f "$BENCH_WIN_BUILD/build.ninja" ] || cmake --preset windows -B "$BENCH_WIN_BUILD" >/dev/null; } &&
     cmake --build "$BENCH_WIN_BUILD" -j2 --target vxprereqhandler vxtest_msiexec vxbench_empty_program \
-      vxbench_empty_guarded vxbench_logger >/dev/null)
+      vxbench_empty_guarded vxbench_logger vxbench_select_rows >/dev/null)
 }
 
 # Copies the Windows programs into one directory: the handler finds the MsiExec.exe stand-in beside

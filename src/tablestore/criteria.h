@@ -1,0 +1,50 @@
+// The criteria language of the table store: parsing a criteria text into a tree of CriteriaNode
+// records, binding the tree to a table's columns and testing rows against it.
+//
+// The parser keeps its state in static storage: one parse at a time. SelectRows serialises parses,
+// binding and evaluation with the store's parser lock (ParserLockKey). A tree belongs to the caller of
+// ParseCriteria, who frees it with FreeCriteriaNode.
+#pragma once
+
+#include <cstdint>
+
+#include "tablestore/containers.h"
+#include "tablestore/table_data.h"
+
+namespace vx {
+
+enum CriteriaOperator : std::uint8_t {
+  kOpLess = 1,
+  kOpGreater = 2,
+  kOpLessOrEqual = 3,
+  kOpGreaterOrEqual = 4,
+  kOpEqual = 5,
+  kOpNotEqual = 6,
+  kOpAnd = 7,
+  kOpOr = 8,
+};
+
+struct CriteriaNode {
+  char* column_name;  // owned; null for AND/OR
+  char* literal;      // owned, with its quotes; null for AND/OR
+  std::uint8_t op;
+  std::uint8_t column_index;  // set by BindCriteria
+  std::uint8_t column_type;   // set by BindCriteria
+  CriteriaNode* left;
+  CriteriaNode* right;
+  CriteriaNode* parent;
+};
+
+// The root of the parsed tree, or null (null text, syntax error, invalid character, stack overflow).
+CriteriaNode* ParseCriteria(const char* criteria);
+// Frees both subtrees, both strings and the node. Null is accepted.
+void FreeCriteriaNode(CriteriaNode* node);
+// The key of the store's parser lock (an address lock).
+const void* ParserLockKey();
+
+// Binds column names to positions and types in columns (a Vector of ColumnDefinition). Always 1.
+int BindCriteria(Vector* columns, CriteriaNode* tree);
+// 1 when the row satisfies the tree, else 0. A null tree is satisfied.
+int EvaluateCriteria(const RowObject* row, const CriteriaNode* tree);
+
+}  // namespace vx

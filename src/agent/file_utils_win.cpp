@@ -10,6 +10,7 @@
 #include "base/time_source.h"
 #include "base/unique_handle_win.h"
 #include "logging/logger.h"
+#include "platform/system_library_win.h"
 #include "platform/text_conversion.h"
 
 namespace vx {
@@ -76,10 +77,16 @@ int CreateFolder(const wchar_t* path) {
     is_drive = prefix.size() >= 1 && prefix.size() <= 3;
     if (!is_drive) {
       LogInfo("CreateFolder : The Directory to create is %s \n", directory.c_str());
+      // shell32 is bound at first use: it pulls in much of the user interface.
+      static const auto create_directory =
+          SystemFunction<decltype(&::SHCreateDirectoryExW)>(L"shell32.dll", "SHCreateDirectoryExW");
       std::wstring wide_directory;
-      code = ChangeToWideStr(directory.c_str(), wide_directory)
-                 ? ::SHCreateDirectoryExW(nullptr, wide_directory.c_str(), nullptr)
-                 : kInvalidData;
+      if (!ChangeToWideStr(directory.c_str(), wide_directory)) {
+        code = kInvalidData;
+      } else {
+        code = create_directory != nullptr ? create_directory(nullptr, wide_directory.c_str(), nullptr)
+                                           : static_cast<int>(ERROR_PROC_NOT_FOUND);
+      }
     }
   }
   if (is_drive) LogInfo("CreateFolder : The Drive letter Given.hence it cannot be created \n");

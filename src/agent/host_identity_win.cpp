@@ -14,6 +14,7 @@
 
 #include "agent/address_lists.h"
 #include "logging/logger.h"
+#include "platform/system_library_win.h"
 #include "platform/text_conversion.h"
 
 namespace vx {
@@ -22,9 +23,32 @@ namespace {
 constexpr ULONG kDsReturnFlatName = 0x80000000;
 constexpr DWORD kComputerNameUnits = 64;
 
+// The network functions, bound at first use (see platform/system_library_win.h).
+struct NetworkFunctions {
+  decltype(&::GetAdaptersInfo) get_adapters_info =
+      SystemFunction<decltype(&::GetAdaptersInfo)>(L"iphlpapi.dll", "GetAdaptersInfo");
+  decltype(&::DsGetDcNameA) ds_get_dc_name =
+      SystemFunction<decltype(&::DsGetDcNameA)>(L"netapi32.dll", "DsGetDcNameA");
+  decltype(&::NetGetJoinInformation) net_get_join_information =
+      SystemFunction<decltype(&::NetGetJoinInformation)>(L"netapi32.dll", "NetGetJoinInformation");
+  decltype(&::NetApiBufferFree) net_api_buffer_free =
+      SystemFunction<decltype(&::NetApiBufferFree)>(L"netapi32.dll", "NetApiBufferFree");
+  decltype(&::WSAStartup) wsa_startup = SystemFunction<decltype(&::WSAStartup)>(L"ws2_32.dll", "WSAStartup");
+  decltype(&::WSACleanup) wsa_cleanup = SystemFunction<decltype(&::WSACleanup)>(L"ws2_32.dll", "WSACleanup");
+  decltype(&::WSAGetLastError) wsa_get_last_error =
+      SystemFunction<decltype(&::WSAGetLastError)>(L"ws2_32.dll", "WSAGetLastError");
+};
+
+const NetworkFunctions& Network() {
+  static const NetworkFunctions functions;
+  return functions;
+}
+
 // Frees a NetAPI buffer.
 struct NetApiBufferDeleter {
-  void operator()(void* buffer) const { ::NetApiBufferFree(buffer); }
+  void operator()(void* buffer) const {
+    if (Network().net_api_buffer_free != nullptr) Network().net_api_buffer_free(buffer);
+  }
 };
 struct GlobalMemoryDeleter {
   void operator()(void* memory) const { ::GlobalFree(memory); }
@@ -64,9 +88,9 @@ std::string TrimWhiteSpace(const std::string& text) {
 // Windows Sockets for the duration of a scope.
 class WinsockSession {
  public:
-  WinsockSession() { started_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
+  WinsockSession() { started_ = Network().wsa_startup != nullptr && Network().wsa_startup(MAKEWORD(2, 2), &data_) == 0; }
   ~WinsockSession() {
-    if (started_) ::WSACleanup();
+    if (started_) Network().wsa_cleanup();
   }
   WinsockSession(const WinsockSession&) = delete;
   WinsockSession& operator=(const WinsockSession&) = delete;
@@ -83,8 +107,9 @@ int GetMACandIPAddress(OptionalText& ip_list, OptionalText& mac_list, OptionalTe
   mac_list = std::string();
   mask_list = std::string();
 
+  const auto get_adapters_info = Network().get_adapters_info;
   ULONG size = 0;
-  DWORD status = ::GetAdaptersInfo(nullptr, &size);
+  DWORD status = get_adapters_info != nullptr ? get_adapters_info(nullptr, &size) : ERROR_PROC_NOT_FOUND;
   if (status != ERROR_SUCCESS && status != ERROR_BUFFER_OVERFLOW) {
     LogError("GetMACandIPAddress : GetAdaptersInfo sizing failed with error %d\n", static_cast<int>(status));
     return static_cast<int>(status);
@@ -97,7 +122,7 @@ int GetMACandIPAddress(OptionalText& ip_list, OptionalText& mac_list, OptionalTe
   std::vector<AdapterRecord> adapters;
   if (size != 0) {
     auto* info = static_cast<IP_ADAPTER_INFO*>(buffer.get());
-    status = ::GetAdaptersInfo(info, &size);
+    status = get_adapters_info(info, &size);
     if (status != ERROR_SUCCESS) {
       LogError("GetMACandIPAddress : GetAdaptersInfo failed with error %d\n", static_cast<int>(status));
       return static_cast<int>(status);
@@ -126,7 +151,10 @@ int GetMACandIPAddress(OptionalText& ip_list, OptionalText& mac_list, OptionalTe
 
 int GetComputerLogonServer(OptionalText& name) {
   DOMAIN_CONTROLLER_INFOA* info = nullptr;
-  const DWORD status = ::DsGetDcNameA(nullptr, nullptr, nullptr, nullptr, kDsReturnFlatName, &info);
+  const auto ds_get_dc_name = Network().ds_get_dc_name;
+  const DWORD status = ds_get_dc_name != nullptr
+                           ? ds_get_dc_name(nullptr, nullptr, nullptr, nullptr, kDsReturnFlatName, &info)
+                           : ERROR_PROC_NOT_FOUND;
   std::unique_ptr<void, NetApiBufferDeleter> owner(info);
   if (status != ERROR_SUCCESS) {
     LogError("GetComputerLogonServer: Error while fetching DC name! %d \n", static_cast<int>(status));
@@ -150,7 +178,9 @@ int GetLocalComputerName(OptionalText& name) {
   wchar_t buffer[kComputerNameUnits] = {};
   DWORD size = kComputerNameUnits;
   if (!::GetComputerNameExW(ComputerNamePhysicalDnsHostname, buffer, &size)) {
-    LogError("GetLocalComputerName: Error while getting computername! %d \n", ::WSAGetLastError());
+    const auto wsa_get_last_error = Network().wsa_get_last_error;
+    LogError("GetLocalComputerName: Error while getting computername! %d \n",
+             wsa_get_last_error != nullptr ? wsa_get_last_error() : static_cast<int>(::GetLastError()));
     return 0;
   }
   LogDebug("GetLocalComputerName: Computer Name: %ls \n", buffer);
@@ -164,7 +194,10 @@ int GetLocalComputerName(OptionalText& name) {
 int GetComputerNameSpace(OptionalText& name, int& is_domain_member) {
   wchar_t* joined_name = nullptr;
   NETSETUP_JOIN_STATUS status = NetSetupUnknownStatus;
-  const NET_API_STATUS result = ::NetGetJoinInformation(nullptr, &joined_name, &status);
+  const auto net_get_join_information = Network().net_get_join_information;
+  const NET_API_STATUS result = net_get_join_information != nullptr
+                                    ? net_get_join_information(nullptr, &joined_name, &status)
+                                    : static_cast<NET_API_STATUS>(ERROR_PROC_NOT_FOUND);
   std::unique_ptr<void, NetApiBufferDeleter> owner(joined_name);
   if (result != NERR_Success) {
     LogError("GetComputerNameSpace : Failed to retrive the namespace -> %d \n", static_cast<int>(result));

@@ -193,7 +193,17 @@ std::optional<std::string> FindAndReplaceWithNoCase(const char* input, const cha
 std::string ToLowerUtf8(const std::string& text) {
   std::wstring wide;
   if (!ChangeUtf8ToWideStr(text.c_str(), wide)) return text;
-  if (!wide.empty()) ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  if (!wide.empty()) {
+    // LCMapString (kernel32) rather than CharLower (user32, which would load the user interface).
+    const int size = static_cast<int>(wide.size());
+    const int needed = ::LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, wide.c_str(), size, nullptr, 0);
+    if (needed <= 0) return text;
+    std::wstring lowered(static_cast<std::size_t>(needed), L'\0');
+    if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, wide.c_str(), size, lowered.data(), needed) != needed) {
+      return text;
+    }
+    wide = std::move(lowered);
+  }
   std::string lowered;
   if (!ChangeWideToUtf8Str(wide.c_str(), lowered)) return text;
   return lowered;

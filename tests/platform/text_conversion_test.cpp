@@ -285,3 +285,15 @@ TEST(FindAndReplaceWithNoCaseTest, TracesToStandardOutput) {
 
 }  // namespace
 }  // namespace vx
+
+namespace vx {
+namespace {
+
+TEST(ToLowerUtf8, LowersByUnicodeRules) {
+  EXPECT_EQ(ToLowerUtf8("WORKGROUP"), "workgroup");
+  EXPECT_EQ(ToLowerUtf8("\xC3\x84" "BC-\xCE\xA9"), "\xC3\xA4" "bc-\xCF\x89");  // Ä, Omega
+  EXPECT_EQ(ToLowerUtf8(""), "");
+}
+
+}  // namespace
+}  // namespace vx

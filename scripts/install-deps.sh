@@ -17,7 +17,7 @@ packages=(
   cmake ninja-build python3 googletest
   g++ clang libclang-rt-14-dev
   dpkg-dev ripgrep hyperfine openssl libxml2-dev libxml2-utils
-  bison byacc flex libsqlite3-dev
+  byacc flex libsqlite3-dev
 )
 
 missing_packages() {

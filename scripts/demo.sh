@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The handler's main job on an embedded demo agent, under Wine in a private prefix:
-#  - the registry holds the agent's installation directory and a log level,
+#  - the registry holds the agent's configuration (installation directory, log level, management
+#    server, customer and product, resource identifier; no distribution server, no proxy),
 #  - the agent's patch-installation access log holds one line that is evidence of the erroneous
 #    deployment (patch 500100, deployed by "APD Deploy", on 22-05-14),
 #  - no SQL Server 2014 tools are installed,
-# so the handler runs the two uninstall commands through Wine's real MsiExec.exe, which answers 1605
+# so the handler loads the configuration (the log shows its summary block, standard output the host's
+# adapters), runs the two uninstall commands through Wine's real MsiExec.exe, which answers 1605
 # (unknown product) for both, and exits with 1605. Shows standard output, the exit code as Windows
 # reports it, and the process log.
 set -euo pipefail
@@ -36,6 +38,34 @@ wine_session_start
 key='HKLM\Software\Norvane\Quorvant\VXAgent'
 wine reg add "$key" /v VXAgentInstallDir /t REG_SZ /d "$(windows_path "$agent/")" /f /reg:32 >/dev/null
 wine reg add "$key" /v VXAgentLogLevel /t REG_DWORD /d 2 /f /reg:32 >/dev/null
+# The demo agent's configuration: subkey ("-" for the agent's own key), value name, text.
+while read -r subkey name value; do
+  target="$key"
+  [ "$subkey" = - ] || target="$key$subkey"
+  wine reg add "$target" /v "$name" /t REG_SZ /d "$value" /f /reg:32 >/dev/null
+done <<'VALUES'
+\ServerInfo VXServerName mgmt.example.test
+\ServerInfo VXServerFlatName MGMT
+\ServerInfo VXServerIPAddress 192.0.2.10
+\ServerInfo VXServerSecIPAddress 192.0.2.11
+\ServerInfo VXServerInstalledTime 1700000000
+\ServerInfo VXLastAccessName mgmt.example.test
+\ServerInfo VXServerPort 80
+\ServerInfo VXServerProtocol https
+- EnableDistributionServer no
+- ProxyEnabled no
+- VXAgentVersion 7.1.2
+- AgentServiceName VXAgentService
+- MSPName Demo-MSP
+- CustomerName Demo-Customer
+- CustomerId DEMO-01
+- VXProductCode KORB
+- RemoteOfficeName Head-Office
+- RemoteOfficeID 1
+- InstallSource console
+- InstallMode 2
+\SystemDetails VXAgentResourceID RES-DEMO-0001
+VALUES
 
 echo "== vxprereqhandler.exe (standard output, then its exit code)"
 output="$(wine cmd /c "$(windows_path "$demo/run.bat")" 2>/dev/null | tr -d '\r' || true)"

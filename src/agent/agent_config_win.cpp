@@ -170,10 +170,14 @@ bool ReadPort(const char* key, const char* name, int& port, const char* message)
   return true;
 }
 
+// The secure port as stored, else the plain port + 363 (kept within the int range).
 void ReadSecurePort(const char* name, int http_port, int& secure_port) {
   OptionalText text;
-  secure_port =
-      ReadAgentText(kServerInfoKey, name, text) == ERROR_SUCCESS ? DecimalValue(*text) : http_port + kSecurePortOffset;
+  if (ReadAgentText(kServerInfoKey, name, text) == ERROR_SUCCESS) {
+    secure_port = DecimalValue(*text);
+  } else {
+    secure_port = static_cast<int>(std::min<long long>(static_cast<long long>(http_port) + kSecurePortOffset, INT_MAX));
+  }
 }
 
 int ReadDword(const char* name, int default_value) {

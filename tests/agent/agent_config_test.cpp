@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <climits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,6 +117,18 @@ TEST_F(AgentConfig, FullLoadSucceedsAndDerivesTheDistributionServer) {
   for (char& c : name_space) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(gv_clientDataPath, "client-data/cust-id/domains/" + name_space);
   EXPECT_FALSE(gv_resourceId.has_value());  // the server lookup is not made
+}
+
+// Port texts are read like atoi, without overflowing: the largest port stays the largest.
+TEST_F(AgentConfig, PortTextsAreClampedToTheIntRange) {
+  SeedWithout("");
+  test::SetString(kServerInfo, "VXServerPort", " 99999999999");
+  test::SetString(kServerInfo, "DistributionServerPort", "-99999999999x");
+  EXPECT_EQ(InitializeAgentParameters(), 0);
+  EXPECT_EQ(gv_serverHttpPort, INT_MAX);
+  EXPECT_EQ(gv_serverSecurePort, INT_MAX);
+  EXPECT_EQ(gv_dsServerHttpPort, INT_MIN);
+  EXPECT_EQ(gv_dsServerSecurePort, INT_MIN + 363);
 }
 
 // The route with distribution-server values that could not be read: no null is copied, and an

@@ -27,8 +27,7 @@ constexpr DWORD kComputerNameUnits = 64;
 struct NetworkFunctions {
   decltype(&::GetAdaptersInfo) get_adapters_info =
       SystemFunction<decltype(&::GetAdaptersInfo)>(L"iphlpapi.dll", "GetAdaptersInfo");
-  decltype(&::DsGetDcNameA) ds_get_dc_name =
-      SystemFunction<decltype(&::DsGetDcNameA)>(L"netapi32.dll", "DsGetDcNameA");
+  decltype(&::DsGetDcNameA) ds_get_dc_name = SystemFunction<decltype(&::DsGetDcNameA)>(L"netapi32.dll", "DsGetDcNameA");
   decltype(&::NetGetJoinInformation) net_get_join_information =
       SystemFunction<decltype(&::NetGetJoinInformation)>(L"netapi32.dll", "NetGetJoinInformation");
   decltype(&::NetApiBufferFree) net_api_buffer_free =
@@ -88,7 +87,9 @@ std::string TrimWhiteSpace(const std::string& text) {
 // Windows Sockets for the duration of a scope.
 class WinsockSession {
  public:
-  WinsockSession() { started_ = Network().wsa_startup != nullptr && Network().wsa_startup(MAKEWORD(2, 2), &data_) == 0; }
+  WinsockSession() {
+    started_ = Network().wsa_startup != nullptr && Network().wsa_startup(MAKEWORD(2, 2), &data_) == 0;
+  }
   ~WinsockSession() {
     if (started_) Network().wsa_cleanup();
   }

@@ -43,28 +43,15 @@ char* NewValue(const void* bytes, std::size_t size) {
   return value;
 }
 
-void AddColumn(vx::TableDefinition* definition, const char* name, std::uint8_t type) {
-  auto* column = static_cast<vx::ColumnDefinition*>(std::calloc(1, sizeof(vx::ColumnDefinition)));
-  if (column == nullptr || vx::AllocateAndCopyString(&column->name, name) != vx::kAllocationOk ||
-      vx::AddNewElement(&definition->columns, column) != 1) {
-    std::abort();
-  }
-  column->type = type;
-  column->nullable = 1;
-}
-
 // ID (INT), NAME (TEXT), SCORE (FLOAT), CATEGORY (CHAR), added with AddNewRow.
 vx::TableData* MakeTable(int row_count) {
-  auto* definition = static_cast<vx::TableDefinition*>(std::calloc(1, sizeof(vx::TableDefinition)));
-  if (definition == nullptr || vx::AllocateAndCopyString(&definition->name, kTableName) != vx::kAllocationOk) {
+  if (vx::DefineTable(
+          kTableName,
+          {{"ID", vx::kTypeInt}, {"NAME", vx::kTypeText}, {"SCORE", vx::kTypeFloat}, {"CATEGORY", vx::kTypeSqlChar}}) ==
+          nullptr ||
+      vx::CreateTable(kTableName) != 1) {
     std::abort();
   }
-  vx::InitVector(&definition->columns, nullptr);
-  AddColumn(definition, "ID", vx::kTypeInt);
-  AddColumn(definition, "NAME", vx::kTypeText);
-  AddColumn(definition, "SCORE", vx::kTypeFloat);
-  AddColumn(definition, "CATEGORY", vx::kTypeSqlChar);
-  if (vx::AppendTableDefinition(definition) != 1 || vx::CreateTable(kTableName) != 1) std::abort();
   vx::TableData* table = vx::GetTableDataByName(kTableName);
   for (int i = 0; i < row_count; ++i) {
     auto** values = static_cast<char**>(std::calloc(4, sizeof(char*)));

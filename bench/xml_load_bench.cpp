@@ -9,21 +9,7 @@
 #include "tablestore/table_data.h"
 #include "tablestore/table_xml.h"
 
-namespace {
-
-struct Column {
-  const char* name;
-  std::uint8_t type;
-};
-
-vx::TableDefinition* Define(const char* name, std::initializer_list<Column> columns) {
-  vx::TableDefinition* definition = vx::NewTableDefinition(name);
-  for (const Column& column : columns) vx::AddColumnDefinition(definition, column.name, column.type, 64);
-  vx::AppendTableDefinition(definition);
-  return definition;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
   // Output through a static buffer: a first printf would otherwise allocate stdout's buffer, and that
@@ -36,20 +22,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* id[] = {"ID"};
-  vx::TableDefinition* customer = Define("Customer", {{"ID", vx::kTypeInt},
-                                                      {"NAME", vx::kTypeChar},
-                                                      {"ACTIVE", vx::kTypeBoolean},
-                                                      {"RATE", vx::kTypeFloat},
-                                                      {"SINCE", vx::kTypeDate},
-                                                      {"STAMP", vx::kTypeDateTime},
-                                                      {"NOTE", vx::kTypeText}});
+  vx::TableDefinition* customer = vx::DefineTable("Customer", {{"ID", vx::kTypeInt},
+                                                               {"NAME", vx::kTypeChar},
+                                                               {"ACTIVE", vx::kTypeBoolean},
+                                                               {"RATE", vx::kTypeFloat},
+                                                               {"SINCE", vx::kTypeDate},
+                                                               {"STAMP", vx::kTypeDateTime},
+                                                               {"NOTE", vx::kTypeText}});
   vx::SetPrimaryKey(customer, id, 1);
-  vx::TableDefinition* orders = Define("Orders", {{"ID", vx::kTypeInt},
-                                                  {"CUSTOMER_ID", vx::kTypeInt},
-                                                  {"QTY", vx::kTypeSmallInt},
-                                                  {"AMOUNT", vx::kTypeDouble},
-                                                  {"LABEL", vx::kTypeChar},
-                                                  {"STATUS", vx::kTypeChar}});
+  vx::TableDefinition* orders = vx::DefineTable("Orders", {{"ID", vx::kTypeInt},
+                                                           {"CUSTOMER_ID", vx::kTypeInt},
+                                                           {"QTY", vx::kTypeSmallInt},
+                                                           {"AMOUNT", vx::kTypeDouble},
+                                                           {"LABEL", vx::kTypeChar},
+                                                           {"STATUS", vx::kTypeChar}});
   vx::SetPrimaryKey(orders, id, 1);
   vx::AddForeignKey(orders, "CUSTOMER_ID", "ID", "Customer");
 

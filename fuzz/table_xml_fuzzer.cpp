@@ -9,46 +9,34 @@
 
 namespace {
 
-struct Column {
-  const char* name;
-  std::uint8_t type;
-};
-
-vx::TableDefinition* Define(const char* name, std::initializer_list<Column> columns) {
-  vx::TableDefinition* definition = vx::NewTableDefinition(name);
-  for (const Column& column : columns) vx::AddColumnDefinition(definition, column.name, column.type, 64);
-  vx::AppendTableDefinition(definition);
-  return definition;
-}
-
 void DefineTables() {
-  vx::TableDefinition* customer = Define("Customer", {{"ID", vx::kTypeInt},
-                                                      {"NAME", vx::kTypeChar},
-                                                      {"ACTIVE", vx::kTypeBoolean},
-                                                      {"RATE", vx::kTypeFloat},
-                                                      {"TOTAL", vx::kTypeDouble},
-                                                      {"BIG", vx::kTypeBigInt},
-                                                      {"SINCE", vx::kTypeDate},
-                                                      {"AT", vx::kTypeTime},
-                                                      {"STAMP", vx::kTypeDateTime},
-                                                      {"DATA", vx::kTypeBlob},
-                                                      {"NOTE", vx::kTypeText}});
+  vx::TableDefinition* customer = vx::DefineTable("Customer", {{"ID", vx::kTypeInt},
+                                                               {"NAME", vx::kTypeChar},
+                                                               {"ACTIVE", vx::kTypeBoolean},
+                                                               {"RATE", vx::kTypeFloat},
+                                                               {"TOTAL", vx::kTypeDouble},
+                                                               {"BIG", vx::kTypeBigInt},
+                                                               {"SINCE", vx::kTypeDate},
+                                                               {"AT", vx::kTypeTime},
+                                                               {"STAMP", vx::kTypeDateTime},
+                                                               {"DATA", vx::kTypeBlob},
+                                                               {"NOTE", vx::kTypeText}});
   vx::SetColumnDefault(vx::FindColumnDefinition(customer, "NOTE"), "none", 4);
   const char* id[] = {"ID"};
   vx::SetPrimaryKey(customer, id, 1);
   vx::TableDefinition* orders =
-      Define("Orders", {{"ID", vx::kTypeInt}, {"CUSTOMER_ID", vx::kTypeInt}, {"LABEL", vx::kTypeText}});
+      vx::DefineTable("Orders", {{"ID", vx::kTypeInt}, {"CUSTOMER_ID", vx::kTypeInt}, {"LABEL", vx::kTypeText}});
   vx::SetPrimaryKey(orders, id, 1);
   vx::AddForeignKey(orders, "CUSTOMER_ID", "ID", "Customer");
-  vx::TableDefinition* item = Define("Item", {{"ORDER_ID", vx::kTypeInt}, {"QTY", vx::kTypeInt}});
+  vx::TableDefinition* item = vx::DefineTable("Item", {{"ORDER_ID", vx::kTypeInt}, {"QTY", vx::kTypeInt}});
   vx::AddForeignKey(item, "ORDER_ID", "ID", "Orders");
-  vx::TableDefinition* note = Define("Note", {{"CUSTOMER_ID", vx::kTypeInt}, {"BODY", vx::kTypeText}});
+  vx::TableDefinition* note = vx::DefineTable("Note", {{"CUSTOMER_ID", vx::kTypeInt}, {"BODY", vx::kTypeText}});
   vx::AddForeignKey(note, "CUSTOMER_ID", "CUSTOMER_ID", "Orders");
   // A cycle of foreign keys: references to it follow the chain until its bound.
-  vx::TableDefinition* node = Define("Node", {{"ID", vx::kTypeInt}, {"PARENT_ID", vx::kTypeInt}});
+  vx::TableDefinition* node = vx::DefineTable("Node", {{"ID", vx::kTypeInt}, {"PARENT_ID", vx::kTypeInt}});
   vx::AddForeignKey(node, "PARENT_ID", "ID", "Node");
   vx::AddForeignKey(node, "ID", "PARENT_ID", "Node");
-  Define("Workflow_Statements", {{"STATEMENT_ID", vx::kTypeInt}, {"NEXT_STATEMENT_ID", vx::kTypeInt}});
+  vx::DefineTable("Workflow_Statements", {{"STATEMENT_ID", vx::kTypeInt}, {"NEXT_STATEMENT_ID", vx::kTypeInt}});
 }
 
 }  // namespace

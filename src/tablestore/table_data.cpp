@@ -596,6 +596,22 @@ ColumnDefinition* AddColumnDefinition(TableDefinition* definition, const char* n
   return column;
 }
 
+TableDefinition* DefineTable(const char* name, std::initializer_list<ColumnSpec> columns) {
+  TableDefinition* definition = NewTableDefinition(name);
+  if (definition == nullptr) return nullptr;
+  for (const ColumnSpec& column : columns) {
+    if (AddColumnDefinition(definition, column.name, column.type, column.max_size) == nullptr) {
+      FreeTableDefinition(definition);
+      return nullptr;
+    }
+  }
+  if (AppendTableDefinition(definition) != 1) {
+    FreeTableDefinition(definition);
+    return nullptr;
+  }
+  return definition;
+}
+
 ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name, const char* type_name,
                                                 std::int32_t max_size) {
   return AddColumnDefinition(definition, name, ColumnTypeFromName(type_name, max_size), max_size);

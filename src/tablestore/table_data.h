@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "tablestore/containers.h"
 
@@ -186,6 +187,15 @@ TableDefinition* NewTableDefinition(const char* name);
 // Appends a column (nullable, no default) and returns it, or null.
 ColumnDefinition* AddColumnDefinition(TableDefinition* definition, const char* name, std::uint8_t type,
                                       std::int32_t max_size = 0);
+// A column of a definition made by DefineTable.
+struct ColumnSpec {
+  const char* name;
+  std::uint8_t type;
+  std::int32_t max_size = 64;
+};
+// A definition of the given columns, appended to the data dictionary; null when it cannot be built
+// (nothing is appended then).
+TableDefinition* DefineTable(const char* name, std::initializer_list<ColumnSpec> columns);
 // The same with the type given by name (ColumnTypeFromName).
 ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name, const char* type_name,
                                                 std::int32_t max_size = 0);

@@ -23,18 +23,20 @@ std::size_t BoundedLength(const char* text, std::size_t limit) {
   return length;
 }
 
+// The position after an optional leading "+" or "-"; negative tells which it was.
+std::size_t SkipSign(const char* text, std::size_t length, bool& negative) {
+  negative = length > 0 && text[0] == '-';
+  return length > 0 && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+}
+
 // Optional sign and decimal digits only, accumulated in the unsigned type so that overflow wraps.
 template <typename Unsigned>
 Unsigned ReadInteger(const char* text, std::size_t length) {
   if (text == nullptr) {
     return 0;
   }
-  std::size_t i = 0;
   bool negative = false;
-  if (i < length && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  std::size_t i = SkipSign(text, length, negative);
   if (i == length) {
     return 0;
   }
@@ -53,12 +55,8 @@ double ReadDecimal(const char* text, std::size_t length) {
   if (text == nullptr) {
     return 0;
   }
-  std::size_t i = 0;
   bool negative = false;
-  if (i < length && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  std::size_t i = SkipSign(text, length, negative);
   double value = 0;
   for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
     value = value * 10 + (text[i] - '0');

@@ -108,7 +108,8 @@ int GetCustomerId(OptionalText& out);
 // directory would put the log and the scanned files relative to whatever the current directory is.
 int GetAgentInstallDir(OptionalText& out);
 
-// Reads "VXAgentResourceID" of the system details key into out: 0 or the registry error.
+// Reads "VXAgentResourceID" of the system details key into out, or else asks the management server
+// (resource_id.h). 0 when the registry held it or the server lookup ran to its end.
 int GetResourceID(OptionalText& out);
 
 // Make every later request go to the distribution server.

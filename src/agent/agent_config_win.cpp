@@ -356,8 +356,6 @@ int GetCustomerId(OptionalText& out) {
   return ERROR_SUCCESS;
 }
 
-int GetResourceID(OptionalText& out) { return ReadAgentText(kSystemDetailsKey, "VXAgentResourceID", out); }
-
 int SetLastAccessName(const char* name) {
   return writeValue(HKEY_LOCAL_MACHINE, kServerInfoKey, "VXLastAccessName", name, REG_SZ);
 }

@@ -4,6 +4,7 @@
 
 #include "agent/library_services.h"
 #include "handler/handler.h"
+#include "transport/request_routing.h"
 
 namespace {
 
@@ -23,5 +24,6 @@ void RestrictDllSearchToSystem32() {
 int main() {
   RestrictDllSearchToSystem32();
   vx::InstallLibraryServices();
+  vx::InstallTransportServices();
   return vx::RunPrerequisiteHandler();
 }

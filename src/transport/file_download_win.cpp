@@ -1,0 +1,545 @@
+#include "transport/file_download_win.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <optional>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "agent/file_utils.h"
+#include "base/time_source.h"
+#include "base/unique_handle_win.h"
+#include "logging/logger.h"
+#include "platform/registry.h"
+#include "platform/text_conversion.h"
+#include "transport/request_setup_win.h"
+#include "transport/transfer_rules.h"
+#include "transport/transport_error_texts.h"
+#include "transport/winhttp_api_win.h"
+
+namespace vx {
+namespace {
+
+constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER;
+constexpr std::uint32_t kBlockBytesPerKBps = 500;
+// Consecutive rate-limited blocks that add no byte before the download gives up.
+constexpr int kMaximumBlocksWithoutProgress = 3;
+
+std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
+  wchar_t header[64];
+  std::swprintf(header, 64, L"Range: bytes=%u-%u", from, to);
+  return header;
+}
+
+// The "DownloadMode" setting decides whether a download should resume across runs. Resumable
+// downloads are not part of this build, so every mode downloads the whole file; the mode is read
+// and logged so that the log shows what the agent asked for.
+void CheckDownloadMode(const ConnectionParameters& parameters, const wchar_t* object_path) {
+  if (AlwaysWholeDownload(object_path)) return;
+  LogInfo("InternetGetDownloader : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(), parameters.port);
+  DWORD mode = 0;
+  const std::string settings_key = std::string(kAgentRootKey) + "\\Settings";
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, settings_key.c_str(), "DownloadMode", &mode) != ERROR_SUCCESS) {
+    mode = 0;
+  }
+  LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
+}
+
+// The temporary file of one download: next to the destination for DOWNLOAD_FILE, in the TEMP
+// directory for GET_DATA. Deleted when the object ends, whatever happened.
+class TemporaryDownloadFile {
+ public:
+  TemporaryDownloadFile(int request_type, const wchar_t* destination) {
+    const std::uint32_t thread_id = CurrentThreadId();
+    if (request_type == DOWNLOAD_FILE && destination != nullptr) {
+      name_ = std::wstring(destination) + std::to_wstring(thread_id) + L".tmp";
+    } else if (request_type == GET_DATA) {
+      name_8bit_ = gv_tempDir + "\\vx" + std::to_string(thread_id) + ".tmp";
+      if (!ChangeToWideStr(name_8bit_.c_str(), name_)) name_.clear();
+    }
+  }
+  ~TemporaryDownloadFile() { Delete(); }
+  TemporaryDownloadFile(const TemporaryDownloadFile&) = delete;
+  TemporaryDownloadFile& operator=(const TemporaryDownloadFile&) = delete;
+
+  const std::wstring& Name() const { return name_; }
+
+  // Creates the file empty (replacing one of that name), shared for reading. 0 or the error.
+  DWORD Create() {
+    handle_.reset(::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_ ? 0 : ::GetLastError();
+  }
+
+  DWORD Append(const char* data, DWORD size) {
+    while (size > 0) {
+      DWORD written = 0;
+      if (!::WriteFile(handle_.get(), data, size, &written, nullptr)) return ::GetLastError();
+      if (written == 0) return ERROR_WRITE_FAULT;
+      data += written;
+      size -= written;
+    }
+    return 0;
+  }
+
+  // Drops what was written so far: a body that is the whole file again replaces it.
+  DWORD Truncate() {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_.get())) {
+      return ::GetLastError();
+    }
+    return 0;
+  }
+
+  std::uint64_t Size() const {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(handle_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+  }
+
+  void FlushAndClose() {
+    if (handle_) ::FlushFileBuffers(handle_.get());
+    handle_.reset();
+  }
+
+  // The GET_DATA content as text, or nothing when the file cannot be read.
+  std::optional<std::string> ReadBack() const {
+    LogDebug("LoadDatafromFile: tmpDataFilePath, %s\n", name_8bit_.c_str());
+    const UniqueHandle file(::CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    std::string bytes;
+    char buffer[64 * 1024];
+    for (;;) {
+      DWORD read = 0;
+      if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+      if (read == 0) break;
+      bytes.append(buffer, read);
+    }
+    return TextFromDownloadedBytes(bytes);
+  }
+
+  void Delete() {
+    handle_.reset();
+    if (!name_.empty()) ::DeleteFileW(name_.c_str());
+  }
+
+ private:
+  std::wstring name_;
+  std::string name_8bit_;
+  UniqueHandle handle_;
+};
+
+// Names and creates the temporary file; for DOWNLOAD_FILE the destination's directory first.
+// 0 or the error, logged with the operation's own messages.
+DWORD CreateTemporaryFile(TemporaryDownloadFile& temporary, int request_type, const wchar_t* destination,
+                          const char* directory_message, const char* create_message) {
+  if (request_type == DOWNLOAD_FILE && CreateFolder(destination) != 0) LogError(directory_message, destination);
+  const DWORD code = temporary.Create();
+  if (code != 0) {
+    LogError(create_message, static_cast<int>(code));
+    HttpGetLastError(code);
+  }
+  return code;
+}
+
+// Hands a complete temporary file over: GET_DATA reads it into out, DOWNLOAD_FILE copies it onto
+// the destination. The result of the hand-over.
+int HandOver(const TemporaryDownloadFile& temporary, const char* operation, const wchar_t* object_path,
+             const ConnectionParameters& parameters, const wchar_t* destination, std::string* out, int request_type) {
+  if (request_type == GET_DATA) {
+    std::optional<std::string> text = temporary.ReadBack();
+    if (!text) {
+      LogError("%s: could n't read the data from .tmp file \n", operation);
+      return kReadBackFailed;
+    }
+    LogDebug("Data in memory : %s\n", text->c_str());
+    *out = std::move(*text);
+    return 0;
+  }
+  if (::CopyFileW(temporary.Name().c_str(), destination, FALSE)) {
+    if (std::string_view(operation) == "InternetGetRequestEx") {
+      LogInfo(
+          "InternetGetRequestEx : Successfully downloaded the file %ls from the server %ls to the destination file "
+          "%ls \n",
+          object_path, parameters.server.c_str(), destination);
+    } else {
+      LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %ls from the server %ls\n", object_path,
+              parameters.server.c_str());
+    }
+    return 0;
+  }
+  const DWORD code = ::GetLastError();
+  if (std::string_view(operation) == "InternetGetRequestEx") {
+    LogError("InternetGetRequestEx : could n't copy from %ls file to %ls ,\n", temporary.Name().c_str(), destination);
+    LogErrorText(code);
+  } else {
+    LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n",
+             static_cast<int>(code));
+  }
+  return static_cast<int>(code);
+}
+
+// A download needs somewhere to put its result.
+bool HasTarget(const char* operation, int request_type, const wchar_t* destination, const std::string* out) {
+  if ((request_type == DOWNLOAD_FILE && destination == nullptr) || (request_type == GET_DATA && out == nullptr)) {
+    LogError("%s : No destination given for the downloaded data \n", operation);
+    return false;
+  }
+  return true;
+}
+
+// Whether the gzip-accepting response came compressed, with its log lines.
+bool ResponseIsGzip(HINTERNET request) {
+  std::wstring encoding;
+  const DWORD code = QueryTextHeader(request, WINHTTP_QUERY_CUSTOM, L"Content-Encoding", encoding);
+  if (code == ERROR_WINHTTP_HEADER_NOT_FOUND) {
+    LogError("InternetGetRequestEx : Response Header doesn't contain content-Encoding. \n");
+    return false;
+  }
+  if (code != 0) {
+    LogError("InternetGetRequestEx :  Error in WinHttpQueryHeaders --> %d \n", static_cast<int>(code));
+    HttpGetLastError(code);
+    return false;
+  }
+  LogDebug("InternetGetRequestEx :  Response Header Informations : %ls \n", encoding.c_str());
+  if (encoding.find(L"gzip") != std::wstring::npos) {
+    LogInfo("InternetGetRequestEx : Response Header contains content-Encoding as gzip \n");
+    return true;
+  }
+  LogInfo("InternetGetRequestEx : Response Header doesn't contain content-Encoding as gzip \n");
+  return false;
+}
+
+// Reads up to available bytes of the response body into buffer. 0 or the error.
+DWORD ReadBody(HINTERNET request, DWORD available, std::vector<char>& buffer, DWORD& read) {
+  if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
+  read = 0;
+  return WinHttp().read_data(request, buffer.data(), available, &read) ? 0 : WinHttp().last_error();
+}
+
+// The whole download's body: read what the response has into the temporary file, recovering from
+// a time-out with a ranged request for the rest. The result of the transfer.
+int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                     unsigned char keep_alive, RequestHandles& handles, std::uint32_t content_length,
+                     TemporaryDownloadFile& temporary) {
+  const WinHttpApi& api = WinHttp();
+  int result = 0;
+  std::uint32_t bytes_so_far = 0;
+  std::vector<char> buffer;
+  std::wstring range_header;
+  for (;;) {
+    DWORD available = 0;
+    if (!api.query_data_available(handles.request, &available)) {
+      DWORD code = api.last_error();
+      LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      result = static_cast<int>(code);
+      if (code != ERROR_WINHTTP_TIMEOUT) break;
+
+      LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
+      LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
+      CloseRequestHandles(handles);
+      range_header = bytes_so_far != 0 ? RangeHeader(bytes_so_far, content_length)
+                                       : L"Range: bytes=0-" + std::to_wstring(content_length);
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
+      handles = RequestHandles{};
+      handles.kind = kGetWithHeader;
+      handles.extra_header = range_header.c_str();
+      if (const int retry = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0)) {
+        result = retry;
+        break;
+      }
+      // Only the rest of the file may be appended. A server that ignores the range sends the whole
+      // file again, which replaces what was written; any other answer is not file content.
+      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+        LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
+        if (const DWORD truncate_error = temporary.Truncate()) {
+          result = static_cast<int>(truncate_error);
+          break;
+        }
+        bytes_so_far = 0;
+      } else if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
+        LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+        result = static_cast<int>(handles.status);
+        break;
+      }
+      if (!api.query_data_available(handles.request, &available)) {
+        code = api.last_error();
+        LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", static_cast<int>(code));
+        HttpGetLastError(code);
+        result = static_cast<int>(code);
+        break;
+      }
+      result = 0;
+    }
+    if (available == 0) break;
+
+    DWORD read = 0;
+    if (const DWORD code = ReadBody(handles.request, available, buffer, read)) {
+      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      return static_cast<int>(code);
+    }
+    bytes_so_far += read;
+    if (read != 0) {
+      if (const DWORD code = temporary.Append(buffer.data(), read)) {
+        LogError("InternetGetRequestEx :  Error in WriteFile --> %d \n", static_cast<int>(code));
+        HttpGetLastError(code);
+        return static_cast<int>(code);
+      }
+    }
+    if (bytes_so_far == content_length) {
+      LogInfo("Bytes read reached the contenlength\n");
+      break;
+    }
+    if (read == 0) break;
+  }
+
+  LogInfo("InternetGetRequestEx : Total bytes read = %u\n", bytes_so_far);
+  if (result == 0) {
+    const std::uint64_t size = temporary.Size();
+    if (size == content_length) {
+      LogInfo("InternetGetRequestEx : GetFileSize returns :  %u\n", static_cast<unsigned>(size));
+      LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
+    } else {
+      LogInfo("InternetGetRequestEx : Error in downloading..!\n");
+      LogInfo("InternetGetRequestEx : Only partial file downloaded. GetFileSize returns :  %u\n",
+              static_cast<unsigned>(size));
+      result = kLengthMismatch;
+    }
+  }
+  return result;
+}
+
+void CloseLoggingFailures(RequestHandles& handles, const char* request_message, const char* connect_message,
+                          const char* session_message) {
+  const std::pair<HINTERNET*, const char*> closes[] = {
+      {&handles.request, request_message}, {&handles.connection, connect_message}, {&handles.session, session_message}};
+  for (const auto& [handle, message] : closes) {
+    if (const int code = CloseInternetHandle(*handle)) {
+      LogError(message, code);
+      HttpGetLastError(static_cast<DWORD>(code));
+    }
+  }
+}
+
+}  // namespace
+
+int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path, const wchar_t* destination,
+                         std::string* out, int request_type, unsigned char keep_alive, unsigned char accept_gzip) {
+  CheckDownloadMode(parameters, object_path);
+  LogDebug("@@@@@@@@ Inside InternetGetRequestEx Method @@@@@@@@ \n");
+  LogInfo("InternetGetRequestEx : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(), parameters.port);
+  LogDebug("InternetGetRequestEx : URL to Get -> %ls \n", object_path);
+  if (!HasTarget("InternetGetRequestEx", request_type, destination, out)) return kMissingInput;
+
+  RequestHandles handles;
+  handles.kind = kPlainGet;
+  int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, accept_gzip);
+  const bool compressed = accept_gzip != 0 && handles.request != nullptr && ResponseIsGzip(handles.request);
+
+  TemporaryDownloadFile temporary(request_type, destination);
+  if (result == 0) {
+    if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
+      LogInfo("InternetGetRequestEx :File not modified since the time: %ls\n", object_path);
+      result = kNotModified;
+    } else if (handles.status != HTTP_STATUS_OK) {
+      LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+      result = static_cast<int>(handles.status);
+    } else {
+      DWORD content_length = 0;
+      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
+      if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_WINHTTP_HEADER_NOT_FOUND) {
+        if (code != 0) content_length = 0;
+        LogInfo("InternetGetRequestEx : Content Length of the request file: %u Bytes\n",
+                static_cast<unsigned>(content_length));
+        result = static_cast<int>(CreateTemporaryFile(
+            temporary, request_type, destination,
+            "InternetGetRequestEx : Failed to create the destination directory for the destination file %ls \n",
+            "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
+        if (result == 0) {
+          result =
+              ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles, content_length, temporary);
+        }
+        temporary.FlushAndClose();
+      } else {
+        LogError("InternetGetRequestEx :  Error in Content Length Header -> %d \n", static_cast<int>(code));
+        HttpGetLastError(code);
+        result = static_cast<int>(code);
+      }
+    }
+  }
+
+  CloseLoggingFailures(handles, "InternetGetRequestEx :  Error in WinHttpCloseHandle hRequest --> %d \n",
+                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hConnect --> %d \n",
+                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hSession --> %d \n");
+
+  if (result == 0) {
+    if (accept_gzip == 1 && compressed) {
+      // The body is kept exactly as received: there is no decompressor in this build.
+      LogInfo("InternetGetRequestEx : Successfully downloaded the Gzip compressed file from the server %ls \n",
+              parameters.server.c_str());
+      LogDebug("InternetGetRequestEx : Need to decompress the file\n");
+      LogError("Zlib dependency removed. DecompressGZipFile() disabled.\n");
+    }
+    result = HandOver(temporary, "InternetGetRequestEx", object_path, parameters, destination, out, request_type);
+  }
+  temporary.Delete();
+  LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
+  return result;
+}
+
+int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                const wchar_t* destination, std::string* out, int request_type,
+                                unsigned char /*keep_alive*/) {
+  const WinHttpApi& api = WinHttp();
+  CheckDownloadMode(parameters, object_path);
+  LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
+  LogInfo("InternetGetRequestByBitrate : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(),
+          parameters.port);
+  LogDebug("InternetGetRequestByBitrate : URL to Get -> %ls \n", object_path);
+  if (!HasTarget("InternetGetRequestByBitrate", request_type, destination, out)) return kMissingInput;
+
+  // The probe asks for the length; every request of this download keeps its connection alive.
+  RequestHandles handles;
+  handles.kind = kHead;
+  int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  DWORD content_length = 0;
+  if (result == 0) {
+    if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
+      LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
+      result = kNotModified;
+    } else if (handles.status != HTTP_STATUS_OK) {
+      LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n",
+               static_cast<int>(handles.status));
+      result = static_cast<int>(handles.status);
+    } else {
+      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
+      if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER) {
+        if (code != 0) content_length = 0;
+        LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
+                static_cast<unsigned>(content_length));
+        CloseRequestHandles(handles);
+      } else {
+        LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
+        HttpGetLastError(code);
+        result = static_cast<int>(code);
+      }
+    }
+  }
+
+  TemporaryDownloadFile temporary(request_type, destination);
+  std::uint32_t bytes_so_far = 0;
+  if (result == 0) {
+    result = static_cast<int>(CreateTemporaryFile(
+        temporary, request_type, destination,
+        "InternetGetRequestByBitrate : Failed to create the destination directory for the destination file %ls \n",
+        "InternetGetRequestByBitrate: Error occured while creating the file --> %d \n"));
+  }
+  if (result == 0) {
+    const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
+    LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
+    bool retry_mark = false;
+    bool finished = false;
+    int blocks_without_progress = 0;
+    std::vector<char> buffer;
+    while (content_length != 0 && bytes_so_far < content_length && !finished) {
+      const std::int64_t block_start_ms = MillisecondsOfDay(Time().LocalNow());
+      const std::uint32_t block_first = bytes_so_far;
+      const std::wstring range_header = RangeHeader(bytes_so_far, BlockEnd(bytes_so_far, block_size, content_length));
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
+      handles = RequestHandles{};
+      handles.kind = kGetWithHeader;
+      handles.extra_header = range_header.c_str();
+      result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+      LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
+               static_cast<unsigned>(result));
+      if (result != 0) break;
+      if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
+        LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
+                 static_cast<int>(handles.status));
+        result = static_cast<int>(handles.status);
+        break;
+      }
+      // A whole file sent for a range that does not start at 0 replaces what was written before.
+      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+        LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
+        if (const DWORD code = temporary.Truncate()) {
+          result = static_cast<int>(code);
+          break;
+        }
+        bytes_so_far = 0;
+      }
+
+      for (;;) {
+        DWORD available = 0;
+        if (!api.query_data_available(handles.request, &available)) {
+          const DWORD code = api.last_error();
+          LogError("InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
+                   static_cast<int>(code));
+          HttpGetLastError(code);
+          result = static_cast<int>(code);
+          if (code == ERROR_WINHTTP_TIMEOUT) {
+            CloseRequestHandles(handles);
+            if (retry_mark) finished = true;
+            retry_mark = true;
+          }
+          break;
+        }
+        retry_mark = false;
+        LogDebug("InternetGetRequestByBitrate: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
+        if (available == 0) break;
+        DWORD read = 0;
+        DWORD code = ReadBody(handles.request, available, buffer, read);
+        if (code != 0) {
+          LogError("InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
+        } else if (read != 0 && (code = temporary.Append(buffer.data(), read)) != 0) {
+          LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));
+        }
+        if (code != 0) {
+          HttpGetLastError(code);
+          result = static_cast<int>(code);
+          finished = true;
+          break;
+        }
+        bytes_so_far += read;
+        if (read == 0) break;
+      }
+      if (finished) break;
+      LogDebug("InternetGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(bytes_so_far));
+
+      // A block that brings nothing (an empty answer, or a failure other than a time-out) is
+      // fetched again, but not for ever.
+      if (bytes_so_far == block_first && ++blocks_without_progress >= kMaximumBlocksWithoutProgress) {
+        LogError("InternetGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
+                 blocks_without_progress);
+        if (result == 0) result = kLengthMismatch;
+        break;
+      }
+      if (bytes_so_far != block_first) blocks_without_progress = 0;
+
+      if (retry_mark) {
+        LogInfo("InternetGetRequestByBitrate : second attempt of the previous request\n");
+        continue;
+      }
+      CloseRequestHandles(handles);
+      const std::int64_t elapsed_ms = MillisecondsOfDay(Time().LocalNow()) - block_start_ms;
+      Time().SleepMilliseconds(PacingPauseMilliseconds(elapsed_ms));
+      result = 0;
+    }
+  }
+  temporary.FlushAndClose();
+  LogInfo("InternetGetRequestByBitrate: Total bytes read = %u\n", bytes_so_far);
+  CloseRequestHandles(handles);
+
+  if (result == 0) {
+    result =
+        HandOver(temporary, "InternetGetRequestByBitrate", object_path, parameters, destination, out, request_type);
+  }
+  temporary.Delete();
+  LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
+  return result;
+}
+
+}  // namespace vx

@@ -1,0 +1,28 @@
+// Downloading one file from a server through a temporary file, whole or in rate-limited blocks,
+// into a destination file (DOWNLOAD_FILE) or into memory (GET_DATA) (Windows).
+//
+// Each call owns its temporary file from creation to deletion; the file never outlives the call.
+// Results: 0, 90001 (not modified), 707 (body shorter or longer than announced), 6 (GET_DATA data
+// could not be read back), 13 (missing argument), an HTTP status, or a Windows or WinHTTP error.
+#pragma once
+
+#include <string>
+
+#include "transport/transport_types.h"
+
+namespace vx {
+
+// One GET. For GET_DATA, out receives the file's text on 0 (CR LF read as LF, up to the first
+// NUL); for DOWNLOAD_FILE the destination holds the file on 0 and is never touched otherwise. With
+// accept_gzip the server may send a gzip body, which is kept as received.
+[[nodiscard]] int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                       const wchar_t* destination, std::string* out, int request_type,
+                                       unsigned char keep_alive, unsigned char accept_gzip);
+
+// A HEAD for the length, then ranged GETs of gv_dataTransferRateKBps x 500 bytes, each paced to
+// at least 600 ms; each block is a new request on a new session.
+[[nodiscard]] int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                              const wchar_t* destination, std::string* out, int request_type,
+                                              unsigned char keep_alive);
+
+}  // namespace vx

@@ -1,0 +1,333 @@
+#include "transport/request_setup_win.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "agent/os_name.h"
+#include "base/time_source.h"
+#include "logging/logger.h"
+#include "platform/text_conversion.h"
+#include "transport/transfer_rules.h"
+#include "transport/transport_error_texts.h"
+#include "transport/winhttp_api_win.h"
+
+namespace vx {
+namespace {
+
+constexpr const wchar_t* kUserAgent = L"QuorvantAgent";
+constexpr const wchar_t* kGzipHeader = L"Accept-Encoding: gzip";
+constexpr DWORD kGzipHeaderLength = 21;
+constexpr int kMaximumAttempts = 5;
+constexpr DWORD kResendPauseMilliseconds = 5000;
+constexpr DWORD kIgnoredCertificateErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                                            SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                            SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert(kIgnoredCertificateErrors == 0x3300);
+
+bool IsHttps(const std::string& protocol) { return EqualsIgnoringCase(protocol, "https"); }
+
+// Logs message (which takes the code) at error level, explains the code and returns it.
+int Fail(const char* message, DWORD code) {
+  LogError(message, static_cast<int>(code));
+  HttpGetLastError(code);
+  return static_cast<int>(code);
+}
+
+bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
+  return WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE;
+}
+
+bool SetTextOption(HINTERNET handle, DWORD option, const std::wstring& text) {
+  return WinHttp().set_option(handle, option, const_cast<wchar_t*>(text.c_str()), static_cast<DWORD>(text.size())) !=
+         FALSE;
+}
+
+// Adds one header line; a failure is logged with message and remembered in pending_error.
+void AddHeader(HINTERNET request, const wchar_t* header, const char* message, int& pending_error) {
+  if (WinHttp().add_request_headers(request, header, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD)) return;
+  const DWORD code = WinHttp().last_error();
+  LogError(message, static_cast<int>(code));
+  HttpGetLastError(code);
+  pending_error = static_cast<int>(code);
+}
+
+// Steps that open the chain and prepare the request. 0, or the error of the step that failed (the
+// handles of a failed open are closed; a failed option leaves them open for the caller).
+int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                unsigned char keep_alive, RequestHandles& handles, int& pending_header_error) {
+  const WinHttpApi& api = WinHttp();
+  if (parameters.use_proxy == 1) {
+    LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", parameters.proxy_server.c_str());
+    handles.session = api.open(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
+                               parameters.proxy_bypass.c_str(), 0);
+  } else {
+    handles.session =
+        api.open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  if (handles.session == nullptr) {
+    return Fail("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n", api.last_error());
+  }
+
+  const bool https = IsHttps(parameters.protocol);
+  DWORD request_flags = WINHTTP_FLAG_REFRESH;
+  if (https) {
+    (void)SetSecureProtocols(handles.session);
+    request_flags |= WINHTTP_FLAG_SECURE;
+  }
+
+  handles.connection =
+      api.connect(handles.session, parameters.server.c_str(), static_cast<INTERNET_PORT>(parameters.port), 0);
+  if (handles.connection == nullptr) {
+    const DWORD code = api.last_error();
+    CloseInternetHandle(handles.session);
+    return Fail("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n", code);
+  }
+
+  const wchar_t* accept_types[] = {L"*/*", nullptr};
+  handles.request = api.open_request(handles.connection, handles.kind == kHead ? L"HEAD" : L"GET", object_path, nullptr,
+                                     WINHTTP_NO_REFERER, accept_types, request_flags);
+  if (handles.request == nullptr) {
+    const DWORD code = api.last_error();
+    CloseInternetHandle(handles.connection);
+    CloseInternetHandle(handles.session);
+    return Fail("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n", code);
+  }
+
+  AddHeader(handles.request, keep_alive != 0 ? L"Connection: Keep-Alive" : L"Connection: close",
+            "GetInternetRequestHandle :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+  if (handles.kind == kGetWithHeader) {
+    AddHeader(handles.request, handles.extra_header != nullptr ? handles.extra_header : L"",
+              "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+  }
+
+  constexpr const char* kOptionFailure = "GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n";
+  if (request_type == GET_DATA &&
+      !SetDwordOption(handles.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
+    return Fail(kOptionFailure, api.last_error());
+  }
+  if (https) {
+    DWORD security_flags = 0;
+    DWORD length = sizeof(security_flags);
+    if (!api.query_option(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &security_flags, &length) ||
+        !SetDwordOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, security_flags | kIgnoredCertificateErrors)) {
+      return Fail(kOptionFailure, api.last_error());
+    }
+    LogDebug("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
+  }
+  if (parameters.use_proxy != 0 && parameters.proxy_user.size() > 1) {
+    if (!SetTextOption(handles.request, WINHTTP_OPTION_PROXY_USERNAME, parameters.proxy_user)) {
+      return Fail(kOptionFailure, api.last_error());
+    }
+    if (parameters.proxy_password.size() > 1 &&
+        !SetTextOption(handles.request, WINHTTP_OPTION_PROXY_PASSWORD, parameters.proxy_password)) {
+      return Fail(kOptionFailure, api.last_error());
+    }
+  }
+  return 0;
+}
+
+enum class Exchange { kReceived, kAttemptsUsedUp, kReopen };
+
+// Sends and receives with the retry policy; on kReceived or kAttemptsUsedUp the caller reads the
+// response headers. error receives the code when the exchange failed for good.
+Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type, unsigned char accept_gzip,
+                        bool reopened, RequestHandles& handles, int& error) {
+  const WinHttpApi& api = WinHttp();
+  error = 0;
+  for (int attempts = 0; attempts < kMaximumAttempts;) {
+    if (request_type == GET_DATA &&
+        !SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(gv_httpRequestTimeout))) {
+      error =
+          Fail("GetInternetRequestHandle :  Error in WinHttpSetOption before send request --> %d \n", api.last_error());
+      return Exchange::kAttemptsUsedUp;
+    }
+    LogInfo("GetInternetRequestHandle : IsAcceptEncodingGzip-Enabled -> %d\n", accept_gzip);
+    BOOL sent = FALSE;
+    if (accept_gzip != 0) {
+      LogDebug("WinHttpSendRequest with \"Accept-Encoding: gzip\" Header\n");
+      sent = api.send_request(handles.request, kGzipHeader, kGzipHeaderLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+    } else {
+      sent = api.send_request(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+    }
+    if (!sent) {
+      const DWORD code = api.last_error();
+      if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_OPERATION_CANCELLED) {
+        LogInfo(
+            "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+            "server %ls \n",
+            parameters.server.c_str());
+        if (!reopened) return Exchange::kReopen;
+      }
+      error = Fail("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", code);
+      return Exchange::kAttemptsUsedUp;
+    }
+    if (api.receive_response(handles.request, nullptr)) return Exchange::kReceived;
+
+    const DWORD code = api.last_error();
+    if (code == ERROR_WINHTTP_RESEND_REQUEST) {
+      LogInfo("GetInternetRequestHandle : Resending the data to the server %ls \n", parameters.server.c_str());
+      Time().SleepMilliseconds(kResendPauseMilliseconds);
+      ++attempts;
+    } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+      LogInfo(
+          "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+          "server %ls,as the error code received is %d \n",
+          parameters.server.c_str(), static_cast<int>(code));
+      if (!reopened) return Exchange::kReopen;
+      ++attempts;
+    } else {
+      LogInfo("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      error = static_cast<int>(code);
+      return Exchange::kAttemptsUsedUp;
+    }
+  }
+  return Exchange::kAttemptsUsedUp;
+}
+
+}  // namespace
+
+int CloseInternetHandle(HINTERNET& handle) {
+  if (handle == nullptr) return 0;
+  const BOOL closed = WinHttp().close_handle(handle);
+  handle = nullptr;
+  return closed ? 0 : static_cast<int>(WinHttp().last_error());
+}
+
+void CloseRequestHandles(RequestHandles& handles) {
+  if (const int code = CloseInternetHandle(handles.request)) {
+    LogDebug("Error in WinHttpCloseHandle hRequest --> %d \n", code);
+  }
+  if (const int code = CloseInternetHandle(handles.connection)) {
+    LogDebug("Error in WinHttpCloseHandle hConnect --> %d \n", code);
+  }
+  if (const int code = CloseInternetHandle(handles.session)) {
+    LogDebug("Error in WinHttpCloseHandle hSession --> %d \n", code);
+  }
+}
+
+DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD& value) {
+  DWORD number = 0;
+  DWORD length = sizeof(number);
+  if (!WinHttp().query_headers(request, query, WINHTTP_HEADER_NAME_BY_INDEX, &number, &length,
+                               WINHTTP_NO_HEADER_INDEX)) {
+    return WinHttp().last_error();
+  }
+  value = number;
+  return 0;
+}
+
+DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::wstring& value) {
+  const WinHttpApi& api = WinHttp();
+  const wchar_t* header_name = name != nullptr ? name : WINHTTP_HEADER_NAME_BY_INDEX;
+  DWORD length = 0;
+  if (!api.query_headers(request, query, header_name, WINHTTP_NO_OUTPUT_BUFFER, &length, WINHTTP_NO_HEADER_INDEX)) {
+    const DWORD code = api.last_error();
+    if (code != ERROR_INSUFFICIENT_BUFFER) return code;
+  }
+  // Room for four times the announced length plus 8 bytes, whole characters, always NUL-terminated.
+  std::vector<wchar_t> buffer((static_cast<std::size_t>(length) * 4 + 8) / sizeof(wchar_t) + 1, L'\0');
+  DWORD buffer_length = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+  if (!api.query_headers(request, query, header_name, buffer.data(), &buffer_length, WINHTTP_NO_HEADER_INDEX)) {
+    return api.last_error();
+  }
+  value.assign(buffer.data(), std::min<std::size_t>(buffer_length / sizeof(wchar_t), buffer.size() - 1));
+  return 0;
+}
+
+int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                             unsigned char keep_alive, RequestHandles& handles, unsigned char accept_gzip) {
+  LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
+  int pending_header_error = 0;
+  bool reopened = false;
+  for (;;) {
+    pending_header_error = 0;
+    if (const int code =
+            OpenRequest(parameters, object_path, request_type, keep_alive, handles, pending_header_error)) {
+      return code;
+    }
+    int error = 0;
+    const Exchange exchange = SendAndReceive(parameters, request_type, accept_gzip, reopened, handles, error);
+    if (exchange == Exchange::kReopen) {
+      // A new chain replaces the first one, which is never used again: close all of it.
+      CloseRequestHandles(handles);
+      reopened = true;
+      continue;
+    }
+    if (error != 0) return error;
+    break;
+  }
+
+  std::wstring raw_headers;
+  if (const DWORD code = QueryTextHeader(handles.request, WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, raw_headers)) {
+    return Fail("GetInternetRequestHandle :  Error in WinHttpQueryHeaders --> %d \n", code);
+  }
+  LogDebug("GetInternetRequestHandle :  Header Informations : \n %ls \n", raw_headers.c_str());
+
+  if (const DWORD code =
+          QueryNumberHeader(handles.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, handles.status)) {
+    LogError(
+        "GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
+        "code %d \n",
+        static_cast<int>(code));
+    return static_cast<int>(code);
+  }
+  if (handles.status == HTTP_STATUS_PROXY_AUTH_REQ) {
+    LogError("GetInternetRequestHandle : Proxy Credentials are failed to authenticate %d \n",
+             static_cast<int>(handles.status));
+    return HTTP_STATUS_PROXY_AUTH_REQ;
+  }
+  LogDebug("@@@@@@@@ End of GetInternetRequestHandle Method @@@@@@@@ \n");
+  return pending_header_error;
+}
+
+int SetSecureProtocols(HINTERNET session) {
+  if (isWin7orWin8()) {
+    LogInfo("SetSecureProtocols : Configuring security protocols \n");
+    if (SetDwordOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
+                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                           WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2)) {
+      LogInfo("SetSecureProtocols :  Security protocols configured successfully \n");
+    } else {
+      const DWORD code = WinHttp().last_error();
+      LogError("SetSecureProtocols :  Error in WinHttpSetOption for security protocols --> %d \n",
+               static_cast<int>(code));
+      HttpGetLastError(code);
+    }
+  }
+  return 1;
+}
+
+int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out) {
+  const WinHttpApi& api = WinHttp();
+  LogDebug("@@@@@@@@@@@ Inside GetFilelastmodifiedTime Method   @@@@@@@@@@@@@\n");
+  DWORD length = 0;
+  if (api.query_headers(request, WINHTTP_QUERY_LAST_MODIFIED, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &length, WINHTTP_NO_HEADER_INDEX) ||
+      api.last_error() != ERROR_INSUFFICIENT_BUFFER) {
+    // A query without a buffer that "succeeds" has nothing to copy either.
+    const DWORD code = api.last_error();
+    LogError("GetFilelastmodifiedTime: Could n't query HEADER for last modified time\n");
+    return static_cast<int>(code);
+  }
+  std::vector<wchar_t> buffer((static_cast<std::size_t>(length) * 4 + 2) / sizeof(wchar_t) + 1, L'\0');
+  DWORD buffer_length = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+  int result = 0;
+  if (api.query_headers(request, WINHTTP_QUERY_LAST_MODIFIED, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(),
+                        &buffer_length, WINHTTP_NO_HEADER_INDEX) ||
+      api.last_error() == ERROR_INSUFFICIENT_BUFFER) {
+    LogDebug("GetFilelastmodifiedTime : File last modified time: %ls\n", buffer.data());
+    out.assign(buffer.data());
+  } else {
+    const DWORD code = api.last_error();
+    LogError("GetFilelastmodifiedTime: Could n't query HEADER for last modified time, error %d\n",
+             static_cast<int>(code));
+    HttpGetLastError(code);
+    result = static_cast<int>(code);
+  }
+  LogDebug("@@@@@@@@@@@ End of GetFilelastmodifiedTime Method   @@@@@@@@@@@@@\n");
+  return result;
+}
+
+}  // namespace vx

@@ -1,0 +1,65 @@
+// Opening a WinHTTP request to a server: session, connection, request, the agent's headers and
+// options, sending with the retry policy and reading the status (Windows).
+//
+// Everything runs synchronously on the calling thread; each exchange has its own RequestHandles.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+#include "transport/transport_types.h"
+
+namespace vx {
+
+enum RequestKind : int {
+  kPlainGet = 0,
+  kGetWithHeader = 1,  // GET with extra_header added (a range line)
+  kHead = 2,
+};
+
+// The state of one exchange. A caller clears the handles and the status and sets the kind and the
+// extra header before each GetInternetRequestHandle call; handles that the set-up closes itself are
+// set back to null so that CloseRequestHandles never closes one twice.
+struct RequestHandles {
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  int kind = kPlainGet;
+  const wchar_t* extra_header = nullptr;  // borrowed; read only for kGetWithHeader
+  DWORD status = 0;                       // the response's HTTP status, 0 until one was read
+};
+
+// Opens and sends a GET or HEAD request for object_path and reads the response status into
+// handles.status. 0 when a status other than 407 was read (or the error of a header that could not
+// be added), 407 when the proxy refused the credentials, else the WinHTTP or Windows error of the
+// failing step. The handles opened stay in the record for the caller to close with
+// CloseRequestHandles (or the caller's own closes), except where a failed open closed them.
+[[nodiscard]] int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                           int request_type, unsigned char keep_alive, RequestHandles& handles,
+                                           unsigned char accept_gzip);
+
+// Closes request, connection and session, each only when open, and clears them.
+void CloseRequestHandles(RequestHandles& handles);
+
+// Enables TLS 1.0 to 1.2 on the session on the Windows 7/8 family (other versions keep the system's
+// defaults). A failure is only logged; always 1.
+int SetSecureProtocols(HINTERNET session);
+
+// Copies the response's Last-Modified header into out: 0, or the error of the query (12150 when the
+// header is absent) with out untouched.
+[[nodiscard]] int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out);
+
+// Closes one WinHTTP handle through the transport's function table and clears it; the Windows error
+// of a failed close, else 0.
+int CloseInternetHandle(HINTERNET& handle);
+
+// Queries a numeric header (flags include WINHTTP_QUERY_FLAG_NUMBER): 0 or the error code.
+[[nodiscard]] DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD& value);
+
+// Queries a text header (by info level, or by name for WINHTTP_QUERY_CUSTOM): length first, then a
+// buffer of four times that length plus 8 bytes. 0 or the error code.
+[[nodiscard]] DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::wstring& value);
+
+}  // namespace vx

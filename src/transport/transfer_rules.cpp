@@ -1,0 +1,127 @@
+#include "transport/transfer_rules.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "logging/logger.h"
+#include "transport/transport_types.h"
+
+namespace vx {
+namespace {
+
+char LowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+constexpr int kNameNotResolved = 12007;
+constexpr int kCannotConnect = 12029;
+constexpr int kTimeout = 12002;
+constexpr int kInvalidUrl = 12005;
+constexpr int kBadRequest = 400;
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
+  return part.empty() || std::search(text.begin(), text.end(), part.begin(), part.end(),
+                                     [](char x, char y) { return LowerAscii(x) == LowerAscii(y); }) != text.end();
+}
+
+bool IsTransferSuccess(int result) { return result == 0 || result == kNotModified; }
+
+bool IsFailoverCode(int result) {
+  return result == kNameNotResolved || result == kCannotConnect || result == kTimeout || result == kInvalidUrl ||
+         result == kBadRequest;
+}
+
+std::string ForwardSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::string RewritePathForProduct(const std::optional<std::string>& product_code, const std::string& path,
+                                  bool to_management_server, int request_type) {
+  const char* code = product_code ? product_code->c_str() : "(null)";
+  const std::string_view code_text = product_code ? std::string_view(*product_code) : std::string_view();
+  if (EqualsIgnoringCase(code_text, "RNHX")) {
+    if (!to_management_server || (request_type != GET_DATA && request_type != DOWNLOAD_FILE)) {
+      LogInfo(
+          "AgentSendRequest - gv_vxProductCode is [%s], toVXServer is set to [%d]. Request Type is NOT GET_DATA / "
+          "DOWNLOAD_FILE and is [%d]\n",
+          code, to_management_server ? 1 : 0, request_type);
+      return path;
+    }
+    for (const char* servlet : {"/agentRequest?", "/agentSlot?", "/agenttrayicon?", "agentinfo?"}) {
+      if (ContainsIgnoringCase(path, servlet)) {
+        LogInfo(
+            "AgentSendRequest - gv_vxProductCode is [%s], requestType is GET_DATA / DOWNLOAD_FILE [%d] and is servlet "
+            "request \n",
+            code, request_type);
+        return path;
+      }
+    }
+    return "clientdatarequest?fileName=" + path;
+  }
+  if (EqualsIgnoringCase(code_text, "KVTLN")) {
+    LogInfo("AgentSendRequest - gv_vxProductCode is [%s], requestType is GET_DATA / DOWNLOAD_FILE [%d] \n", code,
+            request_type);
+    return "vx/" + path;
+  }
+  LogDebug("AgentSendRequest - Stand Alone / MSP build : gv_vxProductCode is [%s] \n", code);
+  return path;
+}
+
+FailoverOutcome RunFailover(const std::array<bool, 5>& usable, const std::function<int(int)>& transfer) {
+  FailoverOutcome outcome{kNameNotResolved, -1};
+  // Tries candidate index when usable; a success of a later candidate makes it the last access name.
+  const auto attempt = [&](int index) {
+    if (!usable[static_cast<std::size_t>(index)]) return;
+    outcome.result = transfer(index);
+    if (index > 0 && IsTransferSuccess(outcome.result)) outcome.new_last_access = index;
+  };
+  attempt(0);
+  if (!IsFailoverCode(outcome.result)) return outcome;
+  attempt(1);
+  if (IsTransferSuccess(outcome.result)) return outcome;
+  attempt(2);
+  if (!IsFailoverCode(outcome.result)) return outcome;
+  attempt(3);
+  if (!IsFailoverCode(outcome.result)) return outcome;
+  attempt(4);
+  return outcome;
+}
+
+std::uint32_t BlockEnd(std::uint32_t start, std::uint32_t block_size, std::uint32_t content_length) {
+  return std::min<std::uint32_t>(start + block_size - 1u, content_length);
+}
+
+std::int64_t MillisecondsOfDay(const LocalTime& time) {
+  return ((static_cast<std::int64_t>(time.hour) * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
+}
+
+std::uint32_t PacingPauseMilliseconds(std::int64_t elapsed_ms) {
+  constexpr std::int64_t kFastBlock = 450;
+  constexpr std::int64_t kPacedBlock = 600;
+  constexpr std::uint32_t kShortPause = 100;
+  if (elapsed_ms >= 0 && elapsed_ms < kFastBlock) return static_cast<std::uint32_t>(kPacedBlock - elapsed_ms);
+  return kShortPause;
+}
+
+std::string TextFromDownloadedBytes(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+bool AlwaysWholeDownload(std::wstring_view object_path) {
+  return object_path.find(L".xml") != std::wstring_view::npos || object_path.find(L".json") != std::wstring_view::npos;
+}
+
+}  // namespace vx

@@ -1,0 +1,69 @@
+// The transport's decisions that need no network: path rewriting by product, the failover order
+// over a server's addresses, download block ranges and pacing, and the text form of downloaded data.
+// Portable and thread-safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/time_source.h"
+
+namespace vx {
+
+// ASCII comparisons without regard to case.
+[[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+[[nodiscard]] bool ContainsIgnoringCase(std::string_view text, std::string_view part);
+
+// 0 and 90001 (not modified) count as success for routing.
+[[nodiscard]] bool IsTransferSuccess(int result);
+// Results after which the next address of the server is tried: name not resolved, cannot connect,
+// time-out, invalid URL, and the HTTP status 400.
+[[nodiscard]] bool IsFailoverCode(int result);
+
+// The request path with every backslash turned into a slash.
+[[nodiscard]] std::string ForwardSlashes(std::string path);
+
+// The path as the server of the product expects it, logging the routing decision: hosted editions
+// ("RNHX") reach plain files through the client-data servlet on the management server, another
+// ("KVTLN") serves everything below "vx/", the others take the path as it is.
+[[nodiscard]] std::string RewritePathForProduct(const std::optional<std::string>& product_code, const std::string& path,
+                                                bool to_management_server, int request_type);
+
+// The outcome of trying a server's five addresses.
+struct FailoverOutcome {
+  int result = 0;
+  // The 0-based candidate that answered and becomes the last access name (1 to 4), or -1 when the
+  // last access name stays as it is (candidate 0 answered, or nothing succeeded).
+  int new_last_access = -1;
+};
+
+// Tries the candidates in the failover order: the last access name first; the others only after
+// a failover code. The IP address (1) is followed by the secondary address (2) after any failure;
+// the server name (3) and flat name (4) only follow a failover code. Unusable candidates (too
+// short) are skipped and leave the result as it was, which starts as 12007.
+[[nodiscard]] FailoverOutcome RunFailover(const std::array<bool, 5>& usable, const std::function<int(int)>& transfer);
+
+// The last byte asked for by a rate-limited block that starts at start: start + block_size - 1 in
+// 32-bit arithmetic (a block size of 0 wraps round), but never past content_length, which is
+// itself the end of the last block.
+[[nodiscard]] std::uint32_t BlockEnd(std::uint32_t start, std::uint32_t block_size, std::uint32_t content_length);
+
+// Milliseconds since midnight of a local time.
+[[nodiscard]] std::int64_t MillisecondsOfDay(const LocalTime& time);
+
+// The pause after a rate-limited block that took elapsed_ms: up to 600 ms for a block under 450 ms,
+// else 100 ms. A negative time (the clock passed midnight) counts as long.
+[[nodiscard]] std::uint32_t PacingPauseMilliseconds(std::int64_t elapsed_ms);
+
+// Downloaded bytes as the text handed to a caller: ends at the first NUL, CR LF read as LF.
+[[nodiscard]] std::string TextFromDownloadedBytes(std::string_view bytes);
+
+// Files that are always downloaded in one piece, never resumably (".xml" and ".json" anywhere in the
+// object path, case-sensitive).
+[[nodiscard]] bool AlwaysWholeDownload(std::wstring_view object_path);
+
+}  // namespace vx

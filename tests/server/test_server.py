@@ -1,0 +1,490 @@
+#!/usr/bin/env python3
+"""Scriptable HTTP, HTTPS and forward-proxy server for the transport tests.
+
+    test_server.py --root DIR
+
+Listens on 127.0.0.1 on three ephemeral ports and writes them to DIR/ports.txt (http=N, https=N,
+proxy=N) once all three accept connections; its pid goes to DIR/server.pid. SIGTERM ends it.
+
+Every test owns a directory DIR/<ns>/. The namespace of a request is the first token of its target,
+split on '/', '?', '&' and '=', that names a directory under DIR; the file served by default is the
+path that follows that token (up to a '?' or '&'). Each request is recorded in DIR/<ns>/requests.log
+before it is answered (request bodies in DIR/<ns>/body-<index>.bin); requests without a namespace go
+to DIR/unmatched.log and get a 404.
+
+Without a script the server serves the file (GET and HEAD, with single byte ranges; other methods
+get an empty 200). DIR/<ns>/script.json, re-read on every request, holds {"rules": [...]}: the first
+rule that matches and is not used up decides the answer.
+  match, method, listener, count                 which requests a rule applies to
+  status, headers, body | body_file | serve       what it answers; a header given as null removes a
+                                                  default one. Without status and body source the
+                                                  rule answers the default (the file), with status
+                                                  alone an empty body.
+  ignore_range                                    serve (or the default file) answers 200 to a Range
+  no_content_length, close_after, stall_after +   how the answer is delivered
+  stall_seconds, stall_before_headers, delay_ms
+Rule use counts live in memory per namespace and restart when script.json changes, and when the
+namespace is recreated (its requests.log is gone).
+
+The proxy listener demands Basic credentials: DIR/<ns>/proxy-credentials.txt when the target's
+namespace has one, else DIR/proxy-credentials.txt, else proxyuser:proxypass. An authorised request
+with an absolute target http://host:port/path is handled as the http listener handles /path.
+"""
+
+import argparse
+import base64
+import email.utils
+import json
+import os
+import re
+import signal
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import unquote, urlsplit
+
+LISTENERS = ("http", "https", "proxy")
+STREAM_CHUNK = 1 << 20
+DEFAULT_PROXY_CREDENTIALS = "proxyuser:proxypass"
+TOKEN = re.compile(r"[^/?&=]+")
+RANGE = re.compile(r"\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*")
+UNSATISFIABLE = "unsatisfiable"
+
+
+class ScriptError(Exception):
+    pass
+
+
+class RecordState:
+    """Per log file: the next request index and the script rules' use counts, under one lock so that
+    recording a request and choosing its rule happen together."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.reset()
+
+    def reset(self):
+        self.next_index = 1
+        self.script_key = None
+        self.rule_uses = {}
+
+
+class Body:
+    """What a response sends after its headers: bytes, or a byte range of a file."""
+
+    def __init__(self, data=b"", path=None, offset=0, length=None):
+        self.data, self.path, self.offset = data, path, offset
+        self.length = len(data) if path is None else length
+
+
+class Plan:
+    def __init__(self, status, headers=None, body=None):
+        self.status = status
+        self.headers = list(headers or [])
+        self.body = body or Body()
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+    def set_header(self, name, value):
+        self.headers = [(k, v) for k, v in self.headers if k.lower() != name.lower()]
+        if value is not None:
+            self.headers.append((name, str(value)))
+
+
+def http_date(seconds):
+    return email.utils.formatdate(seconds, usegmt=True)
+
+
+def resolve_under(base, relative):
+    """base/relative when it stays inside base, else None."""
+    if relative is None or "\0" in relative:
+        return None
+    base_real = os.path.realpath(base)
+    path = os.path.realpath(os.path.join(base_real, relative.lstrip("/")))
+    if path == base_real or not path.startswith(base_real + os.sep):
+        return None
+    return path
+
+
+def find_namespace(root, target):
+    """(namespace, what follows it in the target) or None. The raw target is tried first, then its
+    percent-decoded form, for clients that encode a query value."""
+    for text in (target, unquote(target)):
+        for token in TOKEN.finditer(text):
+            name = token.group(0)
+            if name in (".", "..") or "\0" in name:
+                continue
+            if os.path.isdir(os.path.join(root, name)):
+                return name, text[token.end():]
+    return None
+
+
+def parse_range(value, size):
+    """(first, last) of a single byte range, UNSATISFIABLE, or None when the header is ignored."""
+    match = RANGE.fullmatch(value)
+    if not match:
+        return None
+    first, last = match.groups()
+    if first == "" and last == "":
+        return None
+    if first == "":
+        suffix = int(last)
+        return (max(0, size - suffix), size - 1) if suffix > 0 and size > 0 else UNSATISFIABLE
+    start = int(first)
+    if start >= size or (last != "" and start > int(last)):
+        return UNSATISFIABLE
+    return start, size - 1 if last == "" else min(int(last), size - 1)
+
+
+def rule_matches(rule, method, target, listener):
+    return (("match" not in rule or rule["match"] in target)
+            and ("method" not in rule or rule["method"].upper() == method)
+            and ("listener" not in rule or rule["listener"] == listener))
+
+
+def select_rule(state, directory, method, target, listener):
+    """The first rule of directory/script.json that matches and is not used up, counted as used."""
+    path = os.path.join(directory, "script.json")
+    try:
+        stamp = os.stat(path).st_mtime_ns
+        with open(path, "rb") as script_file:
+            content = script_file.read()
+    except FileNotFoundError:
+        state.script_key, state.rule_uses = None, {}
+        return None
+    if state.script_key != (stamp, content):
+        state.script_key, state.rule_uses = (stamp, content), {}
+    try:
+        rules = json.loads(content)["rules"]
+    except (ValueError, KeyError, TypeError) as error:
+        raise ScriptError(f"{path}: {error}") from error
+    for position, rule in enumerate(rules):
+        if not rule_matches(rule, method, target, listener):
+            continue
+        used = state.rule_uses.get(position, 0)
+        if "count" in rule and used >= rule["count"]:
+            continue
+        state.rule_uses[position] = used + 1
+        return rule
+    return None
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "vx-test-server/1.0"
+    timeout = 120
+
+    def handle_any(self):
+        server = self.server
+        try:
+            body = self.read_body()
+        except (ValueError, OSError):
+            self.send_error(400, "Unreadable request body")
+            self.close_connection = True
+            return
+        # The target as it arrived (self.path has a leading "//" folded into "/").
+        raw_target = self.requestline.split()[1]
+        target = raw_target
+        if server.listener == "proxy" and target.lower().startswith("http://"):
+            parts = urlsplit(target)
+            target = (parts.path or "/") + (f"?{parts.query}" if parts.query else "")
+        found = find_namespace(server.root, target)
+        directory = os.path.join(server.root, found[0]) if found else None
+        authorised = server.listener != "proxy" or self.proxy_authorised(directory)
+        try:
+            rule = self.record(directory, raw_target, body, target, wanted_rule=found is not None and authorised)
+        except (ScriptError, OSError) as error:  # a broken script, or the namespace went away
+            self.deliver(Plan(500, [("Content-Type", "text/plain")], Body(f"{error}\n".encode())), {})
+            return
+        if not authorised:
+            plan = Plan(407, [("Proxy-Authenticate", 'Basic realm="vx-test"'), ("Content-Type", "text/plain")],
+                        Body(b"Proxy authentication required\n"))
+            self.deliver(plan, {})
+        elif found is None:
+            self.deliver(self.not_found(), {})
+        else:
+            self.deliver(self.plan(directory, found[1], rule), rule or {})
+
+    do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = do_OPTIONS = do_PATCH = handle_any
+
+    # --- request side -------------------------------------------------------------------------
+
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            pieces = []
+            while True:
+                size = int(self.rfile.readline(65537).split(b";")[0].strip(), 16)
+                if size == 0:
+                    while self.rfile.readline(65537) not in (b"\r\n", b"\n", b""):
+                        pass
+                    return b"".join(pieces)
+                piece = self.rfile.read(size)
+                if len(piece) != size:
+                    raise ValueError("short chunk")
+                pieces.append(piece)
+                self.rfile.readline(65537)
+        length = int(self.headers.get("Content-Length") or 0)
+        data = self.rfile.read(length) if length > 0 else b""
+        if len(data) != length:
+            raise ValueError("short body")
+        return data
+
+    def proxy_authorised(self, directory):
+        expected = DEFAULT_PROXY_CREDENTIALS
+        for folder in ([directory] if directory else []) + [self.server.root]:
+            try:
+                with open(os.path.join(folder, "proxy-credentials.txt"), encoding="latin-1") as credentials:
+                    expected = credentials.readline().rstrip("\r\n")
+                break
+            except FileNotFoundError:
+                continue
+        scheme, _, token = self.headers.get("Proxy-Authorization", "").strip().partition(" ")
+        if scheme.lower() != "basic":
+            return False
+        try:
+            given = base64.b64decode(token.strip(), validate=True).decode("latin-1")
+        except ValueError:
+            return False
+        return given == expected
+
+    def record(self, directory, raw_target, body, target, wanted_rule):
+        """Appends the request's block to its log (and its body file); returns the rule to apply."""
+        log_path = os.path.join(directory or self.server.root, "requests.log" if directory else "unmatched.log")
+        state = self.server.record_state(log_path)
+        with state.lock:
+            if not os.path.exists(log_path):
+                state.reset()
+            index = state.next_index
+            state.next_index += 1
+            lines = [f"REQUEST {index} {self.server.listener}", f"{self.command} {raw_target}"]
+            for name, value in self.headers.items():
+                lines.append(f"{name}: {value}".replace("\r", " ").replace("\n", " "))
+            lines += [f"BODY {len(body)}", "END", ""]
+            if body and directory:
+                with open(os.path.join(directory, f"body-{index}.bin"), "wb") as body_file:
+                    body_file.write(body)
+            # Header values and the target arrive as latin-1 text; written back, they are the
+            # bytes that were received.
+            with open(log_path, "ab") as log:
+                log.write("\n".join(lines).encode("latin-1", "replace"))
+                log.flush()
+            if not wanted_rule:
+                return None
+            return select_rule(state, directory, self.command, target, self.server.listener)
+
+    # --- response side ------------------------------------------------------------------------
+
+    def not_found(self):
+        return Plan(404, [("Content-Type", "text/plain")], Body(b"Not Found\n"))
+
+    def file_plan(self, path, ignore_range=False):
+        if path is None or not os.path.isfile(path):
+            return self.not_found()
+        stat = os.stat(path)
+        size = stat.st_size
+        headers = [("Content-Type", "application/octet-stream"), ("Last-Modified", http_date(stat.st_mtime)),
+                   ("Accept-Ranges", "bytes")]
+        requested = self.headers.get("Range")
+        wanted = parse_range(requested, size) if requested and not ignore_range else None
+        if wanted == UNSATISFIABLE:
+            return Plan(416, headers + [("Content-Range", f"bytes */{size}")])
+        if wanted:
+            first, last = wanted
+            return Plan(206, headers + [("Content-Range", f"bytes {first}-{last}/{size}")],
+                        Body(path=path, offset=first, length=last - first + 1))
+        return Plan(200, headers, Body(path=path, length=size))
+
+    def plan(self, directory, rest, rule):
+        target_file = resolve_under(directory, unquote(re.split(r"[?&#]", rest, maxsplit=1)[0]))
+        if rule is None:
+            rule = {}
+        ignore_range = bool(rule.get("ignore_range"))
+        if "body" in rule:
+            plan = Plan(rule.get("status", 200), [], Body(str(rule["body"]).encode("utf-8")))
+        elif "body_file" in rule:
+            path = resolve_under(directory, rule["body_file"])
+            if path is None or not os.path.isfile(path):
+                return Plan(500, [("Content-Type", "text/plain")], Body(b"script: body_file not found\n"))
+            plan = Plan(rule.get("status", 200), [], Body(path=path, length=os.path.getsize(path)))
+        elif "serve" in rule:
+            plan = self.file_plan(resolve_under(directory, rule["serve"]), ignore_range)
+            plan.status = rule.get("status", plan.status)
+        elif "status" in rule:
+            plan = Plan(rule["status"])
+        elif self.command in ("GET", "HEAD"):
+            plan = self.file_plan(target_file, ignore_range)
+        else:
+            plan = Plan(200)
+        for name, value in rule.get("headers", {}).items():
+            plan.set_header(name, value)
+        return plan
+
+    def deliver(self, plan, rule):
+        stop = self.server.stop_event
+        if rule.get("delay_ms") and stop.wait(rule["delay_ms"] / 1000.0):
+            self.close_abruptly()
+            return
+        if "stall_before_headers" in rule:
+            stop.wait(float(rule["stall_before_headers"]))
+            self.close_abruptly()
+            return
+        bodiless = self.command == "HEAD" or plan.status in (204, 304) or plan.status < 200
+        given_length = plan.header("Content-Length")
+        self.send_response(plan.status)
+        if rule.get("no_content_length"):
+            plan.set_header("Content-Length", None)
+            plan.set_header("Connection", "close")
+        elif given_length is None and plan.status not in (204, 304):
+            plan.set_header("Content-Length", plan.body.length)
+        elif given_length is not None and given_length.strip() != str(plan.body.length):
+            self.close_connection = True  # the client cannot find the end of this body
+        for name, value in plan.headers:
+            self.send_header(name, value)
+        self.end_headers()
+        limit = rule.get("close_after", rule.get("stall_after"))
+        self.write_body(plan.body, 0 if bodiless else limit)
+        if "close_after" in rule:
+            self.close_abruptly()
+        elif "stall_after" in rule:
+            stop.wait(float(rule.get("stall_seconds", 0)))
+            self.close_abruptly()
+
+    def write_body(self, body, limit=None):
+        length = body.length if limit is None else min(body.length, max(0, int(limit)))
+        if length <= 0:
+            return
+        if body.path is None:
+            self.wfile.write(body.data[:length])
+            return
+        with open(body.path, "rb") as source:
+            if not isinstance(self.connection, ssl.SSLSocket):
+                self.connection.sendfile(source, body.offset, length)
+                return
+            source.seek(body.offset)
+            while length > 0:
+                piece = source.read(min(STREAM_CHUNK, length))
+                if not piece:
+                    break
+                self.wfile.write(piece)
+                length -= len(piece)
+
+    def close_abruptly(self):
+        """Ends the connection here, without finishing (or starting) the answer."""
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def log_message(self, format, *args):  # pylint: disable=redefined-builtin
+        sys.stderr.write(f"[{self.server.listener}] {self.address_string()} {format % args}\n")
+
+
+class TestServer(ThreadingHTTPServer):
+    daemon_threads = True
+    block_on_close = False  # idle keep-alive connections must not hold up the shutdown
+    request_queue_size = 64
+
+    def __init__(self, listener, root, stop_event, states, ssl_context=None):
+        self.listener, self.root, self.stop_event = listener, root, stop_event
+        self.ssl_context = ssl_context
+        self._states, self._states_lock = states, threading.Lock()
+        super().__init__(("127.0.0.1", 0), Handler)
+
+    def server_bind(self):
+        # HTTPServer.server_bind would look up the host's name, which can be slow here.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name, self.server_port = self.server_address[:2]
+
+    def record_state(self, log_path):
+        with self._states_lock:
+            return self._states.setdefault(log_path, RecordState())
+
+    def finish_request(self, request, client_address):
+        if self.ssl_context is None:
+            super().finish_request(request, client_address)
+            return
+        # The handshake runs in the connection's own thread so that a slow client blocks no other.
+        request.settimeout(30)
+        try:
+            secure = self.ssl_context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError) as error:
+            sys.stderr.write(f"[{self.listener}] handshake failed: {error}\n")
+            return
+        try:
+            super().finish_request(secure, client_address)
+        finally:
+            try:
+                secure.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            secure.close()
+
+    def handle_error(self, request, client_address):
+        error = sys.exc_info()[1]
+        if isinstance(error, (ConnectionError, ssl.SSLError, TimeoutError)):
+            sys.stderr.write(f"[{self.listener}] {client_address}: {error!r}\n")
+        else:
+            super().handle_error(request, client_address)
+
+
+def write_atomically(path, text):
+    temporary = f"{path}.tmp"
+    with open(temporary, "w", encoding="ascii") as output:
+        output.write(text)
+    os.replace(temporary, path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--lifetime", type=float, default=3600.0,
+                        help="seconds after which the server ends by itself (a run that never stopped it)")
+    arguments = parser.parse_args()
+    root = os.path.realpath(arguments.root)
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(os.path.join(root, "cert.pem"), os.path.join(root, "key.pem"))
+
+    stop_event = threading.Event()
+    states = {}
+    servers = [TestServer(name, root, stop_event, states, context if name == "https" else None)
+               for name in LISTENERS]
+    for server in servers:
+        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, lambda *_: stop_event.set())
+    signal.signal(signal.SIGINT, lambda *_: stop_event.set())
+    write_atomically(os.path.join(root, "server.pid"), f"{os.getpid()}\n")
+    write_atomically(os.path.join(root, "ports.txt"),
+                     "".join(f"{server.listener}={server.server_port}\n" for server in servers))
+    sys.stderr.write(f"listening: {', '.join(f'{s.listener}={s.server_port}' for s in servers)}\n")
+    sys.stderr.flush()
+
+    deadline = time.monotonic() + arguments.lifetime
+    while not stop_event.wait(1.0):
+        if time.monotonic() > deadline or not os.path.isdir(root):
+            sys.stderr.write("lifetime over or root gone; stopping\n")
+            stop_event.set()
+    for server in servers:
+        server.shutdown()
+        server.server_close()
+    try:
+        os.remove(os.path.join(root, "ports.txt"))
+    except OSError:
+        pass
+    sys.stderr.write("stopped\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

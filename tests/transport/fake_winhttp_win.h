@@ -1,0 +1,85 @@
+// A scripted stand-in for WinHTTP: each opened request takes the next scripted response, and every
+// call is recorded, so that tests can produce exact error sequences and check what was asked for.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transport/winhttp_api_win.h"
+
+namespace vx::test {
+
+struct FakeResponse {
+  DWORD status = 200;
+  std::vector<std::pair<std::wstring, std::wstring>> headers;  // e.g. {L"Content-Length", L"10"}
+  std::string body;
+  std::deque<DWORD> send_errors;     // one per send on this request; 0 = success
+  std::deque<DWORD> receive_errors;  // one per receive on this request; 0 = success
+  // Once this many body bytes were delivered, the next availability query fails with timeout_error.
+  std::optional<std::size_t> fail_after;
+  DWORD timeout_error = ERROR_WINHTTP_TIMEOUT;
+  std::size_t chunk = 4096;  // bytes announced per availability query
+};
+
+// What one opened request saw.
+struct FakeRequest {
+  std::wstring verb;
+  std::wstring object_path;
+  std::wstring server;
+  INTERNET_PORT port = 0;
+  DWORD flags = 0;
+  DWORD access_type = 0;
+  std::wstring proxy;
+  std::vector<std::wstring> added_headers;
+  std::map<DWORD, DWORD> number_options;
+  std::map<DWORD, std::wstring> text_options;
+  std::vector<std::wstring> send_headers;  // one per send
+  int receives = 0;
+};
+
+class FakeWinHttp {
+ public:
+  FakeWinHttp();
+  ~FakeWinHttp();
+  FakeWinHttp(const FakeWinHttp&) = delete;
+  FakeWinHttp& operator=(const FakeWinHttp&) = delete;
+
+  // Responses for the requests to come, in order. A request beyond the script gets a 404.
+  void Add(FakeResponse response) { script_.push_back(std::move(response)); }
+  std::deque<DWORD> open_errors;         // per WinHttpOpen; 0 = success
+  std::deque<DWORD> connect_errors;      // per WinHttpConnect
+  std::deque<DWORD> add_header_errors;   // per WinHttpAddRequestHeaders
+  std::map<DWORD, DWORD> option_errors;  // option number -> error of setting it
+
+  const std::vector<FakeRequest>& Requests() const { return requests_; }
+  int Sessions() const { return sessions_; }
+  int OpenHandles() const { return open_handles_; }
+  // Options set on sessions (the TLS versions), by option number.
+  const std::map<DWORD, DWORD>& SessionOptions() const { return session_options_; }
+
+ private:
+  struct Handle;
+  static FakeWinHttp* current_;
+  FakeWinHttp* previous_ = nullptr;
+  WinHttpApi api_{};
+  ScopedWinHttpOverride override_;
+  std::deque<FakeResponse> script_;
+  std::vector<FakeRequest> requests_;
+  std::map<HINTERNET, Handle*> handles_;
+  std::map<DWORD, DWORD> session_options_;
+  int sessions_ = 0;
+  int open_handles_ = 0;
+  std::uintptr_t next_handle_ = 0x1000;
+
+  friend struct FakeCalls;
+};
+
+}  // namespace vx::test

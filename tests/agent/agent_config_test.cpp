@@ -12,6 +12,7 @@
 
 #include "agent/host_identity.h"
 #include "agent/proxy_settings.h"
+#include "agent/resource_id.h"
 #include "test_log.h"
 #include "test_registry_win.h"
 
@@ -116,7 +117,8 @@ TEST_F(AgentConfig, FullLoadSucceedsAndDerivesTheDistributionServer) {
   std::string name_space = *gv_clientNamespace;
   for (char& c : name_space) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(gv_clientDataPath, "client-data/cust-id/domains/" + name_space);
-  EXPECT_FALSE(gv_resourceId.has_value());  // the server lookup is not made
+  // Without an identifier in the registry the server is asked; without a transport that fails.
+  EXPECT_FALSE(gv_resourceId.has_value());
 }
 
 // Port texts are read like atoi, without overflowing: the largest port stays the largest.
@@ -198,6 +200,22 @@ TEST_F(AgentConfig, LastAccessNamesAreWrittenToTheRegistry) {
   EXPECT_EQ(SetDSLastAccessName("ds.example.test"), 0);
   EXPECT_EQ(test::GetValue(kServerInfo, "VXLastAccessName")->bytes, std::string("mgmt.example.test", 18));
   EXPECT_EQ(test::GetValue(kServerInfo, "DistributionLastAccessName")->bytes, std::string("ds.example.test", 16));
+}
+
+// The document's path: the namespace replaced in any case, then everything lower-cased by Unicode
+// rules; without a domain name the data path is only lower-cased.
+TEST(ResourceDocument, PathFromTheDataPathDomainAndComputerName) {
+  test::ScopedTestLog log;
+  EXPECT_EQ(ResourceDocumentPath("client-data/c-1/domains/corp", std::string("CORP"),
+                                 std::string("\xC3\x9C"
+                                             "ml.Example"),
+                                 "\xC3\x84"
+                                 "BC-PC"),
+            "/client-data/c-1/domains/\xC3\xBC"
+            "ml.example/resources/\xC3\xA4"
+            "bc-pc.xml");
+  EXPECT_EQ(ResourceDocumentPath("client-data/C-1/domains/Corp", std::string("corp"), std::nullopt, "PC"),
+            "/client-data/c-1/domains/corp/resources/pc.xml");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handler_fixture.h"
+#include "test_server_win.h"
 
 namespace vx {
 namespace {
@@ -381,6 +382,69 @@ TEST_F(ConfigEndToEnd, ProxyPasswordNeverReachesTheLog) {
     EXPECT_EQ(log.find("secretPass"), std::string::npos);
     EXPECT_EQ(log.find("c2VjcmV0UGFzcw"), std::string::npos);
     EXPECT_NE(log.find("Decrypted password is: "), std::string::npos);
+  }
+}
+
+// Without an identifier in the registry the program asks the management server for this computer's
+// document. The table store holds no table definitions, so no document yields an identifier: the
+// lookup ends with the logged reason, nothing is stored, and the decision stays the same.
+TEST_F(ConfigEndToEnd, ResourceIdentifierLookupAtTheServer) {
+  // The customer id names the server namespace: the data path is client-data/<customer id>/domains/...
+  test::TestServerNamespace server("rid-e2e");
+  if (!server.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+  char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD computer_length = sizeof(computer);
+  ASSERT_TRUE(::GetComputerNameA(computer, &computer_length));
+  std::string lower_computer(computer);
+  for (char& c : lower_computer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string document = "domains/sub.example.org/resources/" + lower_computer + ".xml";
+  const std::string expected_path = "/client-data/rid-e2e/" + document;
+
+  struct Case {
+    const char* name;
+    std::optional<std::string> document;  // none: the server has no such file
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"an element below the root that is not a list: the load fails",
+       "<?xml version=\"1.0\"?>\r\n<Resource><Agentparams PARAM_NAME=\"RESOURCE_ID\" param_Value=\"R-7\"/></Resource>",
+       "[ERROR] GetResourceIDFromServer : Error occured (13) while loading resource id buffer to the memory : "},
+      {"only list containers: no table, no rows", "<Resource><AgentparamsList/></Resource>",
+       "[ERROR] GetResourceIDFromServer :No rows found corresponding to the resource id in the resource id xml ."},
+      {"not XML at all", "garbage <<<",
+       "[ERROR] GetResourceIDFromServer : Error occured (13) while loading resource id buffer to the memory : "},
+      {"no document", std::nullopt,
+       "[ERROR] GetResourceIDFromServer : Unable to get the reource id xml from " + expected_path +
+           " path and the error code is 404 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    std::filesystem::remove(ProcessLog());
+    std::filesystem::remove_all(server.WindowsDirectory() + "\\domains");
+    if (c.document) server.WriteFile(document, *c.document);
+    const std::size_t requests_before = server.Requests().size();
+    Seed(FullConfiguration(), {{kSystemDetails, "VXAgentResourceID", std::nullopt},
+                               {kSystemDetails, "LocalDomainName", "Sub.EXAMPLE.org"},
+                               {kRoot, "CustomerId", "rid-e2e"},
+                               {kServerInfo, "VXServerProtocol", "http"},
+                               {kServerInfo, "VXServerPort", std::to_string(server.HttpPort())},
+                               {kServerInfo, "VXServerIPAddress", "127.0.0.1"},
+                               {kServerInfo, "VXServerSecIPAddress", std::nullopt}});
+    RunAndCheckDecision();
+    EXPECT_TRUE(
+        LogHas("[ERROR] GetResourceID : Unable to get the VX Agent Resource ID from Registry , So trying to "
+               "get the same from server ."));
+    EXPECT_TRUE(LogHas("[INFO] resourceIdXmlPath: " + expected_path)) << expected_path;
+    EXPECT_TRUE(LogHas(c.logged)) << c.logged;
+    EXPECT_TRUE(LogHas(Summary("The Agent Machine Resource Id is given by -> ", "(null)")));
+    EXPECT_EQ(StoredText(kSystemDetails, "VXAgentResourceID"), std::nullopt);
+    // The last access name did not resolve; the address answered and is remembered.
+    EXPECT_EQ(StoredText(kServerInfo, "VXLastAccessName"), c.document ? "127.0.0.1" : "mgmt-last.example.test");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), requests_before + 1);
+    // The hosted edition's management server serves files through its client-data servlet.
+    EXPECT_EQ(requests.back().target, "/clientdatarequest?fileName=" + expected_path);
   }
 }
 

@@ -1,0 +1,188 @@
+// The transport with the real WinHTTP under Wine against the scriptable test server: downloads to a
+// file and into memory, statuses and broken answers, HTTPS with a self-signed certificate, the
+// proxy's credentials, and failover to a live address. Outcomes are checked (files, results, what
+// the server received), not Wine's error codes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "agent/agent_config.h"
+#include "fake_time.h"
+#include "test_files.h"
+#include "test_log.h"
+#include "test_registry_win.h"
+#include "test_server_win.h"
+#include "transport/file_download_win.h"
+#include "transport/request_routing.h"
+
+namespace vx {
+namespace {
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+  return bytes;
+}
+
+std::string TestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+class ServerTransport : public ::testing::Test {
+ protected:
+  ServerTransport() : server_(TestName()), time_override_(time_) {
+    ResetAgentParameters();
+    gv_tempDir = directory_.str();
+    gv_httpConnectionTimeout = 5000;
+    gv_httpRequestTimeout = 5000;
+    parameters_.protocol = "http";
+    parameters_.server = L"127.0.0.1";
+    parameters_.port = server_.HttpPort();
+    destination_ = (directory_.path() / "out" / "file.bin").wstring();
+  }
+
+  void SetUp() override {
+    if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+  }
+
+  int Download(bool rate_limited, int type, const std::string& file = "file.bin") {
+    text_.clear();
+    const std::wstring path = Wide(server_.UrlPath(file));
+    return rate_limited ? InternetGetRequestByBitrate(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1)
+                        : InternetGetRequestEx(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1, 1);
+  }
+
+  test::TestServerNamespace server_;
+  test::ScopedTestLog log_;
+  test::TempDirectory directory_;
+  test::FakeTime time_;  // the rate-limited pacing is recorded, not waited for
+  ScopedTimeSourceOverride time_override_;
+  ConnectionParameters parameters_;
+  std::wstring destination_;
+  std::string text_;
+};
+
+TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
+  const std::string file = Pattern(300000);
+  server_.WriteFile("file.bin", file);
+  server_.WriteFile("doc.xml", "<a>\r\n<b/>\r\n</a>\r\n");
+  gv_dataTransferRateKBps = 256;  // blocks of 128000 bytes
+  for (const bool rate_limited : {false, true}) {
+    SCOPED_TRACE(rate_limited ? "rate-limited" : "whole");
+    std::filesystem::remove(destination_);
+    EXPECT_EQ(Download(rate_limited, DOWNLOAD_FILE), 0);
+    EXPECT_EQ(test::ReadWholeFile(destination_), file);
+    EXPECT_EQ(Download(rate_limited, GET_DATA, "doc.xml"), 0);
+    EXPECT_EQ(text_, "<a>\n<b/>\n</a>\n");
+  }
+  // The rate-limited download: a HEAD, then the blocks, the last ending at the length itself.
+  std::vector<std::string> rate_limited_requests;
+  bool rate_limited = false;
+  for (const test::RecordedRequest& request : server_.Requests()) {
+    if (request.method == "HEAD") rate_limited = true;
+    if (rate_limited && request.target.ends_with("file.bin")) {
+      rate_limited_requests.push_back(request.method + " " + request.Header("Range").value_or("-"));
+    }
+  }
+  EXPECT_EQ(rate_limited_requests, (std::vector<std::string>{"HEAD -", "GET bytes=0-127999", "GET bytes=128000-255999",
+                                                             "GET bytes=256000-300000"}));
+  EXPECT_EQ(server_.Requests().front().Header("Accept-Encoding"), "gzip");
+  EXPECT_EQ(server_.Requests().front().Header("Connection"), "Keep-Alive");
+  // Nothing but the destination is left behind.
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_.path())) {
+    files += entry.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+TEST_F(ServerTransport, StatusesAndBrokenAnswers) {
+  server_.WriteFile("file.bin", Pattern(5000));
+  struct Case {
+    const char* name;
+    const char* rules;
+    bool rate_limited;
+    int expected;
+  };
+  const Case cases[] = {
+      {"not modified", R"([{"status": 304}])", false, kNotModified},
+      {"missing file", "[]", false, 404},
+      {"server error", R"([{"status": 500, "body": "broken"}])", false, 500},
+      {"refused range", R"([{"status": 416}])", false, 416},
+      {"closed in the middle of the body", R"([{"close_after": 1000}])", false, kLengthMismatch},
+      {"no Content-Length", R"([{"no_content_length": true}])", false, kLengthMismatch},
+      {"a later block refused", R"([{"method": "GET", "count": 1}, {"method": "GET", "status": 416}])", true, 416},
+  };
+  gv_dataTransferRateKBps = 4;  // blocks of 2000 bytes
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.WriteScript(std::string(R"({"rules": )") + c.rules + "}");
+    std::filesystem::remove(destination_);
+    EXPECT_EQ(Download(c.rate_limited, DOWNLOAD_FILE, std::string(c.name) == "missing file" ? "none.bin" : "file.bin"),
+              c.expected);
+    EXPECT_FALSE(std::filesystem::exists(destination_));
+  }
+}
+
+TEST_F(ServerTransport, HttpsWithASelfSignedCertificate) {
+  server_.WriteFile("file.bin", "over TLS");
+  parameters_.protocol = "HTTPS";
+  parameters_.port = server_.HttpsPort();
+  EXPECT_EQ(Download(false, DOWNLOAD_FILE), 0);
+  EXPECT_EQ(test::ReadWholeFile(destination_), "over TLS");
+  ASSERT_FALSE(server_.Requests().empty());
+  EXPECT_EQ(server_.Requests().back().listener, "https");
+}
+
+TEST_F(ServerTransport, ProxyCredentials) {
+  server_.WriteFile("file.bin", "through the proxy");
+  server_.SetProxyCredentials("agentproxy:s3cret!");
+  parameters_.use_proxy = 1;
+  parameters_.proxy_server = L"127.0.0.1:" + std::to_wstring(server_.ProxyPort());
+  const struct {
+    const wchar_t* user;
+    const wchar_t* password;
+    int expected;
+  } cases[] = {{L"agentproxy", L"s3cret!", 0}, {L"agentproxy", L"wrong", 407}, {L"", L"", 407}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "user '" << std::string(c.user, c.user + wcslen(c.user)) << "'");
+    parameters_.proxy_user = c.user;
+    parameters_.proxy_password = c.password;
+    std::filesystem::remove(destination_);
+    EXPECT_EQ(Download(false, DOWNLOAD_FILE), c.expected);
+    EXPECT_EQ(std::filesystem::exists(destination_), c.expected == 0);
+    ASSERT_FALSE(server_.Requests().empty());
+    EXPECT_EQ(server_.Requests().back().listener, "proxy");
+  }
+}
+
+// Failover with the configuration record: an unresolvable name and a refused address come before
+// the live one, which becomes the last access name in memory and in the registry.
+class ServerRouting : public ServerTransport {
+ protected:
+  test::ScopedCleanRegistry registry_;
+};
+
+TEST_F(ServerRouting, FailsOverToTheLiveAddress) {
+  server_.WriteFile("doc.xml", "<doc/>");
+  gv_vxProductCode = "KORB";
+  gv_serverProtocol = "http";
+  gv_serverPort = server_.HttpPort();
+  gv_lastAccessName = "no-such-host.invalid";
+  gv_serverIPAddress = "127.0.0.2";  // loopback, but nothing listens there: refused
+  gv_serverSecIPAddress = "127.0.0.1";
+  gv_serverName = "not-tried.invalid";
+  EXPECT_EQ(AgentGetData(server_.UrlPath("doc.xml").c_str(), &text_, 1), 0);
+  EXPECT_EQ(text_, "<doc/>");
+  EXPECT_EQ(gv_lastAccessName, "127.0.0.1");
+  const auto stored = test::GetValue("Software\\Norvane\\Quorvant\\VXAgent\\ServerInfo", "VXLastAccessName");
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(std::string(stored->bytes.c_str()), "127.0.0.1");
+  EXPECT_EQ(server_.Requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace vx

@@ -136,8 +136,12 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
   const WinHttpApi& api = WinHttp();
   error = 0;
   for (int attempts = 0; attempts < kMaximumAttempts;) {
+    // The request time-out bounds every wait for the server: for data, and for the response headers,
+    // which WinHTTP otherwise waits for under its own, longer receive-response time-out.
     if (request_type == GET_DATA &&
-        !SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(gv_httpRequestTimeout))) {
+        (!SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(gv_httpRequestTimeout)) ||
+         !SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                         static_cast<DWORD>(gv_httpRequestTimeout)))) {
       error =
           Fail("GetInternetRequestHandle :  Error in WinHttpSetOption before send request --> %d \n", api.last_error());
       return Exchange::kAttemptsUsedUp;

@@ -95,6 +95,7 @@ TEST_F(RequestSetup, PlainGetDataRequestGetsTimeoutsAndNoSecurityOptions) {
   EXPECT_EQ(request.added_headers, std::vector<std::wstring>{L"Connection: close"});
   EXPECT_EQ(request.number_options.at(WINHTTP_OPTION_CONNECT_TIMEOUT), 30000u);
   EXPECT_EQ(request.number_options.at(WINHTTP_OPTION_RECEIVE_TIMEOUT), 60000u);
+  EXPECT_EQ(request.number_options.at(WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT), 60000u);
   EXPECT_EQ(request.number_options.count(WINHTTP_OPTION_SECURITY_FLAGS), 0u);
   EXPECT_EQ(request.send_headers, std::vector<std::wstring>{L"Accept-Encoding: gzip"});
   EXPECT_TRUE(fake_.SessionOptions().empty());

@@ -127,6 +127,20 @@ TEST_F(ServerTransport, StatusesAndBrokenAnswers) {
   }
 }
 
+// A server that stops answering costs the request's time-out, not a hang (GET_DATA sets it).
+TEST_F(ServerTransport, StallingServerEndsWithinTheTimeout) {
+  server_.WriteFile("file.bin", Pattern(5000));
+  gv_httpRequestTimeout = 1000;
+  for (const char* rule : {R"({"stall_before_headers": 20})", R"({"stall_after": 1000, "stall_seconds": 20})"}) {
+    SCOPED_TRACE(rule);
+    server_.WriteScript(std::string(R"({"rules": [)") + rule + "]}");
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_NE(Download(false, GET_DATA), 0);
+    EXPECT_LT(::GetTickCount64() - start, 15000u);  // far below the server's stall
+    EXPECT_EQ(text_, "");
+  }
+}
+
 TEST_F(ServerTransport, HttpsWithASelfSignedCertificate) {
   server_.WriteFile("file.bin", "over TLS");
   parameters_.protocol = "HTTPS";

@@ -13,6 +13,7 @@
 #include "agent/host_identity.h"
 #include "agent/proxy_settings.h"
 #include "agent/resource_id.h"
+#include "tablestore/table_data.h"
 #include "test_log.h"
 #include "test_registry_win.h"
 
@@ -200,6 +201,51 @@ TEST_F(AgentConfig, LastAccessNamesAreWrittenToTheRegistry) {
   EXPECT_EQ(SetDSLastAccessName("ds.example.test"), 0);
   EXPECT_EQ(test::GetValue(kServerInfo, "VXLastAccessName")->bytes, std::string("mgmt.example.test", 18));
   EXPECT_EQ(test::GetValue(kServerInfo, "DistributionLastAccessName")->bytes, std::string("ds.example.test", 16));
+}
+
+// An agent whose data dictionary knows "Agentparams" finds its identifier in the server's document,
+// stores it and tells its service; a document without it, or a failed request, stores nothing.
+TEST_F(AgentConfig, ResourceIdentifierFromTheServersDocument) {
+  static std::string served;  // what the stand-in transport answers
+  static int answer = 0;
+  SetResourceDocumentFetcher([](const char*, std::string* out, unsigned char) {
+    if (answer == 0) *out = served;
+    return answer;
+  });
+  const struct {
+    const char* name;
+    const char* document;
+    int answer;
+    int expected;
+    std::optional<std::string> identifier;
+  } cases[] = {
+      {"found",
+       R"(<Resource><AgentparamsList><Agentparams PARAM_NAME="OTHER" param_Value="x"/>)"
+       R"(<Agentparams PARAM_NAME="RESOURCE_ID" param_Value="R-42"/></AgentparamsList></Resource>)",
+       0, 0, "R-42"},
+      {"no such row", R"(<Resource><Agentparams PARAM_NAME="OTHER" param_Value="x"/></Resource>)", 0, 0, std::nullopt},
+      {"request failed", "", 404, 404, std::nullopt},
+  };
+  gv_clientDataPath = "client-data/c/domains/corp";
+  gv_localComputerName = "PC";
+  gv_agentServiceName = "VXTestNoSuchService";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    ASSERT_NE(DefineTable("Agentparams", {{"PARAM_NAME", kTypeText}, {"param_Value", kTypeText}}), nullptr);
+    served = c.document;
+    answer = c.answer;
+    OptionalText identifier;
+    EXPECT_EQ(GetResourceID(identifier), c.expected);
+    EXPECT_EQ(identifier, c.identifier);
+    const auto stored = test::GetValue("Software\\Norvane\\Quorvant\\VXAgent\\SystemDetails", "VXAgentResourceID");
+    EXPECT_EQ(stored ? std::optional<std::string>(stored->bytes.c_str()) : std::nullopt, c.identifier);
+    ResetTableStore();
+  }
+  EXPECT_TRUE(log_.Has("[INFO]", "GetResourceIDFromServer : The Resource ID from the server is given  by R-42 "));
+  EXPECT_TRUE(
+      log_.Has("[ERROR]", "GetResourceIDFromServer : No row objects corresponding to the resource id is found "));
+  SetResourceDocumentFetcher(nullptr);
 }
 
 // The document's path: the namespace replaced in any case, then everything lower-cased by Unicode

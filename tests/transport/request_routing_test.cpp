@@ -108,6 +108,15 @@ TEST_F(Routing, TheDistributionServerIsReachedDirectlyAndItsPathIsNotRewritten) 
   EXPECT_EQ(fake_.Requests().at(1).server, L"last.example");
 }
 
+TEST_F(Routing, PathsTravelAsUtf8) {
+  fake_.Add(Answer(200));
+  fake_.Add(Answer(200));
+  EXPECT_EQ(AgentGetData("/docs/caf\xC3\xA9.xml", &out_, 1), 0);
+  EXPECT_EQ(AgentGetData("/docs/caf\xE9.xml", &out_, 1), 0);  // not UTF-8: the byte is replaced
+  EXPECT_EQ(fake_.Requests().at(0).object_path, L"/docs/caf\u00E9.xml");
+  EXPECT_EQ(fake_.Requests().at(1).object_path, L"/docs/caf\uFFFD.xml");
+}
+
 TEST_F(Routing, NoAddressOrNoDownloadSendsNothing) {
   EXPECT_EQ(AgentSendRequest("/a", "C:\\x", nullptr, DOWNLOAD_FILE, 1, 1, 0, kNoDownload), 12007);
   gv_lastAccessName = "ab";

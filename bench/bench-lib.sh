@@ -33,7 +33,7 @@ bench_build_windows() {
   (cd "$BENCH_ROOT" &&
     { [ -f "$BENCH_WIN_BUILD/build.ninja" ] || cmake --preset windows -B "$BENCH_WIN_BUILD" >/dev/null; } &&
     cmake --build "$BENCH_WIN_BUILD" -j2 --target vxprereqhandler vxtest_msiexec vxbench_empty_program \
-      vxbench_empty_guarded vxbench_logger vxbench_select_rows >/dev/null)
+      vxbench_empty_guarded vxbench_logger vxbench_select_rows vxbench_download >/dev/null)
 }
 
 # Copies the Windows programs into one directory: the handler finds the MsiExec.exe stand-in beside
@@ -42,7 +42,7 @@ bench_stage_windows_programs() {
   mkdir -p "$BENCH_BIN"
   cp "$BENCH_WIN_BUILD/src/handler/vxprereqhandler.exe" "$BENCH_WIN_BUILD/tests/e2e/MsiExec.exe" \
     "$BENCH_WIN_BUILD/bench/vxbench_empty_program.exe" "$BENCH_WIN_BUILD/bench/vxbench_empty_guarded.exe" \
-    "$BENCH_WIN_BUILD/bench/vxbench_logger.exe" "$BENCH_BIN/"
+    "$BENCH_WIN_BUILD/bench/vxbench_logger.exe" "$BENCH_WIN_BUILD/bench/vxbench_download.exe" "$BENCH_BIN/"
 }
 
 # One persistent wineserver on the benchmarks' private prefix (created on first use).
@@ -55,6 +55,34 @@ bench_wine_start() {
 }
 
 bench_wine_stop() { wine_session_stop; }
+
+# bench_pin_wineserver CPUS: binds the benchmarks' wineserver (started by bench_wine_start) to CPUS.
+# A Windows program under Wine makes a server round trip for every socket call; when the program
+# and the server run on different CPUs of a virtual machine each trip waits for the other CPU to
+# wake, which makes network-bound figures bimodal. 1 when no server of this prefix runs.
+bench_pin_wineserver() {
+  local suffix pid
+  suffix=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+  for pid in $(pgrep wineserver); do
+    case "$(readlink "/proc/$pid/cwd")" in
+      */"$suffix")
+        taskset -a -p -c "$1" "$pid" >/dev/null
+        return
+        ;;
+    esac
+  done
+  return 1
+}
+
+# Fails when the prefix's agent settings hold a "DownloadMode" of 1, which asks for a resumable
+# download: the download benchmarks measure the whole and the rate-limited ones.
+bench_check_download_mode() {
+  if wine reg query "$BENCH_AGENT_KEY\\Settings" /v DownloadMode /reg:32 2>/dev/null | tr -d '\r' |
+    grep -Eq 'REG_DWORD[[:space:]]+0x0*1$'; then
+    echo "DownloadMode is 1 in the benchmark prefix ($BENCH_AGENT_KEY\\Settings); delete it first" >&2
+    return 1
+  fi
+}
 
 # Points the agent's installation directory (32-bit registry view) at a Unix directory.
 bench_set_install_dir() {

@@ -23,6 +23,8 @@ namespace {
 
 constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER;
 constexpr std::uint32_t kBlockBytesPerKBps = 500;
+// Bytes gathered before the temporary file is written.
+constexpr std::size_t kWriteBlock = 1024 * 1024;
 // Consecutive rate-limited blocks that add no byte before the download gives up.
 constexpr int kMaximumBlocksWithoutProgress = 3;
 
@@ -72,19 +74,31 @@ class TemporaryDownloadFile {
     return handle_ ? 0 : ::GetLastError();
   }
 
+  // Network reads come in pieces of a few KiB; they are gathered and written in large blocks.
   DWORD Append(const char* data, DWORD size) {
+    pending_.append(data, size);
+    return pending_.size() >= kWriteBlock ? Flush() : 0;
+  }
+
+  // Writes what Append gathered. 0 or the error of the write.
+  DWORD Flush() {
+    const char* data = pending_.data();
+    std::size_t size = pending_.size();
     while (size > 0) {
       DWORD written = 0;
-      if (!::WriteFile(handle_.get(), data, size, &written, nullptr)) return ::GetLastError();
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, kWriteBlock));
+      if (!::WriteFile(handle_.get(), data, chunk, &written, nullptr)) return ::GetLastError();
       if (written == 0) return ERROR_WRITE_FAULT;
       data += written;
       size -= written;
     }
+    pending_.clear();
     return 0;
   }
 
   // Drops what was written so far: a body that is the whole file again replaces it.
   DWORD Truncate() {
+    pending_.clear();
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_.get())) {
       return ::GetLastError();
@@ -92,14 +106,19 @@ class TemporaryDownloadFile {
     return 0;
   }
 
+  // The size of the file, after a Flush.
   std::uint64_t Size() const {
     LARGE_INTEGER size{};
     return ::GetFileSizeEx(handle_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
   }
 
-  void FlushAndClose() {
-    if (handle_) ::FlushFileBuffers(handle_.get());
+  // Writes what is pending and closes the file. The file lives only until the hand-over, so it is not
+  // forced to disk. 0 or the error of the last write.
+  DWORD FlushAndClose() {
+    const DWORD code = handle_ ? Flush() : 0;
+    pending_.clear();
     handle_.reset();
+    return code;
   }
 
   // The GET_DATA content as text, or nothing when the file cannot be read.
@@ -128,6 +147,7 @@ class TemporaryDownloadFile {
   std::wstring name_;
   std::string name_8bit_;
   UniqueHandle handle_;
+  std::string pending_;
 };
 
 // Names and creates the temporary file; for DOWNLOAD_FILE the destination's directory first.
@@ -143,7 +163,7 @@ DWORD CreateTemporaryFile(TemporaryDownloadFile& temporary, int request_type, co
   return code;
 }
 
-// Hands a complete temporary file over: GET_DATA reads it into out, DOWNLOAD_FILE copies it onto
+// Hands a complete temporary file over: GET_DATA reads it into out, DOWNLOAD_FILE puts it in place of
 // the destination. The result of the hand-over.
 int HandOver(const TemporaryDownloadFile& temporary, const char* operation, const wchar_t* object_path,
              const ConnectionParameters& parameters, const wchar_t* destination, std::string* out, int request_type) {
@@ -157,7 +177,9 @@ int HandOver(const TemporaryDownloadFile& temporary, const char* operation, cons
     *out = std::move(*text);
     return 0;
   }
-  if (::CopyFileW(temporary.Name().c_str(), destination, FALSE)) {
+  // The temporary file lies beside the destination: moving it there replaces the destination in one
+  // step, never leaving it half written, and costs no second copy of the data.
+  if (::MoveFileExW(temporary.Name().c_str(), destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     if (std::string_view(operation) == "InternetGetRequestEx") {
       LogInfo(
           "InternetGetRequestEx : Successfully downloaded the file %ls from the server %ls to the destination file "
@@ -298,6 +320,11 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
 
   LogInfo("InternetGetRequestEx : Total bytes read = %u\n", bytes_so_far);
   if (result == 0) {
+    if (const DWORD code = temporary.Flush()) {
+      LogError("InternetGetRequestEx :  Error in WriteFile --> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      return static_cast<int>(code);
+    }
     const std::uint64_t size = temporary.Size();
     if (size == content_length) {
       LogInfo("InternetGetRequestEx : GetFileSize returns :  %u\n", static_cast<unsigned>(size));
@@ -362,7 +389,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
           result =
               ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles, content_length, temporary);
         }
-        temporary.FlushAndClose();
+        if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
       } else {
         LogError("InternetGetRequestEx :  Error in Content Length Header -> %d \n", static_cast<int>(code));
         HttpGetLastError(code);
@@ -529,7 +556,11 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
       result = 0;
     }
   }
-  temporary.FlushAndClose();
+  if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) {
+    LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));
+    HttpGetLastError(code);
+    result = static_cast<int>(code);
+  }
   LogInfo("InternetGetRequestByBitrate: Total bytes read = %u\n", bytes_so_far);
   CloseRequestHandles(handles);
 

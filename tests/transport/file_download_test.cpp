@@ -130,7 +130,7 @@ TEST_F(Download, WholeDownloadResults) {
     int expected_result;
     std::string expected_content;  // destination or text, on 0
   } cases[] = {
-      {"complete file", Body(200, "0123456789"), DOWNLOAD_FILE, 0, "0123456789"},
+      {"complete file of a few write blocks", Body(200, Pattern(2500000)), DOWNLOAD_FILE, 0, Pattern(2500000)},
       {"short body", Body(200, "012345", 10), DOWNLOAD_FILE, kLengthMismatch, ""},
       {"no Content-Length", no_length, DOWNLOAD_FILE, kLengthMismatch, ""},
       {"not modified", Body(304, ""), DOWNLOAD_FILE, kNotModified, ""},
@@ -140,22 +140,23 @@ TEST_F(Download, WholeDownloadResults) {
       {"gzip kept as received", gzip, DOWNLOAD_FILE, 0, "\x1f\x8b\x08 compressed bytes"s},
       {"unknown type has no temporary file", Body(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
   };
+  std::filesystem::create_directories(std::filesystem::path(destination_).parent_path());
   for (const auto& c : cases) {
     FakeWinHttp fake;
     fake.Add(c.response);
-    std::filesystem::remove(destination_);
+    test::WriteWholeFile(destination_, "the previous file");
     text_.clear();
     const int result = Whole(c.type, 1);
     EXPECT_EQ(result, c.expected_result) << c.name;
     if (c.type == GET_DATA) {
       EXPECT_EQ(text_, c.expected_content) << c.name;
-    } else if (c.expected_result == 0) {
-      EXPECT_EQ(test::ReadWholeFile(destination_), c.expected_content) << c.name;
-    } else {
-      EXPECT_FALSE(std::filesystem::exists(destination_)) << c.name;
     }
+    // The destination is replaced by a complete download only.
+    EXPECT_EQ(test::ReadWholeFile(destination_),
+              c.type == DOWNLOAD_FILE && result == 0 ? c.expected_content : "the previous file")
+        << c.name;
     EXPECT_EQ(fake.Requests().at(0).send_headers.at(0), L"Accept-Encoding: gzip") << c.name;
-    EXPECT_EQ(FilesLeft(), c.type == DOWNLOAD_FILE && result == 0 ? 1u : 0u) << c.name;
+    EXPECT_EQ(FilesLeft(), 1u) << c.name << ": no temporary file is left";
   }
 }
 

@@ -163,43 +163,25 @@ DWORD CreateTemporaryFile(TemporaryDownloadFile& temporary, int request_type, co
   return code;
 }
 
-// Hands a complete temporary file over: GET_DATA reads it into out, DOWNLOAD_FILE puts it in place of
-// the destination. The result of the hand-over.
-int HandOver(const TemporaryDownloadFile& temporary, const char* operation, const wchar_t* object_path,
-             const ConnectionParameters& parameters, const wchar_t* destination, std::string* out, int request_type) {
-  if (request_type == GET_DATA) {
-    std::optional<std::string> text = temporary.ReadBack();
-    if (!text) {
-      LogError("%s: could n't read the data from .tmp file \n", operation);
-      return kReadBackFailed;
-    }
-    LogDebug("Data in memory : %s\n", text->c_str());
-    *out = std::move(*text);
-    return 0;
+// GET_DATA's hand-over: the temporary file's text into out. 0, or 6 when it cannot be read.
+int ReadBackInto(const TemporaryDownloadFile& temporary, const char* operation, std::string* out) {
+  std::optional<std::string> text = temporary.ReadBack();
+  if (!text) {
+    LogError("%s: could n't read the data from .tmp file \n", operation);
+    return kReadBackFailed;
   }
-  // The temporary file lies beside the destination: moving it there replaces the destination in one
-  // step, never leaving it half written, and costs no second copy of the data.
-  if (::MoveFileExW(temporary.Name().c_str(), destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    if (std::string_view(operation) == "InternetGetRequestEx") {
-      LogInfo(
-          "InternetGetRequestEx : Successfully downloaded the file %ls from the server %ls to the destination file "
-          "%ls \n",
-          object_path, parameters.server.c_str(), destination);
-    } else {
-      LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %ls from the server %ls\n", object_path,
-              parameters.server.c_str());
-    }
-    return 0;
-  }
-  const DWORD code = ::GetLastError();
-  if (std::string_view(operation) == "InternetGetRequestEx") {
-    LogError("InternetGetRequestEx : could n't copy from %ls file to %ls ,\n", temporary.Name().c_str(), destination);
-    LogErrorText(code);
-  } else {
-    LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n",
-             static_cast<int>(code));
-  }
-  return static_cast<int>(code);
+  LogDebug("Data in memory : %s\n", text->c_str());
+  *out = std::move(*text);
+  return 0;
+}
+
+// DOWNLOAD_FILE's hand-over. The temporary file lies beside the destination: moving it there
+// replaces the destination in one step, never leaving it half written, and costs no second copy of
+// the data. 0 or the Windows error.
+DWORD PutInPlace(const TemporaryDownloadFile& temporary, const wchar_t* destination) {
+  return ::MoveFileExW(temporary.Name().c_str(), destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+             ? 0
+             : ::GetLastError();
 }
 
 // A download needs somewhere to put its result.
@@ -410,7 +392,18 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
       LogDebug("InternetGetRequestEx : Need to decompress the file\n");
       LogError("Zlib dependency removed. DecompressGZipFile() disabled.\n");
     }
-    result = HandOver(temporary, "InternetGetRequestEx", object_path, parameters, destination, out, request_type);
+    if (request_type == GET_DATA) {
+      result = ReadBackInto(temporary, "InternetGetRequestEx", out);
+    } else if (const DWORD code = PutInPlace(temporary, destination)) {
+      LogError("InternetGetRequestEx : could n't copy from %ls file to %ls ,\n", temporary.Name().c_str(), destination);
+      LogErrorText(code);
+      result = static_cast<int>(code);
+    } else {
+      LogInfo(
+          "InternetGetRequestEx : Successfully downloaded the file %ls from the server %ls to the destination file "
+          "%ls \n",
+          object_path, parameters.server.c_str(), destination);
+    }
   }
   temporary.Delete();
   LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
@@ -565,8 +558,16 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   CloseRequestHandles(handles);
 
   if (result == 0) {
-    result =
-        HandOver(temporary, "InternetGetRequestByBitrate", object_path, parameters, destination, out, request_type);
+    if (request_type == GET_DATA) {
+      result = ReadBackInto(temporary, "InternetGetRequestByBitrate", out);
+    } else if (const DWORD code = PutInPlace(temporary, destination)) {
+      LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n",
+               static_cast<int>(code));
+      result = static_cast<int>(code);
+    } else {
+      LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %ls from the server %ls\n", object_path,
+              parameters.server.c_str());
+    }
   }
   temporary.Delete();
   LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");

@@ -69,6 +69,13 @@ class RegistryKey {
   LSTATUS ReadDword(const char* name, DWORD* value);
   // Stores text with its NUL; 13 when text is missing.
   LSTATUS WriteString(const char* name, const char* text, DWORD type);
+  LSTATUS WriteDword(const char* name, DWORD value);
+  // Values named by UTF-16 text (names that must survive any code page), REG_SZ data. ReadText: 13
+  // for another type.
+  LSTATUS ReadText(const wchar_t* name, std::wstring& text);
+  LSTATUS WriteText(const wchar_t* name, const std::wstring& text);
+  LSTATUS DeleteValue(const char* name);
+  LSTATUS DeleteValue(const wchar_t* name);
   void CloseKey();
 
   [[nodiscard]] HKEY handle() const { return key_.get(); }

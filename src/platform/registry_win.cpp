@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -330,6 +331,34 @@ LSTATUS RegistryKey::WriteString(const char* name, const char* text, DWORD type)
   return ::RegSetValueExA(key_.get(), name, 0, type, reinterpret_cast<const BYTE*>(text),
                           static_cast<DWORD>(std::strlen(text) + 1));
 }
+
+LSTATUS RegistryKey::WriteDword(const char* name, DWORD value) {
+  return ::RegSetValueExA(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+LSTATUS RegistryKey::ReadText(const wchar_t* name, std::wstring& text) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LSTATUS status = ::RegQueryValueExW(key_.get(), name, nullptr, &type, nullptr, &size);
+  if (status != ERROR_SUCCESS) return status;
+  if (type != REG_SZ) return ERROR_INVALID_DATA;
+  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+  status = ::RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+  if (status != ERROR_SUCCESS) return status;
+  if (type != REG_SZ) return ERROR_INVALID_DATA;
+  buffer[std::min<std::size_t>(size / sizeof(wchar_t), buffer.size() - 1)] = L'\0';
+  text.assign(buffer.data());
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryKey::WriteText(const wchar_t* name, const std::wstring& text) {
+  return ::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS RegistryKey::DeleteValue(const char* name) { return ::RegDeleteValueA(key_.get(), name); }
+
+LSTATUS RegistryKey::DeleteValue(const wchar_t* name) { return ::RegDeleteValueW(key_.get(), name); }
 
 void RegistryKey::CloseKey() {
   key_.reset();

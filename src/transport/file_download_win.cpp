@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/text_conversion.h"
 #include "transport/request_setup_win.h"
+#include "transport/resumable_download_win.h"
 #include "transport/transfer_rules.h"
 #include "transport/transport_error_texts.h"
 #include "transport/winhttp_api_win.h"
@@ -34,18 +35,22 @@ std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
   return header;
 }
 
-// The "DownloadMode" setting decides whether a download should resume across runs. Resumable
-// downloads are not part of this build, so every mode downloads the whole file; the mode is read
-// and logged so that the log shows what the agent asked for.
-void CheckDownloadMode(const ConnectionParameters& parameters, const wchar_t* object_path) {
-  if (AlwaysWholeDownload(object_path)) return;
+// The "DownloadMode" setting: 1 asks for downloads that resume across runs. Files that are always
+// downloaded whole (".xml", ".json") do not ask and count as 0.
+DWORD DownloadMode(const ConnectionParameters& parameters, const wchar_t* object_path) {
+  if (AlwaysWholeDownload(object_path)) return 0;
   LogInfo("InternetGetDownloader : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(), parameters.port);
   DWORD mode = 0;
   const std::string settings_key = std::string(kAgentRootKey) + "\\Settings";
   if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, settings_key.c_str(), "DownloadMode", &mode) != ERROR_SUCCESS) {
     mode = 0;
   }
-  LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
+  return mode;
+}
+
+// The line that tells the whole download goes on.
+void LogDownloadMode(const wchar_t* object_path, DWORD mode) {
+  if (!AlwaysWholeDownload(object_path)) LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
 }
 
 // The temporary file of one download: next to the destination for DOWNLOAD_FILE, in the TEMP
@@ -337,7 +342,11 @@ void CloseLoggingFailures(RequestHandles& handles, const char* request_message, 
 
 int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path, const wchar_t* destination,
                          std::string* out, int request_type, unsigned char keep_alive, unsigned char accept_gzip) {
-  CheckDownloadMode(parameters, object_path);
+  const DWORD mode = DownloadMode(parameters, object_path);
+  if (mode == 1 && request_type == DOWNLOAD_FILE) {
+    return ResumeGetRequestEx(parameters, object_path, destination, out, request_type, keep_alive);
+  }
+  LogDownloadMode(object_path, mode);
   LogDebug("@@@@@@@@ Inside InternetGetRequestEx Method @@@@@@@@ \n");
   LogInfo("InternetGetRequestEx : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(), parameters.port);
   LogDebug("InternetGetRequestEx : URL to Get -> %ls \n", object_path);
@@ -412,9 +421,11 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
 
 int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wchar_t* object_path,
                                 const wchar_t* destination, std::string* out, int request_type,
-                                unsigned char /*keep_alive*/) {
+                                unsigned char keep_alive) {
   const WinHttpApi& api = WinHttp();
-  CheckDownloadMode(parameters, object_path);
+  const DWORD mode = DownloadMode(parameters, object_path);
+  if (mode == 1) return ResumeGetRequestByBitrate(parameters, object_path, destination, out, request_type, keep_alive);
+  LogDownloadMode(object_path, mode);
   LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
   LogInfo("InternetGetRequestByBitrate : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(),
           parameters.port);

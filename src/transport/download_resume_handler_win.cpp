@@ -1,0 +1,492 @@
+#include "transport/download_resume_handler_win.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "agent/agent_config.h"
+#include "agent/file_utils.h"
+#include "base/time_source.h"
+#include "logging/logger.h"
+#include "platform/registry.h"
+#include "platform/text_conversion.h"
+#include "transport/transfer_rules.h"
+
+namespace vx {
+namespace {
+
+constexpr DWORD kDefaultSaveLimit = 1048576;
+// A larger limit would only make the gathering buffer huge; appends stay frequent enough to resume.
+constexpr DWORD kLargestSaveLimit = 64u * 1024 * 1024;
+constexpr std::int64_t kInProgressLifetimeMs = 90LL * 60 * 1000;
+constexpr DWORD kRepositoryNameBytes = 255;
+constexpr DWORD kLastModifiedBytes = 255;
+constexpr const wchar_t* kDefaultRepositoryName = L"DownloadRepository\\";
+constexpr const char* kInProgressValue = "downloadInProgress";
+
+std::string FileMetaDataKey() { return std::string(kAgentRootKey) + "\\FileMetaData"; }
+
+std::int64_t NowMilliseconds() {
+  TimeSource& clock = Time();
+  return clock.UnixSeconds() * 1000 + clock.LocalNow().millisecond;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  if (!ChangeWideToUtf8Str(text.c_str(), narrow)) narrow.clear();
+  return narrow;
+}
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  if (!ChangeUtf8ToWideStr(text.c_str(), wide)) wide.clear();
+  return wide;
+}
+
+// Runs an operation, turning anything thrown inside into its "Error caught" line and 13.
+template <typename Operation>
+int Guarded(const char* caught_message, Operation&& operation) {
+  try {
+    return operation();
+  } catch (...) {
+    LogError("%s", caught_message);
+    return 13;
+  }
+}
+
+// The size of a file, or none when it cannot be measured (missing included).
+std::optional<std::uint64_t> FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) return std::nullopt;
+  return (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+}
+
+// Moves the finished file onto the destination so that the destination is never seen half written:
+// a rename where both lie on one volume, else a copy beside the destination and a rename of that.
+DWORD PlaceFile(const std::wstring& source, const std::wstring& destination) {
+  if (::MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  DWORD code = ::GetLastError();
+  if (code != ERROR_NOT_SAME_DEVICE) return code;
+  const std::wstring staging = destination + L"." + std::to_wstring(CurrentThreadId()) + L".tmp";
+  if (!::CopyFileW(source.c_str(), staging.c_str(), FALSE)) return ::GetLastError();
+  if (::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    ::DeleteFileW(source.c_str());
+    return 0;
+  }
+  code = ::GetLastError();
+  ::DeleteFileW(staging.c_str());
+  return code;
+}
+
+}  // namespace
+
+DownloadResumeHandler::~DownloadResumeHandler() {
+  try {
+    if (!unique_id_.empty() && !another_download_) {
+      RegistryKey key;
+      if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+        const LSTATUS status = key.DeleteValue(kInProgressValue);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+          LogError("Error caught in destructor ~DownloadResumeHandler\n");
+        }
+      }
+    }
+    ReleaseClaim();
+  } catch (...) {
+    LogError("Error caught in destructor ~DownloadResumeHandler\n");
+  }
+}
+
+std::string DownloadResumeHandler::IdKey() const { return FileMetaDataKey() + "\\" + unique_id_; }
+
+int DownloadResumeHandler::Initialize(const std::wstring& destination, const std::string& server_last_modified,
+                                      const std::wstring& url) {
+  return Guarded("Error caught in DownloadResumeHandler::Initialize\n", [&] {
+    LogInfo("Inside DownloadResumeHandler::Initialize\n");
+    destination_ = destination;
+    server_last_modified_ = server_last_modified;
+    url_ = url;
+    written_this_run_ = 0;
+    const int result = InitializeMetadata();
+    if (result != 0 || another_download_) return result;
+    if (claim_) return 0;  // taken over and marked while its metadata was read
+    // A new id: hold it against other downloads and mark it in progress.
+    if (ClaimId() == Claim::kHeldByAnother) {
+      LogInfo("Another download in progress - hence procedding for temporary download\n");
+      another_download_ = true;
+      unique_id_.clear();
+      (void)FormUniqueFileName();
+      PreDownloadCleaningOfPartialFile();
+      return 0;
+    }
+    RegistryKey key;
+    DWORD disposition = 0;
+    if (key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS, &disposition) == ERROR_SUCCESS) {
+      MarkInProgress(key);
+    }
+    return 0;
+  });
+}
+
+int DownloadResumeHandler::InitializeMetadata() {
+  const std::string metadata_key = FileMetaDataKey();
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+    LogDebug("failure in openeing reg key\n");
+    DWORD disposition = 0;
+    if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS, &disposition)) {
+      LogError("DownloadResumeHandler::Initialize : could not create the download metadata key %d\n",
+               static_cast<int>(status));
+      return 13;
+    }
+    repository_name_ = kDefaultRepositoryName;
+    (void)key.WriteText(L"IntermediateRepositoryName", repository_name_);
+    if (FormUniqueFileName() != 0) return 13;
+    (void)key.WriteText(url_.c_str(), Wide(unique_id_));
+    (void)key.WriteDword("InterSaveByteLimit", save_limit_);
+    LogError("Setting variable for DOWNLOAD_FOLDER and url  %ls & id - %s\n", repository_name_.c_str(),
+             unique_id_.c_str());
+    return 0;
+  }
+
+  ReadSettings(key);
+  std::wstring id;
+  if (key.ReadText(url_.c_str(), id) == ERROR_SUCCESS && !id.empty()) {
+    unique_id_ = Narrow(id);
+    if (FormUniqueFileName() != 0) return 13;
+    LogInfo("Unique id for the file is %s\n", unique_id_.c_str());
+    if (GetFileDataFromRegistry() != 0) return 13;
+  } else if (FormUniqueFileName() != 0) {
+    return 13;
+  }
+  if (!another_download_) (void)key.WriteText(url_.c_str(), Wide(unique_id_));
+
+  LogInfo("ResumeGetRequestEx : To update download count\n");
+  DWORD count = 0;
+  if (key.ReadDword("DownloadCount", &count) != ERROR_SUCCESS) count = 0;
+  (void)key.WriteDword("DownloadCount", count + 1);
+  key.CloseKey();
+  LogInfo("End of DownloadResumeHandler::Initialize\n");
+  return 0;
+}
+
+void DownloadResumeHandler::ReadSettings(RegistryKey& key) {
+  LogDebug("reading folder info\n");
+  std::wstring repository;
+  if (key.ReadText(L"IntermediateRepositoryName", repository) == ERROR_SUCCESS && !repository.empty() &&
+      repository.size() * sizeof(wchar_t) <= kRepositoryNameBytes) {
+    repository_name_ = repository;
+  } else {
+    repository_name_ = kDefaultRepositoryName;
+    (void)key.WriteText(L"IntermediateRepositoryName", repository_name_);
+  }
+  // The repository is one directory below the installation directory.
+  if (repository_name_.back() != L'\\') repository_name_ += L'\\';
+
+  LogDebug("reading periodic limit  info\n");
+  DWORD limit = 0;
+  if (key.ReadDword("InterSaveByteLimit", &limit) != ERROR_SUCCESS) {
+    limit = kDefaultSaveLimit;
+    (void)key.WriteDword("InterSaveByteLimit", limit);
+  }
+  if (limit > kLargestSaveLimit) {
+    LogError("InterSaveByteLimit %u is too large; %u is used\n", static_cast<unsigned>(limit),
+             static_cast<unsigned>(kLargestSaveLimit));
+    limit = kLargestSaveLimit;
+  }
+  save_limit_ = limit;
+  LogInfo("Download folder = %ls\tperiodic save limit = %d\n", repository_name_.c_str(), static_cast<int>(save_limit_));
+}
+
+int DownloadResumeHandler::FormUniqueFileName() {
+  return Guarded("Error caught in FormUniqueFileName\n", [&] {
+    if (unique_id_.empty()) {
+      const std::string base = std::to_string(CurrentTimeInSeconds()) + std::to_string(::GetCurrentProcessId()) +
+                               std::to_string(CurrentThreadId());
+      // The same second, process and thread give the same digits (and the digits of two numbers run
+      // together): a name already in use gets a sequence number, so two downloads never share one.
+      unique_id_ = base;
+      for (int sequence = 2; IdTaken(unique_id_); ++sequence) unique_id_ = base + "-" + std::to_string(sequence);
+      LogInfo("Formed Unique id for the file is %s\n", unique_id_.c_str());
+    }
+    const std::wstring repository = Wide(gv_installDir.value_or(std::string())) + repository_name_;
+    partial_file_ = repository + Wide(unique_id_);
+    if (!::CreateDirectoryW(repository.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      LogError("FormUniqueFileName : could not create the directory %ls --> %d \n", repository.c_str(),
+               static_cast<int>(::GetLastError()));
+    }
+    LogInfo("Temporary file path is %ls\n", partial_file_.c_str());
+    return 0;
+  });
+}
+
+bool DownloadResumeHandler::IdTaken(const std::string& id) const {
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ) == ERROR_SUCCESS) return true;
+  const std::wstring file = Wide(gv_installDir.value_or(std::string())) + repository_name_ + Wide(id);
+  return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int DownloadResumeHandler::GetFileDataFromRegistry() {
+  return Guarded("Error caught in GetFileDataFromRegistry\n", [&] {
+    LogInfo("Inside GetFileDataFromRegistry\n");
+    RegistryKey key;
+    if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+      LogError("GetFileDataFromRegistry; Registry subkey not found\n");
+      PreDownloadCleaningOfPartialFile();
+      return 0;
+    }
+
+    char last_modified[kLastModifiedBytes + 1] = {};
+    DWORD size = kLastModifiedBytes;
+    if (key.ReadString("LastModifiedTime", last_modified, &size) != ERROR_SUCCESS) last_modified[0] = '\0';
+    stored_last_modified_ = last_modified;
+    LogInfo("GetFileDataFromRegistry last modified time in registry   %s from server %s\n",
+            stored_last_modified_.c_str(), server_last_modified_.c_str());
+
+    // Without the server's Last-Modified text nothing tells two versions of the file apart.
+    bool resumable = false;
+    if (!server_last_modified_.empty() && EqualsIgnoringCase(stored_last_modified_, server_last_modified_)) {
+      DWORD stored = 0;
+      if (key.ReadDword("PartialFileSize", &stored) == ERROR_SUCCESS) {
+        stored_partial_size_ = stored;
+        resume_offset_ = stored;
+        const std::optional<std::uint64_t> on_disk = FileSize(partial_file_);
+        LogInfo("GetFileDataFromRegistry partial downloaded filesize  in registry %d from file  %d\n",
+                static_cast<int>(stored), static_cast<int>(on_disk.value_or(0)));
+        if (on_disk && *on_disk == stored) {
+          resumable = true;
+          last_retry_time_ = ReadLastRetryTime(key);
+          if (key.ReadDword("RetryCount", &retry_count_) != ERROR_SUCCESS) retry_count_ = 0;
+          LogInfo("GetFileDataFromRegistry last retry time %d count %d\n", static_cast<int>(last_retry_time_),
+                  static_cast<int>(retry_count_));
+        }
+      }
+    }
+
+    DWORD mark = 0;
+    const bool marked = key.ReadDword(kInProgressValue, &mark) == ERROR_SUCCESS;
+    // Whether a running download holds this id; when that cannot be told, the mark alone decides.
+    const Claim claim = ClaimId();
+    const bool ours = claim == Claim::kOwned || (claim == Claim::kUnknown && !marked);
+    if (ours) {
+      if (marked) {
+        // The download that set the mark ended without clearing it (it was stopped or killed): what
+        // it recorded is consistent, so it is resumed like any other.
+        LogInfo("GetFileDataFromRegistry - download in progress flag was left by a download that has ended\n");
+      }
+      MarkInProgress(key);
+    } else {
+      LogInfo("GetFileDataFromRegistry - dwonload in progress flag is set\n");
+      // A running owner that has not marked its metadata yet has only just started.
+      const std::int64_t age = marked ? NowMilliseconds() - ReadLastRetryTime(key) : 0;
+      key.CloseKey();
+      if (age < kInProgressLifetimeMs || age < 0) {
+        LogInfo("Another download in progress - hence procedding for temporary download\n");
+        another_download_ = true;
+      } else {
+        LogInfo(
+            "GetFileDataFromRegistry - download in progress flag was set before 90 mins so cleaning files and "
+            "proceeding\n");
+        (void)CleanFileAndRegistry();
+      }
+      ReleaseClaim();
+      unique_id_.clear();
+      (void)FormUniqueFileName();
+      resumable = false;
+    }
+    if (!resumable) PreDownloadCleaningOfPartialFile();
+    return 0;
+  });
+}
+
+std::int64_t DownloadResumeHandler::ReadLastRetryTime(RegistryKey& key) {
+  char text[32] = {};
+  DWORD size = sizeof(text) - 1;
+  if (key.ReadString("LastRetryTime", text, &size) != ERROR_SUCCESS) return 0;
+  return std::strtoll(text, nullptr, 10);
+}
+
+DownloadResumeHandler::Claim DownloadResumeHandler::ClaimId() {
+  ReleaseClaim();
+  const std::wstring name = L"Global\\VXAgentResumableDownload-" + Wide(unique_id_);
+  HANDLE object = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD code = ::GetLastError();
+  if (object != nullptr && code != ERROR_ALREADY_EXISTS) {
+    claim_.reset(object);
+    return Claim::kOwned;
+  }
+  if (object != nullptr) ::CloseHandle(object);
+  if (object != nullptr || code == ERROR_ACCESS_DENIED) return Claim::kHeldByAnother;
+  LogError("DownloadResumeHandler : could not claim the download id %s --> %d \n", unique_id_.c_str(),
+           static_cast<int>(code));
+  return Claim::kUnknown;
+}
+
+void DownloadResumeHandler::ReleaseClaim() { claim_.reset(); }
+
+void DownloadResumeHandler::MarkInProgress(RegistryKey& key) {
+  (void)key.WriteDword(kInProgressValue, 1);
+  // The mark's age counts from the last append, or from now when this download just took it over.
+  (void)key.WriteString("LastRetryTime", std::to_string(NowMilliseconds()).c_str(), REG_SZ);
+}
+
+int DownloadResumeHandler::ProcessDownloadedBuffer(const char* bytes, std::uint32_t count, bool periodic) {
+  return Guarded("Error caught in ProcessDownloadedBuffer\n", [&] {
+    if (count == 0) return 0;
+    LogDebug("Inside ProcessDownloadedBuffer\n");
+    if (const int code = WriteFile(bytes, count)) return code;
+    if (another_download_) return 0;
+    return RecordAppend(periodic);
+  });
+}
+
+int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
+  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD code = ::GetLastError();
+    LogError("Invalid File Handle\n");
+    return static_cast<int>(code);
+  }
+  // The bytes go right after those already recorded. Anything beyond that point is the tail of a
+  // write that failed before it was recorded and is overwritten; a file shorter than that point has
+  // lost recorded bytes, and appending to it would leave a hole in the file.
+  const std::uint64_t end = static_cast<std::uint64_t>(stored_partial_size_) + written_this_run_;
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) < end) {
+    LogError("ProcessDownloadedBuffer : the partial file is shorter than the %u bytes recorded \n",
+             static_cast<unsigned>(end));
+    return ERROR_INVALID_DATA;
+  }
+  LARGE_INTEGER position{};
+  position.QuadPart = static_cast<LONGLONG>(end);
+  DWORD code = 0;
+  if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN)) code = ::GetLastError();
+  for (std::uint32_t done = 0; code == 0 && done < count;) {
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes + done, count - done, &written, nullptr)) {
+      code = ::GetLastError();
+    } else if (written == 0) {
+      code = ERROR_WRITE_FAULT;
+    }
+    done += written;
+  }
+  if (code == 0 && !::SetEndOfFile(file.get())) code = ::GetLastError();
+  // The bytes must be on disk before a size that covers them is recorded.
+  if (!::FlushFileBuffers(file.get()) && code == 0) code = ::GetLastError();
+  if (code != 0) {
+    LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %d \n", static_cast<int>(code));
+    return static_cast<int>(code);
+  }
+  written_this_run_ += count;
+  LogDebug("File updated with data.\n");
+  return 0;
+}
+
+int DownloadResumeHandler::RecordAppend(bool periodic) {
+  RegistryKey key;
+  DWORD disposition = 0;
+  if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS, &disposition)) {
+    LogError("ProcessDownloadedBuffer : could not open the download metadata --> %d \n", static_cast<int>(status));
+    return static_cast<int>(status);
+  }
+  const std::uint32_t size = stored_partial_size_ + written_this_run_;
+  (void)key.WriteDword("PartialFileSize", size);
+  LogDebug("updated registry entries  %d \n", static_cast<int>(size));
+  (void)key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ);
+  const std::wstring retry_time = CurrentTimeMillisText();
+  (void)key.WriteString("LastRetryTime", Narrow(retry_time).c_str(), REG_SZ);
+  if (!periodic) {
+    LogInfo("updated registry entries size  %d and last modified time %s retry time %ls\n", static_cast<int>(size),
+            server_last_modified_.c_str(), retry_time.c_str());
+    ++retry_count_;
+    (void)key.WriteDword("RetryCount", retry_count_);
+    (void)key.DeleteValue(kInProgressValue);
+  }
+  return 0;
+}
+
+int DownloadResumeHandler::SaveToDestFile() {
+  return Guarded("Error caught in SaveToDestFile\n", [&] {
+    LogInfo("Inside SaveToDestFile from %ls to %ls\n", partial_file_.c_str(), destination_.c_str());
+    resume_offset_ = 0;
+    if (destination_.empty()) return 13;
+    if (const int code = CreateFolder(destination_.c_str())) return code;
+    if (const DWORD code = PlaceFile(partial_file_, destination_)) {
+      LogError("InternetGetRequestEx : could n't copy from %ls file to %ls ,\n", partial_file_.c_str(),
+               destination_.c_str());
+      LogErrorText(code);
+      return static_cast<int>(code);
+    }
+    return CleanFileAndRegistry();
+  });
+}
+
+int DownloadResumeHandler::LoadDatafromFile(std::string* out) {
+  try {
+    LogInfo("LoadDatafromFile: tmpDataFilePath, %s\n", Narrow(partial_file_).c_str());
+    const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || out == nullptr) {
+      LogError("LoadDatafromFile: failed to open the file\n");
+      return 0;
+    }
+    std::string bytes;
+    char buffer[64 * 1024];
+    for (;;) {
+      DWORD read = 0;
+      if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) {
+        LogError("LoadDatafromFile: failed to open the file\n");
+        return 0;
+      }
+      if (read == 0) break;
+      bytes.append(buffer, read);
+    }
+    *out = TextFromDownloadedBytes(bytes);
+  } catch (...) {
+    LogError("Error caught in LoadDatafromFile\n");
+    return 0;
+  }
+  (void)CleanFileAndRegistry();
+  return 1;
+}
+
+int DownloadResumeHandler::CleanFileAndRegistry() {
+  return Guarded("Error caught in CleanFileAndRegistry\n", [&] {
+    LogInfo("Inside CleanFileAndRegistry\n");
+    if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
+    // The URL's value may name another download's id by now (one that started over on a new id
+    // while this one used its own); only this download's id is removed.
+    RegistryKey key;
+    if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+      std::wstring id;
+      if (key.ReadText(url_.c_str(), id) == ERROR_SUCCESS && Narrow(id) == unique_id_) {
+        (void)key.DeleteValue(url_.c_str());
+      }
+    }
+    if (!unique_id_.empty()) (void)DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, IdKey().c_str());
+    return 0;
+  });
+}
+
+void DownloadResumeHandler::PreDownloadCleaningOfPartialFile() {
+  LogInfo("Performing PreDownloadCleaningOfPartialFile\n");
+  resume_offset_ = 0;
+  stored_partial_size_ = 0;
+  if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
+}
+
+void DownloadResumeHandler::StartOver() {
+  PreDownloadCleaningOfPartialFile();
+  written_this_run_ = 0;
+}
+
+int DownloadResumeHandler::CreateEmptyPartialFile() {
+  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file ? 0 : static_cast<int>(::GetLastError());
+}
+
+}  // namespace vx

@@ -1,0 +1,116 @@
+// The partial file of a resumable download and the registry metadata that lets a later download of
+// the same URL continue it (Windows).
+//
+// Under HKLM\<agent root>\FileMetaData a value named by the URL holds the URL's unique id; the
+// subkey named by the id records the partial file's size, the server's Last-Modified text it
+// belongs to, the time of the last append, the number of finished attempts and an in-progress mark.
+// The partial file is <install dir><repository name><id>.
+//
+// Crash safety: bytes are written and flushed before the size that covers them is recorded, and a
+// partial file whose size differs from the record is never resumed, so a process killed at any
+// moment leaves either a resumable pair or one that the next download starts over.
+//
+// Two downloads of one URL are kept apart: the download that owns an id holds a named kernel object
+// for it for as long as it runs (the system drops it when the process ends, however it ends). A
+// download that finds the id held by a running download works on a fresh id of its own and records
+// nothing. An in-progress mark whose owner has ended is taken over and the partial file resumed.
+//
+// Every operation logs "Error caught in <name>" and returns 13 when something throws inside it.
+// One handler belongs to one download on one thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/unique_handle_win.h"
+
+namespace vx {
+
+class RegistryKey;
+
+class DownloadResumeHandler {
+ public:
+  DownloadResumeHandler() = default;
+  // Clears this download's in-progress mark and gives up its claim on the id.
+  ~DownloadResumeHandler();
+  DownloadResumeHandler(const DownloadResumeHandler&) = delete;
+  DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
+
+  // Finds or creates the URL's metadata and decides where the download starts (ResumeOffset()).
+  // 0, or 13 when something failed inside.
+  int Initialize(const std::wstring& destination, const std::string& server_last_modified, const std::wstring& url);
+
+  // Appends count gathered bytes to the partial file at the recorded end, flushes them, and records
+  // the new size (unless another download holds the metadata). periodic false marks the final append
+  // of an attempt: the retry count grows and the in-progress mark is cleared. 0, 13, or the Windows
+  // error of the file operation.
+  int ProcessDownloadedBuffer(const char* bytes, std::uint32_t count, bool periodic);
+
+  // Puts the finished partial file in place of the destination, then removes file and metadata.
+  // 0, 13, or the Windows error (file and metadata are kept then).
+  int SaveToDestFile();
+
+  // Reads the finished partial file as text (CR LF read as LF, up to the first NUL) into out, then
+  // removes file and metadata. 1 on success, 0 when the file cannot be read.
+  int LoadDatafromFile(std::string* out);
+
+  // Deletes the partial file, the URL's value (when it still names this download's id) and the id's
+  // metadata key. 0 or 13.
+  int CleanFileAndRegistry();
+
+  // Forgets the partial file: deleted, nothing to resume from.
+  void PreDownloadCleaningOfPartialFile();
+
+  // The server sent the whole file for a range that does not start at 0: what was written so far is
+  // dropped and the download continues from byte 0 with that body.
+  void StartOver();
+
+  // An empty partial file, for a download whose content is empty.
+  int CreateEmptyPartialFile();
+
+  [[nodiscard]] std::uint32_t ResumeOffset() const { return resume_offset_; }
+  [[nodiscard]] std::uint32_t StoredPartialSize() const { return stored_partial_size_; }
+  [[nodiscard]] std::uint32_t SaveLimit() const { return save_limit_; }
+  void SetSaveLimit(std::uint32_t limit) { save_limit_ = limit; }
+  [[nodiscard]] const std::wstring& PartialFile() const { return partial_file_; }
+  [[nodiscard]] const std::string& UniqueId() const { return unique_id_; }
+  [[nodiscard]] bool AnotherDownload() const { return another_download_; }
+
+  // Exposed for tests: the steps of Initialize.
+  int GetFileDataFromRegistry();
+  int FormUniqueFileName();
+
+ private:
+  enum class Claim { kOwned, kHeldByAnother, kUnknown };
+
+  int InitializeMetadata();
+  void ReadSettings(RegistryKey& key);
+  Claim ClaimId();
+  void ReleaseClaim();
+  void MarkInProgress(RegistryKey& key);
+  [[nodiscard]] bool IdTaken(const std::string& id) const;
+  [[nodiscard]] std::string IdKey() const;
+  int WriteFile(const char* bytes, std::uint32_t count);
+  int RecordAppend(bool periodic);
+  std::int64_t ReadLastRetryTime(RegistryKey& key);
+
+  std::wstring destination_;
+  std::wstring partial_file_;
+  std::wstring repository_name_ = L"DownloadRepository\\";
+  std::wstring url_;
+  std::string stored_last_modified_;
+  std::string server_last_modified_;
+  std::string unique_id_;
+  DWORD retry_count_ = 0;
+  std::uint32_t resume_offset_ = 0;
+  std::uint32_t stored_partial_size_ = 0;
+  std::uint32_t written_this_run_ = 0;
+  std::uint32_t save_limit_ = 1048576;
+  std::int64_t last_retry_time_ = 0;
+  bool another_download_ = false;
+  UniqueHandle claim_;  // the named object that marks the id as ours while the download runs
+};
+
+}  // namespace vx

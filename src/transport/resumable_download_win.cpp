@@ -1,0 +1,466 @@
+#include "transport/resumable_download_win.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "agent/file_utils.h"
+#include "base/time_source.h"
+#include "logging/logger.h"
+#include "platform/registry.h"
+#include "platform/text_conversion.h"
+#include "transport/access_log.h"
+#include "transport/download_resume_handler_win.h"
+#include "transport/request_setup_win.h"
+#include "transport/transfer_rules.h"
+#include "transport/transport_error_texts.h"
+#include "transport/winhttp_api_win.h"
+
+namespace vx {
+namespace {
+
+constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER;
+constexpr std::uint32_t kBlockBytesPerKBps = 500;
+constexpr int kMaximumBlocksWithoutProgress = 3;
+
+// One resumable download, for the duration of the driver's call.
+struct DownloadRequest {
+  const ConnectionParameters* parameters = nullptr;
+  unsigned char keep_alive = 0;
+  int request_type = 0;
+  const wchar_t* url = nullptr;
+  std::wstring destination;
+  const char* operation = "";  // the driver's name, which starts its log lines
+  AccessLogRecord access_log;  // filled as the download goes
+  std::string server_last_modified;
+  DownloadResumeHandler handler;
+  std::vector<char> buffer;    // the gathering buffer; its size is the capacity
+  std::uint32_t gathered = 0;  // bytes in the buffer not yet appended to the partial file
+  std::uint32_t content_length = 0;
+  std::uint32_t received = 0;  // bytes received, counted from the start of the file
+};
+
+std::string Narrow(const wchar_t* text) {
+  std::string narrow;
+  if (text == nullptr || !ChangeWideToUtf8Str(text, narrow)) narrow.clear();
+  return narrow;
+}
+
+std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
+  wchar_t header[64];
+  std::swprintf(header, 64, L"Range: bytes=%u-%u", from, to);
+  return header;
+}
+
+bool BrokenConnection(DWORD code) {
+  return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CONNECTION_ERROR ||
+         code == ERROR_WINHTTP_CANNOT_CONNECT;
+}
+
+void LogFailure(const char* format, const char* operation, DWORD code) {
+  LogError(format, operation, static_cast<int>(code));
+  HttpGetLastError(code);
+}
+
+// A download needs somewhere to put its result.
+bool HasTarget(const char* operation, int request_type, const wchar_t* destination, const std::string* out) {
+  if ((request_type == GET_DATA && out == nullptr) || (request_type != GET_DATA && destination == nullptr)) {
+    LogError("%s : No destination given for the downloaded data \n", operation);
+    return false;
+  }
+  return true;
+}
+
+void FillRequest(DownloadRequest& request, const ConnectionParameters& parameters, const wchar_t* url,
+                 const wchar_t* destination, int request_type, unsigned char keep_alive, const char* operation) {
+  request.parameters = &parameters;
+  request.keep_alive = keep_alive;
+  request.request_type = request_type;
+  request.url = url;
+  request.destination = destination != nullptr ? destination : L"";
+  request.operation = operation;
+  request.access_log.start_prefix = AccessLogPrefix();
+  request.access_log.url = Narrow(url);
+  request.access_log.server = Narrow(parameters.server.c_str());
+  request.access_log.port = parameters.port;
+  request.access_log.request_type = request_type;
+}
+
+// The first exchange: a GET whose status, Last-Modified text and Content-Length decide what follows.
+// Its body is not read and its handles are always closed. 0, 90001, the HTTP status or an error.
+int PreDownloadHandling(DownloadRequest& request) {
+  RequestHandles handles;
+  handles.kind = kPlainGet;
+  int result = GetInternetRequestHandle(*request.parameters, request.url, request.request_type, request.keep_alive,
+                                        handles, 0);
+  if (result != 0) {
+    LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", result);
+  } else if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
+    LogInfo("PreDownloadHandling :File not modified since the time: %ls\n", request.url);
+    result = kNotModified;
+  } else if (handles.status != HTTP_STATUS_OK) {
+    LogError("PreDownloadHandling : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+    result = static_cast<int>(handles.status);
+  } else {
+    std::wstring last_modified;
+    if (GetFilelastmodifiedTime(handles.request, last_modified) == 0) {
+      request.server_last_modified = Narrow(last_modified.c_str());
+    }
+    // Without a length the download can be neither checked nor resumed (a file of 4 GiB or more
+    // does not fit the count either), so it is refused rather than taken to be empty.
+    DWORD content_length = 0;
+    if (const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length)) {
+      LogError("PreDownloadHandling :  Error in Content Length Header -> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      result = static_cast<int>(code);
+    } else {
+      request.content_length = content_length;
+      request.access_log.content_length = content_length;
+      LogInfo("PreDownloadHandling : Content Length of the request file: %u Bytes\n",
+              static_cast<unsigned>(content_length));
+    }
+  }
+  CloseRequestHandles(handles);
+  return result;
+}
+
+// The end of every download that got past its range request: hand the finished file over, then
+// the access-log line with the result.
+void PostDownloadHandling(DownloadRequest& request, RequestHandles* handles, int& result, std::string* out) {
+  LogInfo("Proceeding for PostDownloadHandling \n");
+  if (handles != nullptr) CloseRequestHandles(*handles);
+  std::vector<char>().swap(request.buffer);
+  if (result == 0) {
+    if (request.request_type == GET_DATA) {
+      if (request.handler.LoadDatafromFile(out) == 1) {
+        LogInfo("PostDownloadHandling Data in memory : %s\n", out->c_str());
+      } else {
+        LogError("PostDownloadHandling : could n't read the data from .tmp file \n");
+        result = kReadBackFailed;
+      }
+    } else if (const int code = request.handler.SaveToDestFile()) {
+      LogInfo("PostDownloadHandling : failed\n");
+      result = code;
+    } else {
+      LogInfo(
+          "PostDownloadHandling : Successfully downloaded the file %ls from the server %ls to the destination file "
+          "%ls \n",
+          request.url, request.parameters->server.c_str(), request.destination.c_str());
+    }
+  }
+  request.access_log.received = request.received;
+  if (gv_installDir) PrintHTTPAccessLog(*gv_installDir, request.access_log, result);
+}
+
+// Steps shared by both drivers after the first exchange: the metadata, and where to start. 0 or 13.
+int PrepareResume(DownloadRequest& request) {
+  if (!gv_installDir || gv_installDir->empty()) {
+    LogError("%s : The installation directory is not known; no place for the partial file \n", request.operation);
+    return kMissingInput;
+  }
+  if (request.handler.Initialize(request.destination, request.server_last_modified, request.url ? request.url : L"")) {
+    return kMissingInput;
+  }
+  request.received = request.handler.StoredPartialSize();
+  request.buffer.assign(request.handler.SaveLimit(), '\0');
+  return 0;
+}
+
+// The server sent the whole file for a range that does not start at 0: nothing gathered or saved
+// so far may be spliced with it, so the download continues from byte 0 with this body.
+void StartOver(DownloadRequest& request) {
+  LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
+  request.handler.StartOver();
+  request.gathered = 0;
+  request.received = 0;
+}
+
+// Appends the gathered bytes; periodic false marks the attempt's final append.
+int AppendGathered(DownloadRequest& request, bool periodic) {
+  const int code = request.handler.ProcessDownloadedBuffer(request.buffer.data(), request.gathered, periodic);
+  if (code == 0) request.gathered = 0;
+  return code;
+}
+
+enum class BodyEnd { kDone, kAvailabilityFailed, kWriteFailed, kReadFailed };
+struct BodyOutcome {
+  BodyEnd end = BodyEnd::kDone;
+  DWORD code = 0;
+  int answered_queries = 0;  // availability queries that succeeded
+};
+
+// Reads what the response has into the gathering buffer, appending the buffer to the partial file
+// whenever the next piece would not fit. Ends at the content length, at an empty read or on a failure.
+BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
+  const WinHttpApi& api = WinHttp();
+  const char* operation = request.operation;
+  BodyOutcome outcome;
+  for (;;) {
+    DWORD available = 0;
+    if (!api.query_data_available(http_request, &available)) {
+      outcome.end = BodyEnd::kAvailabilityFailed;
+      outcome.code = api.last_error();
+      LogFailure("%s : Error occured in WinHttpQueryDataAvailable --> %d \n", operation, outcome.code);
+      return outcome;
+    }
+    ++outcome.answered_queries;
+    if (available == 0) return outcome;
+    if (available > request.buffer.size()) {
+      LogInfo("Reallocating buffer to %d\n", static_cast<int>(available));
+      request.buffer.resize(available);
+      request.handler.SetSaveLimit(available);
+    }
+    if (request.gathered + available > request.buffer.size()) {
+      if (const int code = AppendGathered(request, true)) {
+        LogFailure("%s :  Error in WriteFile --> %d \n", operation, static_cast<DWORD>(code));
+        return {BodyEnd::kWriteFailed, static_cast<DWORD>(code), outcome.answered_queries};
+      }
+    }
+    DWORD read = 0;
+    if (!api.read_data(http_request, request.buffer.data() + request.gathered, available, &read)) {
+      const DWORD code = api.last_error();
+      LogFailure("%s :  Error in WinHttpReadData --> %d \n", operation, code);
+      return {BodyEnd::kReadFailed, code, outcome.answered_queries};
+    }
+    read = std::min(read, available);
+    request.received += read;
+    request.gathered += read;
+    if (request.received == request.content_length) {
+      LogInfo("%s : Bytes read reached the contenlength\n", operation);
+      return outcome;
+    }
+    if (read == 0) return outcome;
+  }
+}
+
+// Whether the answer to a range request may be read into the partial file; starts over for a whole
+// file sent to a range that does not start at 0.
+bool AcceptRangeAnswer(DownloadRequest& request, DWORD status) {
+  if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) return false;
+  if (status == HTTP_STATUS_OK && request.received != 0) StartOver(request);
+  return true;
+}
+
+// Counts an incomplete whole download where the agent's tools look for failures.
+void CountFailure(int result) {
+  const std::string metadata_key = std::string(kAgentRootKey) + "\\FileMetaData";
+  RegistryKey key;
+  DWORD disposition = 0;
+  DWORD count = 0;
+  if (key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS, &disposition) == ERROR_SUCCESS &&
+      key.ReadDword("DownloadFailureCount", &count) == ERROR_SUCCESS) {
+    ++count;
+    LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(count));
+  } else {
+    LogError("The DownloadFailureCount value could not be read.Resetting to 1\n");
+    count = 1;
+  }
+  (void)key.WriteDword("DownloadFailureCount", count);
+  key.CloseKey();
+
+  if (gv_installDir) {
+    const std::string error_log = *gv_installDir + "logs\\vxerror.log";
+    (void)AppendLineToFile(error_log.c_str(), LongDateTimeText().c_str());
+    const std::string line =
+        FormatText("\tResume Download failed with error code : %d and total failed count value = %d\n", result,
+                   static_cast<int>(count));
+    (void)AppendLineToFile(error_log.c_str(), line.c_str());
+  }
+
+  const std::string tracking_key = std::string(kAgentRootKey) + "\\ZRTracking\\";
+  const std::string details_key = tracking_key + "ResumeDownloadDetails\\";
+  DWORD failures = 0;
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, details_key.c_str(), "RESUME_DOWNLOAD_FAILURE_COUNT", &failures) !=
+      ERROR_SUCCESS) {
+    failures = 0;
+  }
+  (void)writeValue(HKEY_LOCAL_MACHINE, details_key.c_str(), "RESUME_DOWNLOAD_FAILURE_COUNT",
+                   std::to_string(failures + 1).c_str(), REG_DWORD);
+  (void)writeValue(HKEY_LOCAL_MACHINE, tracking_key.c_str(), "LastZRDataModifiedTime",
+                   std::to_string(Time().UnixSeconds()).c_str(), REG_DWORD);
+}
+
+// After the body: the attempt's final append, and the result for a body that ended short or long.
+void FinishBody(DownloadRequest& request, int& result) {
+  if (result == 0 || BrokenConnection(static_cast<DWORD>(result))) {
+    if (const int code = AppendGathered(request, false); code != 0 && result == 0) {
+      LogError("%s :  Error in WriteFile --> %d \n", request.operation, code);
+      result = code;
+    }
+  }
+  if (request.received > request.content_length) {
+    // More than announced: the partial file is not the announced file and cannot be resumed.
+    LogError("%s : Received %u bytes, more than the content length %u \n", request.operation,
+             static_cast<unsigned>(request.received), static_cast<unsigned>(request.content_length));
+    (void)request.handler.CleanFileAndRegistry();
+    if (result == 0) result = kLengthMismatch;
+  } else if (request.received < request.content_length && result == 0) {
+    result = kLengthMismatch;  // the partial file stays for a later attempt
+  }
+}
+
+// A partial file that already holds the whole file is handed over at once.
+bool AlreadyComplete(DownloadRequest& request) {
+  if (request.received != request.content_length) return false;
+  // An empty file has no partial file on disk yet.
+  if (request.content_length == 0) (void)request.handler.CreateEmptyPartialFile();
+  return true;
+}
+
+}  // namespace
+
+int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path, const wchar_t* destination,
+                       std::string* out, int request_type, unsigned char keep_alive) {
+  constexpr const char* kOperation = "ResumeGetRequestEx";
+  LogDebug("@@@@@@@@ Inside ResumeGetRequestEx Method @@@@@@@@ \n");
+  LogDebug("ResumeGetRequestEx : URL to Get -> %ls \n", object_path);
+  if (!HasTarget(kOperation, request_type, destination, out)) return kMissingInput;
+  DownloadRequest request;
+  FillRequest(request, parameters, object_path, destination, request_type, keep_alive, kOperation);
+
+  int result = PreDownloadHandling(request);
+  if (result == 0) result = PrepareResume(request);
+  if (result != 0) {
+    PostDownloadHandling(request, nullptr, result, out);
+    LogError("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
+    return result;
+  }
+  if (AlreadyComplete(request)) {
+    PostDownloadHandling(request, nullptr, result, out);
+    LogError("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ Full File already exist\n");
+    return result;
+  }
+
+  std::wstring range_header = RangeHeader(request.handler.ResumeOffset(), request.content_length);
+  LogError("ResumeGetRequestEx: Content-Range Header message: %ls\n", range_header.c_str());
+  RequestHandles handles;
+  handles.kind = kGetWithHeader;
+  handles.extra_header = range_header.c_str();
+  result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  LogDebug("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
+  if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
+    // A refused range ends here: the partial file and its metadata stay for a later attempt.
+    CloseRequestHandles(handles);
+    LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
+    return result != 0 ? result : static_cast<int>(handles.status);
+  }
+
+  bool just_recovered = false;
+  for (;;) {
+    const BodyOutcome outcome = GatherBody(request, handles.request);
+    result = static_cast<int>(outcome.code);
+    if (outcome.end != BodyEnd::kAvailabilityFailed || !BrokenConnection(outcome.code)) break;
+    // The connection broke: ask for the rest once more. Failing again at once ends the download.
+    if (just_recovered && outcome.answered_queries == 0) break;
+    LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(request.received));
+    LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
+    CloseRequestHandles(handles);
+    range_header = request.received == 0 ? L"Range: bytes=0-" + std::to_wstring(request.content_length)
+                                         : RangeHeader(request.received, request.content_length);
+    LogDebug("ResumeGetRequestEx: Content-Range Header message: %ls\n", range_header.c_str());
+    handles = RequestHandles{};
+    handles.kind = kGetWithHeader;
+    handles.extra_header = range_header.c_str();
+    if ((result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0)) != 0) break;
+    if (!AcceptRangeAnswer(request, handles.status)) {
+      LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+      result = static_cast<int>(handles.status);
+      break;
+    }
+    just_recovered = true;
+  }
+
+  LogInfo("ResumeGetRequestEx: Total bytes read = %u\n", static_cast<unsigned>(request.received));
+  if (request.received < request.content_length) CountFailure(result);
+  FinishBody(request, result);
+  PostDownloadHandling(request, &handles, result, out);
+  LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
+  return result;
+}
+
+int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wchar_t* object_path,
+                              const wchar_t* destination, std::string* out, int request_type,
+                              unsigned char keep_alive) {
+  constexpr const char* kOperation = "ResumeGetRequestByBitrate";
+  LogDebug("@@@@@@@@ Inside ResumeGetRequestByBitrate Method @@@@@@@@ \n");
+  LogInfo("ResumeGetRequestByBitrate : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(),
+          parameters.port);
+  LogDebug("ResumeGetRequestByBitrate : URL to Get -> %ls \n", object_path);
+  if (!HasTarget(kOperation, request_type, destination, out)) return kMissingInput;
+  DownloadRequest request;
+  FillRequest(request, parameters, object_path, destination, request_type, keep_alive, kOperation);
+
+  int result = PreDownloadHandling(request);
+  if (result == 0) result = PrepareResume(request);
+  if (result != 0) {
+    PostDownloadHandling(request, nullptr, result, out);
+    LogDebug("@@@@@@@@ End Of ResumeGetRequestByBitrate Method @@@@@@@@ \n");
+    return result;
+  }
+
+  RequestHandles handles;
+  if (!AlreadyComplete(request)) {
+    const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
+    LogDebug("ResumeGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
+    bool retry_mark = false;
+    int blocks_without_progress = 0;
+    while (request.received < request.content_length) {
+      const std::int64_t block_start_ms = MillisecondsOfDay(Time().LocalNow());
+      const std::uint32_t block_first = request.received;
+      const std::wstring range_header =
+          RangeHeader(request.received, BlockEnd(request.received, block_size, request.content_length));
+      LogDebug("ResumeGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
+      handles = RequestHandles{};
+      handles.kind = kGetWithHeader;
+      handles.extra_header = range_header.c_str();
+      result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+      LogError("ResumeGetRequestByBitrate: GetInternetRequestHandle function return code: %u  %d\n",
+               static_cast<unsigned>(result), static_cast<int>(handles.status));
+      if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
+        if (result == 0) result = static_cast<int>(handles.status);
+        break;
+      }
+
+      const BodyOutcome outcome = GatherBody(request, handles.request);
+      if (outcome.answered_queries > 0) retry_mark = false;
+      result = static_cast<int>(outcome.code);
+      if (outcome.end == BodyEnd::kWriteFailed || outcome.end == BodyEnd::kReadFailed) break;
+      if (outcome.end == BodyEnd::kAvailabilityFailed && BrokenConnection(outcome.code)) {
+        CloseRequestHandles(handles);
+        if (retry_mark) break;  // the second broken block in a row ends the download
+        retry_mark = true;
+      }
+      LogInfo("ResumeGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(request.received));
+
+      // A block that brings nothing is asked for again, but not for ever.
+      if (request.received == block_first && ++blocks_without_progress >= kMaximumBlocksWithoutProgress) {
+        LogError("ResumeGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
+                 blocks_without_progress);
+        if (result == 0) result = kLengthMismatch;
+        break;
+      }
+      if (request.received != block_first) blocks_without_progress = 0;
+
+      if (retry_mark) {
+        LogInfo("ResumeGetRequestByBitrate : second attempt of the previous request\n");
+        continue;
+      }
+      CloseRequestHandles(handles);
+      const std::int64_t elapsed_ms = MillisecondsOfDay(Time().LocalNow()) - block_start_ms;
+      Time().SleepMilliseconds(PacingPauseMilliseconds(elapsed_ms));
+      result = 0;
+    }
+  }
+
+  LogInfo("ResumeGetRequestByBitrate: Total bytes read = %u\n", static_cast<unsigned>(request.received));
+  FinishBody(request, result);
+  PostDownloadHandling(request, &handles, result, out);
+  LogDebug("@@@@@@@@ End Of ResumeGetRequestByBitrate Method @@@@@@@@ \n");
+  return result;
+}
+
+}  // namespace vx

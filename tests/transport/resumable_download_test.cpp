@@ -1,0 +1,335 @@
+// Resumable downloads with the real WinHTTP under Wine against the test server: resuming after an
+// interruption, what makes a partial file start over, the in-progress mark, the failure counters,
+// the access logs; and, against the scripted WinHTTP, the recoveries the server cannot produce.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "agent/agent_config.h"
+#include "agent/file_utils.h"
+#include "base/unique_handle_win.h"
+#include "fake_time.h"
+#include "fake_winhttp_win.h"
+#include "test_files.h"
+#include "test_log.h"
+#include "test_registry_win.h"
+#include "test_server_win.h"
+#include "transport/file_download_win.h"
+#include "transport/transport_types.h"
+
+namespace vx {
+namespace {
+
+const std::string kSettingsKey = std::string(test::kTestAgentRootKey) + "\\Settings";
+const std::string kMetadataKey = std::string(test::kTestAgentRootKey) + "\\FileMetaData";
+constexpr std::size_t kFileSize = 300000;
+constexpr std::size_t kCut = 100000;  // where the first attempt's connection is closed
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+  return bytes;
+}
+
+std::string TestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+std::string Text(const std::optional<test::StoredValue>& value) {
+  return value ? std::string(value->bytes.c_str()) : std::string("<absent>");
+}
+
+std::optional<DWORD> Dword(const std::string& key, const char* name) {
+  const auto value = test::GetValue(key.c_str(), name);
+  if (!value || value->type != REG_DWORD || value->bytes.size() != 4) return std::nullopt;
+  DWORD number = 0;
+  std::memcpy(&number, value->bytes.data(), 4);
+  return number;
+}
+
+// Holds the named object by which a running download claims its id, as another process would.
+UniqueHandle HoldId(const std::string& id) {
+  return UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
+}
+
+class Resumable : public ::testing::Test {
+ protected:
+  Resumable() : server_(TestName()), time_override_(time_) {
+    ResetAgentParameters();
+    install_dir_ = directory_.path() / "agent";
+    std::filesystem::create_directories(install_dir_);
+    gv_installDir = install_dir_.string() + "\\";
+    gv_tempDir = directory_.str();
+    gv_httpConnectionTimeout = 5000;
+    gv_httpRequestTimeout = 5000;
+    gv_dataTransferRateKBps = 100;  // blocks of 50000 bytes
+    parameters_.protocol = "http";
+    parameters_.server = L"127.0.0.1";
+    parameters_.port = server_.HttpPort();
+    destination_ = (directory_.path() / "out" / "file.bin").wstring();
+    url_ = server_.UrlPath("file.bin");
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
+  }
+
+  void SetUp() override {
+    if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+    server_.WriteFile("file.bin", file_);
+  }
+
+  // A clean machine for the next case of a table: no metadata, counters, logs or files.
+  void StartCase() {
+    ASSERT_TRUE(test::DeleteTree(test::kTestNorvaneKey, test::kView32));
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
+    std::filesystem::remove_all(install_dir_);
+    std::filesystem::create_directories(install_dir_);
+    std::filesystem::remove(destination_);
+    server_.WriteFile("file.bin", file_);
+    server_.WriteScript(R"({"rules": []})");
+  }
+
+  int Download(bool rate_limited = false, int type = DOWNLOAD_FILE) {
+    text_.clear();
+    const std::wstring path = Wide(url_);
+    return rate_limited ? InternetGetRequestByBitrate(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1)
+                        : InternetGetRequestEx(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1, 1);
+  }
+
+  // The first attempt: the server closes the connection after kCut bytes of the ranged answer.
+  void Interrupt() {
+    server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 100000}]})");
+    ASSERT_EQ(Download(), kLengthMismatch);
+    ASSERT_EQ(Id().empty(), false);
+    ASSERT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
+    server_.WriteScript(R"({"rules": []})");
+    first_requests_ = server_.Requests().size();
+  }
+
+  // The Range header of each request made after the first attempt ("-" for none).
+  std::vector<std::string> LaterRanges() const {
+    std::vector<std::string> ranges;
+    const auto requests = server_.Requests();
+    for (std::size_t i = first_requests_; i < requests.size(); ++i) {
+      ranges.push_back(requests[i].Header("Range").value_or("-"));
+    }
+    return ranges;
+  }
+
+  std::string Id() const { return Text(test::GetValue(kMetadataKey.c_str(), url_.c_str())); }
+  std::string IdKey() const { return kMetadataKey + "\\" + Id(); }
+  std::filesystem::path Repository() const { return install_dir_ / "DownloadRepository"; }
+  std::filesystem::path PartialFile() const { return Repository() / Id(); }
+  std::string Destination() const { return test::ReadWholeFile(destination_); }
+  // The entries of an access log (the lines that name a mode).
+  std::vector<std::string> AccessLog(const char* name) const {
+    const auto path = install_dir_ / "logs" / name;
+    std::vector<std::string> entries;
+    if (!std::filesystem::exists(path)) return entries;
+    for (const std::string& line : test::SplitLines(test::ReadWholeFile(path))) {
+      if (line.find("\tDownloadFile\t") != std::string::npos || line.find("\t     GetData\t") != std::string::npos) {
+        entries.push_back(line);
+      }
+    }
+    return entries;
+  }
+  // Neither the URL's id nor any partial file is left.
+  void ExpectNothingLeft() const {
+    EXPECT_FALSE(test::GetValue(kMetadataKey.c_str(), url_.c_str())) << Id();
+    std::size_t files = 0;
+    if (std::filesystem::exists(Repository())) {
+      for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Repository())) ++files;
+    }
+    EXPECT_EQ(files, 0u);
+  }
+
+  test::ScopedCleanRegistry registry_;
+  test::TestServerNamespace server_;
+  test::ScopedTestLog log_;
+  test::TempDirectory directory_;
+  test::FakeTime time_;  // pacing and the mark's age through the clock seam, never waited for
+  ScopedTimeSourceOverride time_override_;
+  std::filesystem::path install_dir_;
+  ConnectionParameters parameters_;
+  std::wstring destination_;
+  std::string url_;
+  std::string text_;
+  std::string file_ = Pattern(kFileSize);
+  std::size_t first_requests_ = 0;
+};
+
+TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
+  Interrupt();
+  // The first attempt: its failure counted, its bytes and metadata kept, the mark cleared.
+  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
+  EXPECT_NE(Text(test::GetValue(IdKey().c_str(), "LastModifiedTime")), "<absent>");
+  EXPECT_EQ(Dword(IdKey(), "RetryCount"), 1u);
+  EXPECT_FALSE(test::GetValue(IdKey().c_str(), "downloadInProgress"));
+  EXPECT_EQ(Dword(kMetadataKey, "DownloadFailureCount"), 1u);
+  const std::string tracking = std::string(test::kTestAgentRootKey) + "\\ZRTracking";
+  EXPECT_EQ(Dword(tracking + "\\ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT"), 1u);
+  EXPECT_EQ(Dword(tracking, "LastZRDataModifiedTime"), static_cast<DWORD>(time_.UnixSeconds()));
+  std::string error_text = test::ReadWholeFile(install_dir_ / "logs" / "vxerror.log");
+  std::erase(error_text, '\r');
+  const auto error_log = test::SplitLines(error_text);
+  ASSERT_GE(error_log.size(), 2u);
+  EXPECT_EQ(error_log[0], LongDateTimeText());
+  EXPECT_EQ(error_log[1], "\tResume Download failed with error code : 0 and total failed count value = 1");
+  const std::string failure_log = test::ReadWholeFile(install_dir_ / "logs" / "downloadFailureAccess.log");
+  EXPECT_EQ(failure_log.rfind("DATE\t\t\tSTART_TIME\t", 0), 0u);
+  const auto failures = AccessLog("downloadFailureAccess.log");
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("\t    300000\t  707\t    100000\t"), std::string::npos) << failures[2];
+
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", "bytes=100000-300000"}));
+  EXPECT_TRUE(Destination() == file_);
+  ExpectNothingLeft();
+  const auto successes = AccessLog("downloadSuccessAccess.log");
+  ASSERT_EQ(successes.size(), 1u);
+  EXPECT_NE(successes[0].find("DownloadFile\t    300000\t    0\t    300000\t"), std::string::npos) << successes[0];
+  EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), 1u);
+}
+
+TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
+  enum Change { kServerFileChanged, kPartialFileShorter, kWholeFileForTheRange };
+  struct Case {
+    const char* name;
+    Change change;
+    const char* range;  // of the second request after the probe
+  };
+  const Case cases[] = {
+      {"server file changed", kServerFileChanged, "bytes=0-300000"},
+      {"partial file shorter than recorded", kPartialFileShorter, "bytes=0-300000"},
+      // The resumed range is answered with the whole file, which replaces the partial file.
+      {"whole file sent for the range", kWholeFileForTheRange, "bytes=100000-300000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    Interrupt();
+    if (c.change == kServerFileChanged) server_.SetLastModified("file.bin", 1700000000);
+    if (c.change == kPartialFileShorter) std::filesystem::resize_file(PartialFile(), kCut - 1);
+    if (c.change == kWholeFileForTheRange) server_.WriteScript(R"({"rules": [{"count": 1}, {"ignore_range": true}]})");
+    ASSERT_EQ(Download(), 0);
+    EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", c.range}));
+    EXPECT_TRUE(Destination() == file_);
+    ExpectNothingLeft();
+  }
+}
+
+TEST_F(Resumable, InProgressMark) {
+  struct Case {
+    const char* name;
+    bool held;          // a running download holds the id
+    int age_minutes;    // of the mark's last append
+    bool resumed;       // the download continues the partial file
+    bool original_kept; // the first attempt's partial file and metadata are still there afterwards
+  };
+  const Case cases[] = {
+      {"fresh mark of a running download: a temporary download of its own", true, 10, false, true},
+      {"mark of a running download older than 90 minutes: cleaned", true, 91, false, false},
+      {"mark left by a download that ended: resumed", false, 10, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    Interrupt();
+    const std::string id = Id();
+    const std::filesystem::path partial = PartialFile();
+    test::SetDword(IdKey().c_str(), "downloadInProgress", 1);
+    const std::int64_t mark_time = time_.UnixSeconds() * 1000 - c.age_minutes * 60000LL;
+    test::SetString(IdKey().c_str(), "LastRetryTime", std::to_string(mark_time));
+    UniqueHandle holder = c.held ? HoldId(id) : UniqueHandle();
+
+    ASSERT_EQ(Download(), 0);
+    EXPECT_EQ(LaterRanges().back(), c.resumed ? "bytes=100000-300000" : "bytes=0-300000");
+    EXPECT_TRUE(Destination() == file_);
+    EXPECT_EQ(test::KeyExists((kMetadataKey + "\\" + id).c_str()), c.original_kept);
+    EXPECT_EQ(std::filesystem::exists(partial), c.original_kept);
+    if (c.original_kept) {
+      // The running download's id and size are untouched.
+      EXPECT_EQ(Id(), id);
+      EXPECT_EQ(Dword(kMetadataKey + "\\" + id, "PartialFileSize"), kCut);
+    } else {
+      ExpectNothingLeft();
+    }
+  }
+}
+
+TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
+  Interrupt();
+  test::WriteWholeFile(PartialFile(), file_);
+  test::SetDword(IdKey().c_str(), "PartialFileSize", kFileSize);
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(LaterRanges(), std::vector<std::string>{"-"});
+  EXPECT_TRUE(Destination() == file_);
+  ExpectNothingLeft();
+}
+
+TEST_F(Resumable, RefusedRangeKeepsThePartialFileAndLogsNothing) {
+  struct Case {
+    const char* name;
+    bool rate_limited;
+    const char* script;
+    std::string range;
+  };
+  const Case cases[] = {
+      {"416 to the rest", false, R"([{"count": 1}, {"status": 416}])", "bytes=100000-300000"},
+      // A rate of 0 asks for a block that ends one byte before it starts.
+      {"rate 0 with a partial file", true, "[]", "bytes=100000-99999"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    Interrupt();
+    const std::size_t failure_lines = AccessLog("downloadFailureAccess.log").size();
+    gv_dataTransferRateKBps = c.rate_limited ? 0 : 100;
+    server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
+    EXPECT_EQ(Download(c.rate_limited), 416);
+    EXPECT_EQ(LaterRanges().back(), c.range);
+    EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
+    EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
+    // The whole download's refused range ends before the log; the rate-limited one logs its end.
+    EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), failure_lines + (c.rate_limited ? 1 : 0));
+    EXPECT_FALSE(std::filesystem::exists(destination_));
+  }
+}
+
+TEST_F(Resumable, SmallSaveLimitAppendsOftenAndLosesNothing) {
+  test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
+  Interrupt();
+  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
+  ASSERT_EQ(Download(), 0);
+  EXPECT_TRUE(Destination() == file_);
+  int appends = 0;
+  for (const std::string& message : log_.Messages()) appends += message.find("File updated with data.") != std::string::npos;
+  EXPECT_GE(appends, static_cast<int>(kFileSize / (64 * 1024)));
+}
+
+TEST_F(Resumable, RateLimitedIntoMemory) {
+  file_ = std::string(120000, 'x') + "\r\nend";
+  server_.WriteFile("file.bin", file_);
+  ASSERT_EQ(Download(true, GET_DATA), 0);
+  EXPECT_EQ(text_, std::string(120000, 'x') + "\nend");
+  EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", "bytes=0-49999", "bytes=50000-99999",
+                                                     "bytes=100000-120005"}));
+  ExpectNothingLeft();
+  const auto successes = AccessLog("downloadSuccessAccess.log");
+  EXPECT_EQ(successes.size(), 1u);
+}
+
+TEST_F(Resumable, XmlAndJsonAreNeverResumable) {
+  server_.WriteFile("list.xml", "<a/>");
+  url_ = server_.UrlPath("list.xml");
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(server_.Requests().size(), 1u);
+  EXPECT_FALSE(test::KeyExists(kMetadataKey.c_str()));
+}
+
+}  // namespace
+}  // namespace vx

@@ -279,8 +279,9 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
       MarkInProgress(key);
     } else {
       LogInfo("GetFileDataFromRegistry - dwonload in progress flag is set\n");
-      // A running owner that has not marked its metadata yet has only just started.
-      const std::int64_t age = marked ? NowMilliseconds() - ReadLastRetryTime(key) : 0;
+      // A running owner whose metadata holds no time yet (no mark, or no append) has only just started.
+      const std::int64_t last = marked ? ReadLastRetryTime(key) : 0;
+      const std::int64_t age = last != 0 || claim == Claim::kUnknown ? NowMilliseconds() - last : 0;
       key.CloseKey();
       if (age < kInProgressLifetimeMs || age < 0) {
         LogInfo("Another download in progress - hence procedding for temporary download\n");

@@ -41,6 +41,12 @@ std::string TestName() {
   return std::string(info->test_suite_name()) + "." + info->name();
 }
 
+// The STATUS column of an access-log entry.
+std::string FormatLikeStatus(int result) {
+  std::string status = std::to_string(result);
+  return "\t" + std::string(status.size() < 5 ? 5 - status.size() : 0, ' ') + status + "\t";
+}
+
 std::string Text(const std::optional<test::StoredValue>& value) {
   return value ? std::string(value->bytes.c_str()) : std::string("<absent>");
 }
@@ -329,6 +335,178 @@ TEST_F(Resumable, XmlAndJsonAreNeverResumable) {
   ASSERT_EQ(Download(), 0);
   EXPECT_EQ(server_.Requests().size(), 1u);
   EXPECT_FALSE(test::KeyExists(kMetadataKey.c_str()));
+}
+
+// --- Against the scripted WinHTTP ------------------------------------------------------------------
+
+using test::FakeResponse;
+using test::FakeWinHttp;
+
+constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
+
+FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length, bool last_modified = true) {
+  FakeResponse response;
+  response.status = status;
+  if (length) response.headers.emplace_back(L"Content-Length", std::to_wstring(*length));
+  if (last_modified) response.headers.emplace_back(L"Last-Modified", kLastModified);
+  response.body = std::move(body);
+  return response;
+}
+
+FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error) {
+  response.fail_after = after;
+  response.timeout_error = error;
+  return response;
+}
+
+class ResumableScripted : public ::testing::Test {
+ protected:
+  ResumableScripted() : time_override_(time_) {
+    ResetAgentParameters();
+    gv_installDir = directory_.str() + "\\";
+    gv_dataTransferRateKBps = 4;  // blocks of 2000 bytes
+    parameters_.protocol = "http";
+    parameters_.server = L"server.example";
+    parameters_.port = 80;
+    destination_ = (directory_.path() / "out" / "file.bin").wstring();
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
+  }
+
+  int Download(bool rate_limited = false) {
+    return rate_limited
+               ? InternetGetRequestByBitrate(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1)
+               : InternetGetRequestEx(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1);
+  }
+  // The Range line of every request that had one.
+  std::vector<std::wstring> Ranges() const {
+    std::vector<std::wstring> ranges;
+    for (const auto& request : fake_.Requests()) {
+      for (const std::wstring& header : request.added_headers) {
+        if (header.starts_with(L"Range:")) ranges.push_back(header);
+      }
+    }
+    return ranges;
+  }
+  std::string IdKey() const {
+    return kMetadataKey + "\\" + Text(test::GetValue(kMetadataKey.c_str(), "/f/file.bin"));
+  }
+
+  test::ScopedCleanRegistry registry_;
+  test::ScopedTestLog log_;
+  test::TempDirectory directory_;
+  test::FakeTime time_;
+  ScopedTimeSourceOverride time_override_;
+  FakeWinHttp fake_;
+  ConnectionParameters parameters_;
+  std::wstring destination_;
+  std::string file_ = Pattern(10000);
+};
+
+TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithARangeFromTheBytesReceived) {
+  struct Case {
+    const char* name;
+    DWORD error;
+    FakeResponse recovery;
+    int expected_result;
+  };
+  const Case cases[] = {
+      {"time-out, the rest appended", ERROR_WINHTTP_TIMEOUT, Answer(206, file_.substr(4000), 6000), 0},
+      {"connection error, the whole file replaces what was read", ERROR_WINHTTP_CONNECTION_ERROR,
+       Answer(200, file_, 10000), 0},
+      {"refused range", ERROR_WINHTTP_CANNOT_CONNECT, Answer(416, "", 0), 416},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWinHttp fake;
+    fake.Add(Answer(200, "", 10000));
+    fake.Add(Broken(Answer(206, file_, 10000), 4000, c.error));
+    fake.Add(c.recovery);
+    std::filesystem::remove(destination_);
+    EXPECT_EQ(Download(), c.expected_result);
+    std::vector<std::wstring> ranges;
+    for (const auto& request : fake.Requests()) {
+      if (request.added_headers.size() > 1) ranges.push_back(request.added_headers.back());
+    }
+    EXPECT_EQ(ranges, (std::vector<std::wstring>{L"Range: bytes=0-10000", L"Range: bytes=4000-10000"}));
+    EXPECT_EQ(c.expected_result == 0 && test::ReadWholeFile(destination_) == file_, c.expected_result == 0);
+    EXPECT_EQ(fake.OpenHandles(), 0);
+  }
+}
+
+TEST_F(ResumableScripted, RateLimitedBlockIsRetriedOnceAtOnceThenTheDownloadEnds) {
+  fake_.Add(Answer(200, "", 5000));
+  fake_.Add(Broken(Answer(206, file_.substr(0, 2000), 2000), 1000, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(Broken(Answer(206, file_.substr(1000, 2000), 2000), 0, ERROR_WINHTTP_TIMEOUT));
+  EXPECT_EQ(Download(true), static_cast<int>(ERROR_WINHTTP_TIMEOUT));
+  EXPECT_EQ(Ranges(), (std::vector<std::wstring>{L"Range: bytes=0-1999", L"Range: bytes=1000-2999"}));
+  EXPECT_TRUE(time_.Sleeps().empty()) << "a retried block is fetched without a pause";
+  // The bytes received are saved and recorded for the next attempt.
+  EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), 1000u);
+  EXPECT_FALSE(std::filesystem::exists(destination_));
+  EXPECT_EQ(fake_.OpenHandles(), 0);
+}
+
+TEST_F(ResumableScripted, FirstAnswerThatEndsTheDownloadBeforeAnyMetadata) {
+  struct Case {
+    const char* name;
+    FakeResponse first;
+    int expected_result;
+  };
+  const Case cases[] = {
+      {"no Content-Length: neither checkable nor resumable", Answer(200, "body", std::nullopt),
+       static_cast<int>(ERROR_WINHTTP_HEADER_NOT_FOUND)},
+      {"not modified", Answer(304, "", 0), kNotModified},
+      {"server error", Answer(500, "no", 2), 500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWinHttp fake;
+    fake.Add(c.first);
+    EXPECT_EQ(Download(), c.expected_result);
+    EXPECT_EQ(fake.Requests().size(), 1u);
+    EXPECT_FALSE(test::KeyExists(kMetadataKey.c_str()));
+    const std::string log = test::ReadWholeFile(directory_.path() / "logs" / "downloadFailureAccess.log");
+    EXPECT_NE(log.find(FormatLikeStatus(c.expected_result)), std::string::npos) << log;
+  }
+}
+
+TEST_F(ResumableScripted, EmptyFileIsDelivered) {
+  fake_.Add(Answer(200, "", 0));
+  std::filesystem::create_directories(directory_.path() / "out");
+  test::WriteWholeFile(destination_, "old content");
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(fake_.Requests().size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(destination_), "");
+}
+
+TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
+  // A partial file recorded for this URL with no Last-Modified text, matching in size.
+  test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
+  test::SetDword((kMetadataKey + "\\77").c_str(), "PartialFileSize", 4000);
+  test::SetString((kMetadataKey + "\\77").c_str(), "LastModifiedTime", "");
+  std::filesystem::create_directories(directory_.path() / "DownloadRepository");
+  test::WriteWholeFile(directory_.path() / "DownloadRepository" / "77", std::string(4000, '?'));
+  fake_.Add(Answer(200, "", 10000, false));
+  fake_.Add(Answer(206, file_, 10000, false));
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(Ranges(), std::vector<std::wstring>{L"Range: bytes=0-10000"});
+  EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
+}
+
+TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {
+  // The clock stands still: both ids are formed from the same second, process and thread.
+  const std::wstring urls[] = {L"/f/a.bin", L"/f/b.bin"};
+  for (const std::wstring& url : urls) {
+    fake_.Add(Answer(200, "", 10000));
+    fake_.Add(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000));
+    EXPECT_EQ(InternetGetRequestEx(parameters_, url.c_str(), destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1),
+              kLengthMismatch);
+  }
+  const std::string a = Text(test::GetValue(kMetadataKey.c_str(), "/f/a.bin"));
+  const std::string b = Text(test::GetValue(kMetadataKey.c_str(), "/f/b.bin"));
+  EXPECT_NE(a, b);
+  EXPECT_EQ(test::ReadWholeFile(directory_.path() / "DownloadRepository" / a), std::string(4000, 'a'));
+  EXPECT_EQ(test::ReadWholeFile(directory_.path() / "DownloadRepository" / b), std::string(4000, 'b'));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "transport/file_download_win.h"
 #include "transport/request_routing.h"
 #include "transport/transfer_rules.h"
+#include "transport/upload_win.h"
 
 namespace vx {
 namespace {
@@ -55,15 +56,10 @@ std::wstring Wide(const OptionalText& text) {
   return wide;
 }
 
-bool IsUpload(int request_type) {
-  return request_type == SEND_DATA || request_type == POST_DATA || request_type == POST_MULTIPART ||
-         request_type == UPLOAD_FILE;
-}
-
 }  // namespace
 
 int AgentSendRequest(const char* path, const char* data, std::string* out, int request_type, unsigned char keep_alive,
-                     unsigned char to_server, int /*size*/, int transfer_mode) {
+                     unsigned char to_server, int size, int transfer_mode) {
   if (path == nullptr) {
     LogError("AgentSendRequest : No path given for the request \n");
     return kMissingInput;
@@ -110,9 +106,11 @@ int AgentSendRequest(const char* path, const char* data, std::string* out, int r
 
   const auto transfer = [&](int candidate) -> int {
     parameters.server = addresses[candidate];
-    if (IsUpload(request_type)) {
-      LogError("AgentSendRequest : Uploads are not supported by this build (request type %d) \n", request_type);
-      return ERROR_NOT_SUPPORTED;
+    if (request_type == SEND_DATA || request_type == POST_DATA || request_type == POST_MULTIPART) {
+      return InternetSendRequestEx(parameters, object_path.c_str(), data, out, request_type, keep_alive, size);
+    }
+    if (request_type == UPLOAD_FILE) {
+      return InternetSendRequestByBitRate(parameters, object_path.c_str(), data, out, request_type, keep_alive, size);
     }
     const wchar_t* destination_path = has_destination ? destination.c_str() : nullptr;
     if (transfer_mode == kWholeDownload) {

@@ -15,32 +15,18 @@
 namespace vx {
 namespace {
 
-constexpr const wchar_t* kUserAgent = L"QuorvantAgent";
 constexpr const wchar_t* kGzipHeader = L"Accept-Encoding: gzip";
 constexpr DWORD kGzipHeaderLength = 21;
-constexpr int kMaximumAttempts = 5;
-constexpr DWORD kResendPauseMilliseconds = 5000;
 constexpr DWORD kIgnoredCertificateErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
                                             SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                                             SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
 static_assert(kIgnoredCertificateErrors == 0x3300);
-
-bool IsHttps(const std::string& protocol) { return EqualsIgnoringCase(protocol, "https"); }
 
 // Logs message (which takes the code) at error level, explains the code and returns it.
 int Fail(const char* message, DWORD code) {
   LogError(message, static_cast<int>(code));
   HttpGetLastError(code);
   return static_cast<int>(code);
-}
-
-bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
-  return WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE;
-}
-
-bool SetTextOption(HINTERNET handle, DWORD option, const std::wstring& text) {
-  return WinHttp().set_option(handle, option, const_cast<wchar_t*>(text.c_str()), static_cast<DWORD>(text.size())) !=
-         FALSE;
 }
 
 // Adds one header line; a failure is logged with message and remembered in pending_error.
@@ -59,11 +45,11 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
   const WinHttpApi& api = WinHttp();
   if (parameters.use_proxy == 1) {
     LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", parameters.proxy_server.c_str());
-    handles.session = api.open(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
+    handles.session = api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
                                parameters.proxy_bypass.c_str(), 0);
   } else {
     handles.session =
-        api.open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+        api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   }
   if (handles.session == nullptr) {
     return Fail("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n", api.last_error());
@@ -107,23 +93,10 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
     return Fail(kOptionFailure, api.last_error());
   }
   if (https) {
-    DWORD security_flags = 0;
-    DWORD length = sizeof(security_flags);
-    if (!api.query_option(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &security_flags, &length) ||
-        !SetDwordOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, security_flags | kIgnoredCertificateErrors)) {
-      return Fail(kOptionFailure, api.last_error());
-    }
+    if (!IgnoreCertificateErrors(handles.request)) return Fail(kOptionFailure, api.last_error());
     LogDebug("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
   }
-  if (parameters.use_proxy != 0 && parameters.proxy_user.size() > 1) {
-    if (!SetTextOption(handles.request, WINHTTP_OPTION_PROXY_USERNAME, parameters.proxy_user)) {
-      return Fail(kOptionFailure, api.last_error());
-    }
-    if (parameters.proxy_password.size() > 1 &&
-        !SetTextOption(handles.request, WINHTTP_OPTION_PROXY_PASSWORD, parameters.proxy_password)) {
-      return Fail(kOptionFailure, api.last_error());
-    }
-  }
+  if (!SetProxyCredentials(handles.request, parameters)) return Fail(kOptionFailure, api.last_error());
   return 0;
 }
 
@@ -135,7 +108,7 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
                         bool reopened, RequestHandles& handles, int& error) {
   const WinHttpApi& api = WinHttp();
   error = 0;
-  for (int attempts = 0; attempts < kMaximumAttempts;) {
+  for (int attempts = 0; attempts < kMaximumSendAttempts;) {
     // The request time-out bounds every wait for the server: for data, and for the response headers,
     // which WinHTTP otherwise waits for under its own, longer receive-response time-out.
     if (request_type == GET_DATA &&
@@ -191,6 +164,31 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
 }
 
 }  // namespace
+
+bool IsHttps(const std::string& protocol) { return EqualsIgnoringCase(protocol, "https"); }
+
+bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
+  return WinHttp().set_option(handle, option, &value, sizeof(value)) != FALSE;
+}
+
+bool SetTextOption(HINTERNET handle, DWORD option, const std::wstring& text) {
+  return WinHttp().set_option(handle, option, const_cast<wchar_t*>(text.c_str()), static_cast<DWORD>(text.size())) !=
+         FALSE;
+}
+
+bool IgnoreCertificateErrors(HINTERNET request) {
+  DWORD security_flags = 0;
+  DWORD length = sizeof(security_flags);
+  return WinHttp().query_option(request, WINHTTP_OPTION_SECURITY_FLAGS, &security_flags, &length) &&
+         SetDwordOption(request, WINHTTP_OPTION_SECURITY_FLAGS, security_flags | kIgnoredCertificateErrors);
+}
+
+bool SetProxyCredentials(HINTERNET request, const ConnectionParameters& parameters) {
+  if (parameters.use_proxy == 0 || parameters.proxy_user.size() <= 1) return true;
+  if (!SetTextOption(request, WINHTTP_OPTION_PROXY_USERNAME, parameters.proxy_user)) return false;
+  return parameters.proxy_password.size() <= 1 ||
+         SetTextOption(request, WINHTTP_OPTION_PROXY_PASSWORD, parameters.proxy_password);
+}
 
 int CloseInternetHandle(HINTERNET& handle) {
   if (handle == nullptr) return 0;

@@ -51,6 +51,28 @@ int SetSecureProtocols(HINTERNET session);
 // header is absent) with out untouched.
 [[nodiscard]] int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out);
 
+// The pieces every request of the agent shares, downloads and uploads alike.
+inline constexpr const wchar_t* kAgentUserAgent = L"QuorvantAgent";
+// Send attempts per request handle, and the pause after a 12032 (resend) before the next one.
+inline constexpr int kMaximumSendAttempts = 5;
+inline constexpr DWORD kResendPauseMilliseconds = 5000;
+
+// "https" in any case selects TLS; anything else is plain HTTP.
+[[nodiscard]] bool IsHttps(const std::string& protocol);
+
+// Sets a 4-byte or a text option (length in characters). False on failure, the error then in
+// WinHttp().last_error().
+[[nodiscard]] bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value);
+[[nodiscard]] bool SetTextOption(HINTERNET handle, DWORD option, const std::wstring& text);
+
+// Adds the four certificate errors the agent ignores (unknown CA, wrong usage, wrong name, expired)
+// to the request's security flags. False on failure, as SetDwordOption.
+[[nodiscard]] bool IgnoreCertificateErrors(HINTERNET request);
+
+// With use_proxy nonzero, sets the proxy user when it is longer than one character, and then the
+// password when it is too. Shorter texts are not set. False on failure, as SetDwordOption.
+[[nodiscard]] bool SetProxyCredentials(HINTERNET request, const ConnectionParameters& parameters);
+
 // Closes one WinHTTP handle through the transport's function table and clears it; the Windows error
 // of a failed close, else 0.
 int CloseInternetHandle(HINTERNET& handle);

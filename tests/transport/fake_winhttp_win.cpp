@@ -101,6 +101,7 @@ struct FakeCalls {
     FakeWinHttp::Handle* parent = Find(session);
     if (parent == nullptr) return Failure<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (const DWORD code = TakeFront(Fake().connect_errors)) return Failure<HINTERNET>(code, nullptr);
+    ++Fake().connections_;
     auto* connection = new FakeWinHttp::Handle(FakeWinHttp::Handle::kConnection);
     connection->server = server;
     connection->port = port;
@@ -167,17 +168,36 @@ struct FakeCalls {
     return CopyNumber(option == WINHTTP_OPTION_SECURITY_FLAGS ? 0x8 : 0, buffer, length);
   }
 
-  static BOOL WINAPI SendRequest(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID, DWORD, DWORD,
-                                 DWORD_PTR) {
+  static BOOL WINAPI SendRequest(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID data,
+                                 DWORD data_length, DWORD total_length, DWORD_PTR) {
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
-    record->send_headers.emplace_back(headers != nullptr ? std::wstring(headers, headers_length) : std::wstring());
+    FakeSend send;
+    if (headers != nullptr) {
+      // -1 means the text ends at its NUL.
+      send.headers =
+          headers_length == static_cast<DWORD>(-1) ? std::wstring(headers) : std::wstring(headers, headers_length);
+    }
+    if (data != nullptr) send.data.assign(static_cast<const char*>(data), data_length);
+    send.data_length = data_length;
+    send.total_length = total_length;
+    record->send_headers.push_back(send.headers);
+    record->sends.push_back(std::move(send));
     if (const DWORD code = TakeFront(handle->response.send_errors)) return Failure(code, FALSE);
     return TRUE;
   }
 
-  static BOOL WINAPI WriteData(HINTERNET, LPCVOID, DWORD, LPDWORD) { return Failure(ERROR_NOT_SUPPORTED, FALSE); }
+  static BOOL WINAPI WriteData(HINTERNET request, LPCVOID data, DWORD length, LPDWORD written) {
+    FakeWinHttp::Handle* handle = Find(request);
+    FakeRequest* record = RequestOf(handle);
+    if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
+    if (record->sends.empty()) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, FALSE);
+    if (const DWORD code = TakeFront(handle->response.write_errors)) return Failure(code, FALSE);
+    record->sends.back().writes.emplace_back(static_cast<const char*>(data), length);
+    if (written != nullptr) *written = length;
+    return TRUE;
+  }
 
   static BOOL WINAPI ReceiveResponse(HINTERNET request, LPVOID) {
     FakeWinHttp::Handle* handle = Find(request);
@@ -239,7 +259,8 @@ struct FakeCalls {
   static BOOL WINAPI ReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
-    const std::size_t count = std::min<std::size_t>(size, handle->response.body.size() - handle->delivered);
+    const std::size_t count = std::min(
+        {static_cast<std::size_t>(size), handle->response.body.size() - handle->delivered, handle->response.chunk});
     std::memcpy(buffer, handle->response.body.data() + handle->delivered, count);
     handle->delivered += count;
     *read = static_cast<DWORD>(count);
@@ -258,6 +279,12 @@ struct FakeCalls {
 
   static DWORD WINAPI LastError() { return t_last_error; }
 };
+
+std::string FakeSend::Body() const {
+  std::string body = data;
+  for (const std::string& piece : writes) body += piece;
+  return body;
+}
 
 FakeWinHttp::FakeWinHttp() : previous_(current_), override_(api_) {
   current_ = this;

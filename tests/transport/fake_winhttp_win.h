@@ -23,10 +23,23 @@ struct FakeResponse {
   std::string body;
   std::deque<DWORD> send_errors;     // one per send on this request; 0 = success
   std::deque<DWORD> receive_errors;  // one per receive on this request; 0 = success
+  std::deque<DWORD> write_errors;    // one per WinHttpWriteData on this request; 0 = success
   // Once this many body bytes were delivered, the next availability query fails with timeout_error.
   std::optional<std::size_t> fail_after;
   DWORD timeout_error = ERROR_WINHTTP_TIMEOUT;
-  std::size_t chunk = 4096;  // bytes announced per availability query
+  std::size_t chunk = 4096;  // bytes announced per availability query, and the most one read delivers
+};
+
+// One WinHttpSendRequest on a request, with the body pieces written after it.
+struct FakeSend {
+  std::wstring headers;
+  std::string data;  // the bytes of the optional data given to the send call
+  DWORD data_length = 0;
+  DWORD total_length = 0;
+  std::vector<std::string> writes;  // each WinHttpWriteData piece that succeeded, in order
+
+  // The optional data and the written pieces, as the server would receive them.
+  [[nodiscard]] std::string Body() const;
 };
 
 // What one opened request saw.
@@ -42,6 +55,7 @@ struct FakeRequest {
   std::map<DWORD, DWORD> number_options;
   std::map<DWORD, std::wstring> text_options;
   std::vector<std::wstring> send_headers;  // one per send
+  std::vector<FakeSend> sends;             // one per send, in order
   int receives = 0;
 };
 
@@ -61,6 +75,7 @@ class FakeWinHttp {
 
   const std::vector<FakeRequest>& Requests() const { return requests_; }
   int Sessions() const { return sessions_; }
+  int Connections() const { return connections_; }
   int OpenHandles() const { return open_handles_; }
   // Options set on sessions (the TLS versions), by option number.
   const std::map<DWORD, DWORD>& SessionOptions() const { return session_options_; }
@@ -76,6 +91,7 @@ class FakeWinHttp {
   std::map<HINTERNET, Handle*> handles_;
   std::map<DWORD, DWORD> session_options_;
   int sessions_ = 0;
+  int connections_ = 0;
   int open_handles_ = 0;
   std::uintptr_t next_handle_ = 0x1000;
 

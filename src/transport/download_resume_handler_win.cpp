@@ -1,8 +1,11 @@
 #include "transport/download_resume_handler_win.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "agent/agent_config.h"
@@ -62,6 +65,15 @@ std::optional<std::uint64_t> FileSize(const std::wstring& path) {
   return (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
+// Shortens a file to size bytes.
+bool CutBack(const std::wstring& path, std::uint32_t size) {
+  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER position{};
+  position.QuadPart = size;
+  return file && ::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+}
+
 // Moves the finished file onto the destination so that the destination is never seen half written:
 // a rename where both lie on one volume, else a copy beside the destination and a rename of that.
 DWORD PlaceFile(const std::wstring& source, const std::wstring& destination) {
@@ -81,8 +93,82 @@ DWORD PlaceFile(const std::wstring& source, const std::wstring& destination) {
 
 }  // namespace
 
+// Flushes the partial file and records the size it reached, on a thread of its own: sizes submitted
+// while a flush runs are merged into the next one, so the record lags by at most that much.
+class DownloadResumeHandler::Recorder {
+ public:
+  Recorder(DownloadResumeHandler& handler, std::uint32_t recorded)
+      : handler_(handler), wanted_(recorded), recorded_(recorded), thread_([this] { Run(); }) {}
+  ~Recorder() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  void Submit(std::uint32_t size) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      wanted_ = size;
+    }
+    wake_.notify_all();
+  }
+
+  // The first failure since the last call, without waiting.
+  int TakeError() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(error_, 0);
+  }
+
+  // Waits until every submitted size is flushed and recorded; then as TakeError.
+  int Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    settled_.wait(lock, [this] { return recorded_ == wanted_; });
+    return std::exchange(error_, 0);
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || recorded_ != wanted_; });
+      if (recorded_ == wanted_) return;  // stopping with nothing left to record
+      const std::uint32_t size = wanted_;
+      lock.unlock();
+      int code = 13;
+      try {
+        code = handler_.FlushAndRecord(size, true);
+      } catch (...) {
+        LogError("Error caught in ProcessDownloadedBuffer\n");
+      }
+      lock.lock();
+      recorded_ = size;
+      if (code != 0 && error_ == 0) error_ = code;
+      settled_.notify_all();
+    }
+  }
+
+  DownloadResumeHandler& handler_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable settled_;
+  std::uint32_t wanted_;
+  std::uint32_t recorded_;
+  int error_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;  // last: starts once everything it uses is in place
+};
+
+DownloadResumeHandler::DownloadResumeHandler() = default;
+
 DownloadResumeHandler::~DownloadResumeHandler() {
   try {
+    (void)Settle();
+    recorder_.reset();
     if (!unique_id_.empty() && !another_download_) {
       RegistryKey key;
       if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
@@ -247,6 +333,7 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
 
     // Without the server's Last-Modified text nothing tells two versions of the file apart.
     bool resumable = false;
+    bool longer_than_record = false;
     if (!server_last_modified_.empty() && EqualsIgnoringCase(stored_last_modified_, server_last_modified_)) {
       DWORD stored = 0;
       if (key.ReadDword("PartialFileSize", &stored) == ERROR_SUCCESS) {
@@ -255,8 +342,10 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
         const std::optional<std::uint64_t> on_disk = FileSize(partial_file_);
         LogInfo("GetFileDataFromRegistry partial downloaded filesize  in registry %d from file  %d\n",
                 static_cast<int>(stored), static_cast<int>(on_disk.value_or(0)));
-        if (on_disk && *on_disk == stored) {
+        // Bytes beyond the record were written but not yet recorded; the recorded ones are on disk.
+        if (on_disk && *on_disk >= stored) {
           resumable = true;
+          longer_than_record = *on_disk > stored;
           last_retry_time_ = ReadLastRetryTime(key);
           if (key.ReadDword("RetryCount", &retry_count_) != ERROR_SUCCESS) retry_count_ = 0;
           LogInfo("GetFileDataFromRegistry last retry time %d count %d\n", static_cast<int>(last_retry_time_),
@@ -277,6 +366,15 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
         LogInfo("GetFileDataFromRegistry - download in progress flag was left by a download that has ended\n");
       }
       MarkInProgress(key);
+      // Only the owner may touch the file: the unrecorded tail of an ended download is cut off.
+      if (resumable && longer_than_record) {
+        if (CutBack(partial_file_, stored_partial_size_)) {
+          LogInfo("GetFileDataFromRegistry partial file cut back to the %d bytes recorded\n",
+                  static_cast<int>(stored_partial_size_));
+        } else {
+          resumable = false;
+        }
+      }
     } else {
       LogInfo("GetFileDataFromRegistry - dwonload in progress flag is set\n");
       // A running owner whose metadata holds no time yet (no mark, or no append) has only just started.
@@ -335,17 +433,46 @@ void DownloadResumeHandler::MarkInProgress(RegistryKey& key) {
 
 int DownloadResumeHandler::ProcessDownloadedBuffer(const char* bytes, std::uint32_t count, bool periodic) {
   return Guarded("Error caught in ProcessDownloadedBuffer\n", [&] {
-    if (count == 0) return 0;
+    if (count == 0) {
+      // Nothing to add, but an attempt ends only once what it appended is recorded.
+      if (!periodic) (void)Settle();
+      return 0;
+    }
     LogDebug("Inside ProcessDownloadedBuffer\n");
+    if (recorder_) {
+      if (const int code = recorder_->TakeError()) return code;  // an earlier flush or record failed
+    }
     if (const int code = WriteFile(bytes, count)) return code;
     if (another_download_) return 0;
-    return RecordAppend(periodic);
+    const std::uint32_t size = stored_partial_size_ + written_this_run_;
+    if (periodic) {
+      if (!recorder_) recorder_ = std::make_unique<Recorder>(*this, stored_partial_size_);
+      recorder_->Submit(size);
+      return 0;
+    }
+    if (const int code = Settle()) return code;
+    return FlushAndRecord(size, false);
   });
 }
 
+// Waits for the background record of the periodic appends; the first failure it met, or 0.
+int DownloadResumeHandler::Settle() { return recorder_ ? recorder_->Wait() : 0; }
+
+// The bytes must be on disk before a size that covers them is recorded.
+int DownloadResumeHandler::FlushAndRecord(std::uint32_t size, bool periodic) {
+  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file || !::FlushFileBuffers(file.get())) {
+    const DWORD code = ::GetLastError();
+    LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %d \n", static_cast<int>(code));
+    return static_cast<int>(code);
+  }
+  return RecordAppend(size, periodic);
+}
+
 int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
-  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD code = ::GetLastError();
     LogError("Invalid File Handle\n");
@@ -375,8 +502,6 @@ int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
     done += written;
   }
   if (code == 0 && !::SetEndOfFile(file.get())) code = ::GetLastError();
-  // The bytes must be on disk before a size that covers them is recorded.
-  if (!::FlushFileBuffers(file.get()) && code == 0) code = ::GetLastError();
   if (code != 0) {
     LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %d \n", static_cast<int>(code));
     return static_cast<int>(code);
@@ -386,14 +511,13 @@ int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
   return 0;
 }
 
-int DownloadResumeHandler::RecordAppend(bool periodic) {
+int DownloadResumeHandler::RecordAppend(std::uint32_t size, bool periodic) {
   RegistryKey key;
   DWORD disposition = 0;
   if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS, &disposition)) {
     LogError("ProcessDownloadedBuffer : could not open the download metadata --> %d \n", static_cast<int>(status));
     return static_cast<int>(status);
   }
-  const std::uint32_t size = stored_partial_size_ + written_this_run_;
   (void)key.WriteDword("PartialFileSize", size);
   LogDebug("updated registry entries  %d \n", static_cast<int>(size));
   (void)key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ);
@@ -412,6 +536,7 @@ int DownloadResumeHandler::RecordAppend(bool periodic) {
 int DownloadResumeHandler::SaveToDestFile() {
   return Guarded("Error caught in SaveToDestFile\n", [&] {
     LogInfo("Inside SaveToDestFile from %ls to %ls\n", partial_file_.c_str(), destination_.c_str());
+    (void)Settle();
     resume_offset_ = 0;
     if (destination_.empty()) return 13;
     if (const int code = CreateFolder(destination_.c_str())) return code;
@@ -428,6 +553,7 @@ int DownloadResumeHandler::SaveToDestFile() {
 int DownloadResumeHandler::LoadDatafromFile(std::string* out) {
   try {
     LogInfo("LoadDatafromFile: tmpDataFilePath, %s\n", Narrow(partial_file_).c_str());
+    (void)Settle();
     const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file || out == nullptr) {
@@ -457,6 +583,7 @@ int DownloadResumeHandler::LoadDatafromFile(std::string* out) {
 int DownloadResumeHandler::CleanFileAndRegistry() {
   return Guarded("Error caught in CleanFileAndRegistry\n", [&] {
     LogInfo("Inside CleanFileAndRegistry\n");
+    (void)Settle();  // nothing may be recorded after the metadata is gone
     if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     // The URL's value may name another download's id by now (one that started over on a new id
     // while this one used its own); only this download's id is removed.
@@ -480,6 +607,8 @@ void DownloadResumeHandler::PreDownloadCleaningOfPartialFile() {
 }
 
 void DownloadResumeHandler::StartOver() {
+  (void)Settle();
+  recorder_.reset();  // its sizes belong to the bytes being dropped
   PreDownloadCleaningOfPartialFile();
   written_this_run_ = 0;
 }

@@ -6,9 +6,12 @@
 // belongs to, the time of the last append, the number of finished attempts and an in-progress mark.
 // The partial file is <install dir><repository name><id>.
 //
-// Crash safety: bytes are written and flushed before the size that covers them is recorded, and a
-// partial file whose size differs from the record is never resumed, so a process killed at any
-// moment leaves either a resumable pair or one that the next download starts over.
+// Crash safety: bytes are on disk before the size that covers them is recorded. The flush and the
+// record of each periodic append happen on a thread of the handler's own, so that the download keeps
+// receiving while the disk catches up; the record may lag behind the file, never run ahead of it. A
+// partial file longer than its record is cut back to it and resumed; one shorter than its record is
+// started over. So a process killed at any moment, or a system that goes down, leaves either a
+// resumable pair or one that the next download starts over.
 //
 // Two downloads of one URL are kept apart: the download that owns an id holds a named kernel object
 // for it for as long as it runs (the system drops it when the process ends, however it ends). A
@@ -22,6 +25,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/unique_handle_win.h"
@@ -32,7 +36,7 @@ class RegistryKey;
 
 class DownloadResumeHandler {
  public:
-  DownloadResumeHandler() = default;
+  DownloadResumeHandler();
   // Clears this download's in-progress mark and gives up its claim on the id.
   ~DownloadResumeHandler();
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
@@ -84,6 +88,7 @@ class DownloadResumeHandler {
 
  private:
   enum class Claim { kOwned, kHeldByAnother, kUnknown };
+  class Recorder;
 
   int InitializeMetadata();
   void ReadSettings(RegistryKey& key);
@@ -93,7 +98,9 @@ class DownloadResumeHandler {
   [[nodiscard]] bool IdTaken(const std::string& id) const;
   [[nodiscard]] std::string IdKey() const;
   int WriteFile(const char* bytes, std::uint32_t count);
-  int RecordAppend(bool periodic);
+  int FlushAndRecord(std::uint32_t size, bool periodic);
+  int RecordAppend(std::uint32_t size, bool periodic);
+  int Settle();
   std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;
@@ -111,6 +118,7 @@ class DownloadResumeHandler {
   std::int64_t last_retry_time_ = 0;
   bool another_download_ = false;
   UniqueHandle claim_;  // the named object that marks the id as ours while the download runs
+  std::unique_ptr<Recorder> recorder_;  // flushes and records periodic appends; made at the first
 };
 
 }  // namespace vx

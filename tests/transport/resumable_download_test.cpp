@@ -251,6 +251,8 @@ TEST_F(Resumable, InProgressMark) {
     const std::int64_t mark_time = time_.UnixSeconds() * 1000 - c.age_minutes * 60000LL;
     test::SetString(IdKey().c_str(), "LastRetryTime", std::to_string(mark_time));
     UniqueHandle holder = c.held ? HoldId(id) : UniqueHandle();
+    // The holder's latest append is written but not yet recorded: only its owner may cut it off.
+    test::WriteWholeFile(partial, test::ReadWholeFile(partial) + std::string(5000, '?'));
 
     ASSERT_EQ(Download(), 0);
     EXPECT_EQ(LaterRanges().back(), c.resumed ? "bytes=100000-300000" : "bytes=0-300000");
@@ -261,10 +263,20 @@ TEST_F(Resumable, InProgressMark) {
       // The running download's id and size are untouched.
       EXPECT_EQ(Id(), id);
       EXPECT_EQ(Dword(kMetadataKey + "\\" + id, "PartialFileSize"), kCut);
+      EXPECT_EQ(std::filesystem::file_size(partial), kCut + 5000);
     } else {
       ExpectNothingLeft();
     }
   }
+}
+
+TEST_F(Resumable, BytesBeyondTheRecordAreCutOffAndTheRestResumed) {
+  Interrupt();
+  // An append that was written but not recorded when the process ended.
+  test::WriteWholeFile(PartialFile(), test::ReadWholeFile(PartialFile()) + std::string(5000, '?'));
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", "bytes=100000-300000"}));
+  EXPECT_TRUE(Destination() == file_);
 }
 
 TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {

@@ -33,7 +33,8 @@ bench_build_windows() {
   (cd "$BENCH_ROOT" &&
     { [ -f "$BENCH_WIN_BUILD/build.ninja" ] || cmake --preset windows -B "$BENCH_WIN_BUILD" >/dev/null; } &&
     cmake --build "$BENCH_WIN_BUILD" -j2 --target vxprereqhandler vxtest_msiexec vxbench_empty_program \
-      vxbench_empty_guarded vxbench_logger vxbench_select_rows vxbench_download >/dev/null)
+      vxbench_empty_guarded vxbench_logger vxbench_select_rows vxbench_download transport_resume_kill_test \
+      vxtest_resume_child >/dev/null)
 }
 
 # Copies the Windows programs into one directory: the handler finds the MsiExec.exe stand-in beside

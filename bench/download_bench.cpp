@@ -13,7 +13,9 @@
 // The configuration record is set up as the agent's start-up would leave it for a plain HTTP server
 // without a proxy. Nothing else is opened: without a process log the transport's log calls return
 // at once, so the figure is the transfer's alone. The transport's temporary file lives beside the
-// destination.
+// destination. "whole" follows the agent's "DownloadMode" setting: with 1 (bench/resume.sh sets it)
+// the download is the resumable one, whose partial file and access logs live below the installation
+// directory ("VXAgentInstallDir", read from the registry as the agent reads it).
 #include <windows.h>
 
 #include <cstdio>
@@ -47,6 +49,8 @@ void SetUpConfiguration(int rate_kbps) {
   vx::gv_httpConnectionTimeout = 30000;
   vx::gv_httpRequestTimeout = 60000;
   vx::gv_dataTransferRateKBps = rate_kbps;
+  // Only the resumable download needs it; without the value it stays unset.
+  (void)vx::GetAgentInstallDir(vx::gv_installDir);
 }
 
 // A GET read the way the whole download reads it, into nothing. 0, an HTTP status other than 200,

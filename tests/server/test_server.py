@@ -22,7 +22,9 @@ rule that matches and is not used up decides the answer.
                                                   alone an empty body.
   ignore_range                                    serve (or the default file) answers 200 to a Range
   no_content_length, close_after, stall_after +   how the answer is delivered
-  stall_seconds, stall_before_headers, delay_ms
+  stall_seconds, stall_before_headers, delay_ms,
+  rate_bytes_per_second                           the body goes out in small pieces, no faster than
+                                                  this (a positive number; a slow server or network)
 Rule use counts live in memory per namespace and restart when script.json changes, and when the
 namespace is recreated (its requests.log is gone).
 
@@ -49,6 +51,9 @@ from urllib.parse import unquote, urlsplit
 
 LISTENERS = ("http", "https", "proxy")
 STREAM_CHUNK = 1 << 20
+# A paced body goes out in pieces of at most this many bytes, about 50 pieces a second.
+PACED_PIECE = 64 * 1024
+PACED_PIECES_PER_SECOND = 50
 DEFAULT_PROXY_CREDENTIALS = "proxyuser:proxypass"
 TOKEN = re.compile(r"[^/?&=]+")
 RANGE = re.compile(r"\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*")
@@ -97,6 +102,22 @@ class Plan:
         self.headers = [(k, v) for k, v in self.headers if k.lower() != name.lower()]
         if value is not None:
             self.headers.append((name, str(value)))
+
+
+def body_pieces(body, length, piece_size):
+    """The first length bytes of body in pieces of at most piece_size bytes."""
+    if body.path is None:
+        for start in range(0, length, piece_size):
+            yield body.data[start:min(length, start + piece_size)]
+        return
+    with open(body.path, "rb") as source:
+        source.seek(body.offset)
+        while length > 0:
+            piece = source.read(min(piece_size, length))
+            if not piece:
+                return
+            yield piece
+            length -= len(piece)
 
 
 def http_date(seconds):
@@ -150,6 +171,13 @@ def rule_matches(rule, method, target, listener):
             and ("listener" not in rule or rule["listener"] == listener))
 
 
+def check_rule(rule):
+    """Refuses the values that would make a rule misbehave quietly rather than fail."""
+    rate = rule.get("rate_bytes_per_second")
+    if rate is not None and (isinstance(rate, bool) or not isinstance(rate, (int, float)) or not rate > 0):
+        raise ScriptError(f"rate_bytes_per_second must be a positive number, not {rate!r}")
+
+
 def select_rule(state, directory, method, target, listener):
     """The first rule of directory/script.json that matches and is not used up, counted as used."""
     path = os.path.join(directory, "script.json")
@@ -169,6 +197,7 @@ def select_rule(state, directory, method, target, listener):
     for position, rule in enumerate(rules):
         if not rule_matches(rule, method, target, listener):
             continue
+        check_rule(rule)
         used = state.rule_uses.get(position, 0)
         if "count" in rule and used >= rule["count"]:
             continue
@@ -350,31 +379,47 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.end_headers()
         limit = rule.get("close_after", rule.get("stall_after"))
-        self.write_body(plan.body, 0 if bodiless else limit)
+        if not self.write_body(plan.body, 0 if bodiless else limit, rule.get("rate_bytes_per_second")):
+            self.close_abruptly()  # the server is stopping
+            return
         if "close_after" in rule:
             self.close_abruptly()
         elif "stall_after" in rule:
             stop.wait(float(rule.get("stall_seconds", 0)))
             self.close_abruptly()
 
-    def write_body(self, body, limit=None):
+    def write_body(self, body, limit=None, rate=None):
+        """Sends the body (its first limit bytes); False when the server stopped before the end."""
         length = body.length if limit is None else min(body.length, max(0, int(limit)))
         if length <= 0:
-            return
+            return True
+        if rate is not None:
+            return self.write_paced(body, length, float(rate))
         if body.path is None:
             self.wfile.write(body.data[:length])
-            return
-        with open(body.path, "rb") as source:
-            if not isinstance(self.connection, ssl.SSLSocket):
+            return True
+        if not isinstance(self.connection, ssl.SSLSocket):
+            with open(body.path, "rb") as source:
                 self.connection.sendfile(source, body.offset, length)
-                return
-            source.seek(body.offset)
-            while length > 0:
-                piece = source.read(min(STREAM_CHUNK, length))
-                if not piece:
-                    break
-                self.wfile.write(piece)
-                length -= len(piece)
+            return True
+        for piece in body_pieces(body, length, STREAM_CHUNK):
+            self.wfile.write(piece)
+        return True
+
+    def write_paced(self, body, length, rate):
+        """Sends length bytes at no more than rate bytes a second: each piece waits until the bytes
+        before it have taken their time."""
+        piece_size = max(1, min(PACED_PIECE, int(rate / PACED_PIECES_PER_SECOND)))
+        stop = self.server.stop_event
+        started = time.monotonic()
+        sent = 0
+        for piece in body_pieces(body, length, piece_size):
+            wait = started + sent / rate - time.monotonic()
+            if wait > 0 and stop.wait(wait):
+                return False
+            self.wfile.write(piece)
+            sent += len(piece)
+        return True
 
     def close_abruptly(self):
         """Ends the connection here, without finishing (or starting) the answer."""

@@ -94,6 +94,41 @@ class TestServerSelfTest(unittest.TestCase):
                 if "stalled" in target:
                     self.assertGreaterEqual(time.monotonic() - started, 0.3)
 
+    def test_paced_bodies(self):
+        # 200,000 bytes at 400,000 B/s: the last piece is due no sooner than about 0.5 s after the first.
+        big = bytes((i * 7 + i // 251) & 0xFF for i in range(200000))
+        with open(os.path.join(self.dir, "sub", "big.bin"), "wb") as data:
+            data.write(big)
+        with open(os.path.join(self.dir, "script.json"), "w", encoding="ascii") as script:
+            json.dump({"rules": [
+                {"match": "big.bin", "rate_bytes_per_second": 400000},
+                {"match": "text", "body": "x" * 4000, "rate_bytes_per_second": 8000},
+                {"match": "cut", "serve": "sub/big.bin", "rate_bytes_per_second": 400000, "close_after": 100000},
+                {"match": "zero", "rate_bytes_per_second": 0},
+                {"match": "word", "rate_bytes_per_second": "fast"},
+            ]}, script)
+        big_path = f"/{self.ns}/sub/big.bin"
+        cases = [  # target, request headers, status, body, least and most seconds
+            (big_path, {}, 200, big, 0.45, 5.0),
+            (big_path, {"Range": "bytes=150000-"}, 206, big[150000:], 0.1, 2.0),
+            (f"/{self.ns}/text", {}, 200, b"x" * 4000, 0.45, 5.0),
+            (f"/{self.ns}/cut", {}, 200, b"SHORT:" + big[:100000], 0.2, 3.0),
+        ]
+        for target, request_headers, status, body, least, most in cases:
+            with self.subTest(target=target, headers=request_headers):
+                started = time.monotonic()
+                response, content = self.fetch(target, headers=request_headers)
+                elapsed = time.monotonic() - started
+                self.assertEqual(status, response.status)
+                self.assertEqual(body, content)
+                self.assertGreaterEqual(elapsed, least)
+                self.assertLess(elapsed, most)
+        for target in (f"/{self.ns}/zero", f"/{self.ns}/word"):
+            with self.subTest(target=target):
+                response, content = self.fetch(target)
+                self.assertEqual(500, response.status)
+                self.assertIn(b"rate_bytes_per_second must be a positive number", content)
+
     def test_proxy_demands_credentials_on_one_connection(self):
         target = f"http://127.0.0.1:{self.ports['http']}/{self.ns}/sub/data.bin"
         connection = http.client.HTTPConnection("127.0.0.1", self.ports["proxy"], timeout=10)

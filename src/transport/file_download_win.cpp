@@ -26,8 +26,6 @@ constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUE
 constexpr std::uint32_t kBlockBytesPerKBps = 500;
 // Bytes gathered before the temporary file is written.
 constexpr std::size_t kWriteBlock = 1024 * 1024;
-// Consecutive rate-limited blocks that add no byte before the download gives up.
-constexpr int kMaximumBlocksWithoutProgress = 3;
 
 std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
   wchar_t header[64];
@@ -473,10 +471,10 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
     LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
     bool retry_mark = false;
     bool finished = false;
-    int blocks_without_progress = 0;
+    BlockProgress progress;
     std::vector<char> buffer;
     while (content_length != 0 && bytes_so_far < content_length && !finished) {
-      const std::int64_t block_start_ms = MillisecondsOfDay(Time().LocalNow());
+      const BlockPace pace;
       const std::uint32_t block_first = bytes_so_far;
       const std::wstring range_header = RangeHeader(bytes_so_far, BlockEnd(bytes_so_far, block_size, content_length));
       LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
@@ -540,23 +538,19 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
       if (finished) break;
       LogDebug("InternetGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(bytes_so_far));
 
-      // A block that brings nothing (an empty answer, or a failure other than a time-out) is
-      // fetched again, but not for ever.
-      if (bytes_so_far == block_first && ++blocks_without_progress >= kMaximumBlocksWithoutProgress) {
+      if (progress.GiveUp(block_first, bytes_so_far)) {
         LogError("InternetGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
-                 blocks_without_progress);
+                 progress.BlocksWithoutProgress());
         if (result == 0) result = kLengthMismatch;
         break;
       }
-      if (bytes_so_far != block_first) blocks_without_progress = 0;
 
       if (retry_mark) {
         LogInfo("InternetGetRequestByBitrate : second attempt of the previous request\n");
         continue;
       }
       CloseRequestHandles(handles);
-      const std::int64_t elapsed_ms = MillisecondsOfDay(Time().LocalNow()) - block_start_ms;
-      Time().SleepMilliseconds(PacingPauseMilliseconds(elapsed_ms));
+      pace.Pause();
       result = 0;
     }
   }

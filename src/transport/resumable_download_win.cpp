@@ -25,7 +25,6 @@ namespace {
 
 constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER;
 constexpr std::uint32_t kBlockBytesPerKBps = 500;
-constexpr int kMaximumBlocksWithoutProgress = 3;
 
 // One resumable download, for the duration of the driver's call.
 struct DownloadRequest {
@@ -303,6 +302,15 @@ void FinishBody(DownloadRequest& request, int& result) {
   }
 }
 
+// The first exchange and the metadata. 0 to go on; otherwise the download is over, its end handled
+// and logged, and this is its result.
+int BeginDownload(DownloadRequest& request, std::string* out) {
+  int result = PreDownloadHandling(request);
+  if (result == 0) result = PrepareResume(request);
+  if (result != 0) PostDownloadHandling(request, nullptr, result, out);
+  return result;
+}
+
 // A partial file that already holds the whole file is handed over at once.
 bool AlreadyComplete(DownloadRequest& request) {
   if (request.received != request.content_length) return false;
@@ -322,10 +330,8 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
   DownloadRequest request;
   FillRequest(request, parameters, object_path, destination, request_type, keep_alive, kOperation);
 
-  int result = PreDownloadHandling(request);
-  if (result == 0) result = PrepareResume(request);
+  int result = BeginDownload(request, out);
   if (result != 0) {
-    PostDownloadHandling(request, nullptr, result, out);
     LogError("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
     return result;
   }
@@ -394,10 +400,8 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
   DownloadRequest request;
   FillRequest(request, parameters, object_path, destination, request_type, keep_alive, kOperation);
 
-  int result = PreDownloadHandling(request);
-  if (result == 0) result = PrepareResume(request);
+  int result = BeginDownload(request, out);
   if (result != 0) {
-    PostDownloadHandling(request, nullptr, result, out);
     LogDebug("@@@@@@@@ End Of ResumeGetRequestByBitrate Method @@@@@@@@ \n");
     return result;
   }
@@ -407,9 +411,9 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
     const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
     LogDebug("ResumeGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
     bool retry_mark = false;
-    int blocks_without_progress = 0;
+    BlockProgress progress;
     while (request.received < request.content_length) {
-      const std::int64_t block_start_ms = MillisecondsOfDay(Time().LocalNow());
+      const BlockPace pace;
       const std::uint32_t block_first = request.received;
       const std::wstring range_header =
           RangeHeader(request.received, BlockEnd(request.received, block_size, request.content_length));
@@ -436,22 +440,19 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
       }
       LogInfo("ResumeGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(request.received));
 
-      // A block that brings nothing is asked for again, but not for ever.
-      if (request.received == block_first && ++blocks_without_progress >= kMaximumBlocksWithoutProgress) {
+      if (progress.GiveUp(block_first, request.received)) {
         LogError("ResumeGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
-                 blocks_without_progress);
+                 progress.BlocksWithoutProgress());
         if (result == 0) result = kLengthMismatch;
         break;
       }
-      if (request.received != block_first) blocks_without_progress = 0;
 
       if (retry_mark) {
         LogInfo("ResumeGetRequestByBitrate : second attempt of the previous request\n");
         continue;
       }
       CloseRequestHandles(handles);
-      const std::int64_t elapsed_ms = MillisecondsOfDay(Time().LocalNow()) - block_start_ms;
-      Time().SleepMilliseconds(PacingPauseMilliseconds(elapsed_ms));
+      pace.Pause();
       result = 0;
     }
   }

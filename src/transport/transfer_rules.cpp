@@ -109,6 +109,12 @@ std::uint32_t PacingPauseMilliseconds(std::int64_t elapsed_ms) {
   return kShortPause;
 }
 
+BlockPace::BlockPace() : start_ms_(MillisecondsOfDay(Time().LocalNow())) {}
+
+void BlockPace::Pause() const {
+  Time().SleepMilliseconds(PacingPauseMilliseconds(MillisecondsOfDay(Time().LocalNow()) - start_ms_));
+}
+
 std::string TextFromDownloadedBytes(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\0'));
   std::string text;

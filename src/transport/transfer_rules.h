@@ -59,6 +59,34 @@ struct FailoverOutcome {
 // else 100 ms. A negative time (the clock passed midnight) counts as long.
 [[nodiscard]] std::uint32_t PacingPauseMilliseconds(std::int64_t elapsed_ms);
 
+// The pace of one rate-limited block: the clock starts when the object is made; Pause sleeps the
+// pause that the block's elapsed time calls for, through the time seam.
+class BlockPace {
+ public:
+  BlockPace();
+  void Pause() const;
+
+ private:
+  std::int64_t start_ms_;
+};
+
+// Rate-limited blocks that bring no byte (an empty answer, or a failure other than a time-out) are
+// fetched again, but not for ever.
+class BlockProgress {
+ public:
+  static constexpr int kMaximumBlocksWithoutProgress = 3;
+  // Notes a block that began at byte first and left the download at byte now; true when it is the
+  // third block in a row that brought nothing.
+  [[nodiscard]] bool GiveUp(std::uint32_t first, std::uint32_t now) {
+    blocks_without_progress_ = now == first ? blocks_without_progress_ + 1 : 0;
+    return blocks_without_progress_ >= kMaximumBlocksWithoutProgress;
+  }
+  [[nodiscard]] int BlocksWithoutProgress() const { return blocks_without_progress_; }
+
+ private:
+  int blocks_without_progress_ = 0;
+};
+
 // Downloaded bytes as the text handed to a caller: ends at the first NUL, CR LF read as LF.
 [[nodiscard]] std::string TextFromDownloadedBytes(std::string_view bytes);
 

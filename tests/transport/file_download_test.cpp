@@ -9,6 +9,7 @@
 #include "fake_winhttp_win.h"
 #include "test_files.h"
 #include "test_log.h"
+#include "test_registry_win.h"
 #include "transport/file_download_win.h"
 
 namespace vx {
@@ -71,6 +72,7 @@ class Download : public ::testing::Test {
     return count;
   }
 
+  test::ScopedCleanRegistry registry_;  // no "DownloadMode": whole downloads
   test::ScopedTestLog log_;
   test::TempDirectory directory_;
   test::FakeTime time_;

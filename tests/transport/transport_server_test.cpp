@@ -55,6 +55,7 @@ class ServerTransport : public ::testing::Test {
                         : InternetGetRequestEx(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1, 1);
   }
 
+  test::ScopedCleanRegistry registry_;  // no "DownloadMode": whole downloads
   test::TestServerNamespace server_;
   test::ScopedTestLog log_;
   test::TempDirectory directory_;
@@ -175,10 +176,7 @@ TEST_F(ServerTransport, ProxyCredentials) {
 
 // Failover with the configuration record: an unresolvable name and a refused address come before
 // the live one, which becomes the last access name in memory and in the registry.
-class ServerRouting : public ServerTransport {
- protected:
-  test::ScopedCleanRegistry registry_;
-};
+class ServerRouting : public ServerTransport {};
 
 TEST_F(ServerRouting, FailsOverToTheLiveAddress) {
   server_.WriteFile("doc.xml", "<doc/>");

@@ -61,4 +61,10 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+std::string PatternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+  return bytes;
+}
+
 }  // namespace vx::test

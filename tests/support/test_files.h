@@ -1,6 +1,7 @@
 // File helpers for tests: a private temporary directory and whole-file reads and writes.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -29,5 +30,8 @@ class TempDirectory {
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 // Lines without their LF (a last line without LF included).
 [[nodiscard]] std::vector<std::string> SplitLines(std::string_view text);
+// size bytes of a fixed pattern that uses every byte value (NUL included) and does not repeat
+// within a few hundred kilobytes, so a misplaced or repeated piece of a transfer shows.
+[[nodiscard]] std::string PatternBytes(std::size_t size);
 
 }  // namespace vx::test

@@ -93,6 +93,11 @@ std::vector<RecordedRequest> ParseRequestLog(std::string_view text) {
 
 }  // namespace
 
+std::string CurrentTestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
 std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
   for (const auto& [header_name, value] : headers) {
     if (EqualsIgnoringCase(header_name, name)) return value;

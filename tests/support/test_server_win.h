@@ -30,6 +30,9 @@ struct RecordedRequest {
   [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
 };
 
+// "Suite.Name" of the running test: the namespace name a test's own server namespace takes.
+[[nodiscard]] std::string CurrentTestName();
+
 // A private namespace on the running test server: the directory <root>/<name>/, created empty
 // when the object is made and removed with it. Requests whose target names it are served from
 // that directory and recorded there. Names must be unique among the tests running at the same

@@ -30,17 +30,6 @@ constexpr std::size_t kCut = 100000;  // where the first attempt's connection is
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
-  return bytes;
-}
-
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
-}
-
 // The STATUS column of an access-log entry.
 std::string FormatLikeStatus(int result) {
   std::string status = std::to_string(result);
@@ -66,7 +55,7 @@ UniqueHandle HoldId(const std::string& id) {
 
 class Resumable : public ::testing::Test {
  protected:
-  Resumable() : server_(TestName()), time_override_(time_) {
+  Resumable() : server_(test::CurrentTestName()), time_override_(time_) {
     ResetAgentParameters();
     install_dir_ = directory_.path() / "agent";
     std::filesystem::create_directories(install_dir_);
@@ -164,7 +153,7 @@ class Resumable : public ::testing::Test {
   std::wstring destination_;
   std::string url_;
   std::string text_;
-  std::string file_ = Pattern(kFileSize);
+  std::string file_ = test::PatternBytes(kFileSize);
   std::size_t first_requests_ = 0;
 };
 
@@ -411,7 +400,7 @@ class ResumableScripted : public ::testing::Test {
   FakeWinHttp fake_;
   ConnectionParameters parameters_;
   std::wstring destination_;
-  std::string file_ = Pattern(10000);
+  std::string file_ = test::PatternBytes(10000);
 };
 
 TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithARangeFromTheBytesReceived) {

@@ -45,11 +45,6 @@ constexpr UINT kKilledExitCode = 0xDEAD;
 constexpr DWORD kRunTimeoutMs = 60000;
 constexpr DWORD kPollDeadlineMs = 20000;
 
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
-}
-
 std::uint32_t EnvironmentNumber(const char* name, std::uint32_t fallback) {
   const char* text = std::getenv(name);
   if (text == nullptr || *text == '\0') return fallback;
@@ -206,7 +201,7 @@ struct PartialState {
 class ResumeKill : public ::testing::Test {
  protected:
   ResumeKill()
-      : server_(TestName()),
+      : server_(test::CurrentTestName()),
         file_(RandomBytes(kFileSize, kFileSeed)),
         url_(server_.UrlPath("file.bin")),
         destination_(work_.path() / "out" / "file.bin"),

@@ -20,20 +20,9 @@ namespace {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
-  return bytes;
-}
-
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
-}
-
 class ServerTransport : public ::testing::Test {
  protected:
-  ServerTransport() : server_(TestName()), time_override_(time_) {
+  ServerTransport() : server_(test::CurrentTestName()), time_override_(time_) {
     ResetAgentParameters();
     gv_tempDir = directory_.str();
     gv_httpConnectionTimeout = 5000;
@@ -67,7 +56,7 @@ class ServerTransport : public ::testing::Test {
 };
 
 TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
-  const std::string file = Pattern(300000);
+  const std::string file = test::PatternBytes(300000);
   server_.WriteFile("file.bin", file);
   server_.WriteFile("doc.xml", "<a>\r\n<b/>\r\n</a>\r\n");
   gv_dataTransferRateKBps = 256;  // blocks of 128000 bytes
@@ -101,7 +90,7 @@ TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
 }
 
 TEST_F(ServerTransport, StatusesAndBrokenAnswers) {
-  server_.WriteFile("file.bin", Pattern(5000));
+  server_.WriteFile("file.bin", test::PatternBytes(5000));
   struct Case {
     const char* name;
     const char* rules;
@@ -130,7 +119,7 @@ TEST_F(ServerTransport, StatusesAndBrokenAnswers) {
 
 // A server that stops answering costs the request's time-out, not a hang (GET_DATA sets it).
 TEST_F(ServerTransport, StallingServerEndsWithinTheTimeout) {
-  server_.WriteFile("file.bin", Pattern(5000));
+  server_.WriteFile("file.bin", test::PatternBytes(5000));
   gv_httpRequestTimeout = 1000;
   for (const char* rule : {R"({"stall_before_headers": 20})", R"({"stall_after": 1000, "stall_seconds": 20})"}) {
     SCOPED_TRACE(rule);

@@ -11,12 +11,6 @@
 namespace vx {
 namespace {
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
-  return bytes;
-}
-
 TEST(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
   test::TestServerNamespace server("ServerUpload.TheServerReceivesEveryByte");
   if (!server.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
@@ -27,12 +21,12 @@ TEST(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
   gv_httpRequestTimeout = 5000;
   const std::string target = server.UrlPath("upload");
   const std::wstring path(target.begin(), target.end());
-  const std::string answer = Pattern(700000);  // many reads
+  const std::string answer = test::PatternBytes(700000);  // many reads
   server.WriteFile("answer.bin", answer);
   server.WriteScript(R"({"rules": [{"method": "POST", "body_file": "answer.bin"}]})");
   const char multipart[] = "--b\r\nname\0\x01\xFF\0tail\r\n--b--";
   const std::string multipart_body(multipart, sizeof(multipart) - 1);
-  const std::string file = Pattern(300001);
+  const std::string file = test::PatternBytes(300001);
   const std::string file_path = directory.str(true) + "report.bin";
   test::WriteWholeFile(file_path, file);
   const struct {

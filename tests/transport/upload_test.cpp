@@ -24,12 +24,6 @@ constexpr const wchar_t* kMultipart = L"Content-Type: multipart/form-data";
 constexpr const wchar_t* kKeepAlive = L"Connection: Keep-Alive";
 constexpr const wchar_t* kClose = L"Connection: close";
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
-  return bytes;
-}
-
 FakeResponse Answer(DWORD status, std::string body = "ok") {
   FakeResponse response;
   response.status = status;
@@ -149,7 +143,7 @@ TEST_F(Upload, FileIsSentWholeInPiecesAfterOneSend) {
     SCOPED_TRACE(c.file_size);
     FakeWinHttp fake;
     fake.Add(Answer(200, "stored"));
-    const std::string bytes = Pattern(c.file_size);
+    const std::string bytes = test::PatternBytes(c.file_size);
     EXPECT_EQ(PostFile(bytes, c.chunk_size), 0);
     EXPECT_EQ(answer_, "stored");
     ASSERT_EQ(fake.Requests().size(), 1u);
@@ -166,7 +160,7 @@ TEST_F(Upload, FileIsSentWholeInPiecesAfterOneSend) {
 }
 
 TEST_F(Upload, RetriesStayOnTheConnectionAndResendTheWholeBody) {
-  const std::string file = Pattern(10);
+  const std::string file = test::PatternBytes(10);
   const struct {
     const char* name;
     bool file_upload;
@@ -213,7 +207,7 @@ TEST_F(Upload, RetriesStayOnTheConnectionAndResendTheWholeBody) {
 }
 
 TEST_F(Upload, StatusAndAnswer) {
-  FakeResponse in_pieces = Answer(200, Pattern(10000));
+  FakeResponse in_pieces = Answer(200, test::PatternBytes(10000));
   in_pieces.chunk = 999;
   FakeResponse unannounced = Answer(200, "text");
   unannounced.headers.clear();

@@ -108,47 +108,8 @@ for round in $(seq 1 "$ROUNDS"); do
 done
 
 echo "Whole download of 256 MiB from the local test server (ours and receive under Wine, warm wineserver)"
-python3 - "$SIZE" "$TARGET" "$RESULTS" "${contenders[@]}" <<'EOF'
-import glob, json, os, re, statistics, sys
-
-size, target, results, names = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3], sys.argv[4:]
-process, transfer = {}, {}
-for name in names:
-    process[name] = []
-    transfer[name] = []
-    for path in sorted(glob.glob(os.path.join(results, f"{name}-*.json"))):
-        with open(path, encoding="utf-8") as file:
-            process[name].extend(json.load(file)["results"][0]["times"])
-        with open(path[:-5] + ".txt", encoding="utf-8", errors="replace") as file:
-            text = file.read()
-        found = re.search(r"(?:time_total|seconds)=([0-9.]+)", text)
-        if not found:
-            sys.exit(f"no time in the output of {path[:-5]}.txt: {text!r}")
-        transfer[name].append(float(found.group(1)))
-
-def rate(seconds):
-    return size / seconds / 1e6
-
-for label, figures in (("(a) whole process", process), ("(b) transfer", transfer)):
-    print(f"  {label}")
-    for name in names:
-        values = figures[name]
-        print(f"    {name:<8} median {statistics.median(values):7.3f} s  {rate(statistics.median(values)):7.1f} MB/s"
-              f"   min {min(values):7.3f} s  {rate(min(values)):7.1f} MB/s   runs {len(values)}")
-
-def ratio(figures, name):
-    # Throughput of name against curl's: the inverse of the time ratio.
-    return (statistics.median(figures["curl"]) / statistics.median(figures[name]),
-            min(figures["curl"]) / min(figures[name]))
-
-for name in names[1:]:
-    for label, figures in (("(a) whole process", process), ("(b) transfer", transfer)):
-        medians, minimums = ratio(figures, name)
-        line = f"  throughput {name} / curl, {label}: {medians:.2f} (medians), {minimums:.2f} (minimums)"
-        if name == "ours" and figures is process:
-            line += f"   target >= {target:g}: {'MET' if medians >= target else 'MISSED'}"
-        print(line)
-if "receive" in names:
-    extra = statistics.median(transfer["ours"]) - statistics.median(transfer["receive"])
-    print(f"  ours beyond receiving (writing the temporary file and moving it), (b) medians: {extra:+.3f} s")
-EOF
+beyond=()
+[[ " ${contenders[*]} " == *" receive "* ]] &&
+  beyond=(--beyond "ours:receive:ours beyond receiving (writing the temporary file and moving it)")
+python3 "$BENCH_ROOT/bench/transfer_summary.py" --size "$SIZE" --results "$RESULTS" --reference curl \
+  --target "ours=$TARGET" "${beyond[@]}" "${contenders[@]}"

@@ -129,40 +129,5 @@ successes=$(grep -c $'\t'"/$NAMESPACE/random-256m.bin" "$AGENT_DIR/logs/download
 echo "Resumable (save limit $save_limit bytes) against whole download of 256 MiB from the local test server," \
   "under Wine (warm wineserver)"
 echo "  resumable runs logged as successful in downloadSuccessAccess.log: $successes of $((ROUNDS + 1))"
-python3 - "$SIZE" "$TARGET" "$RESULTS" <<'EOF'
-import glob, json, os, re, statistics, sys
-
-size, target, results = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
-names = ("whole", "resumable")
-process = {name: [] for name in names}
-transfer = {name: [] for name in names}
-for name in names:
-    for path in sorted(glob.glob(os.path.join(results, f"{name}-*.json"))):
-        with open(path, encoding="utf-8") as file:
-            process[name].extend(json.load(file)["results"][0]["times"])
-        with open(path[:-5] + ".txt", encoding="utf-8", errors="replace") as file:
-            text = file.read()
-        found = re.search(r"seconds=([0-9.]+)", text)
-        if not found:
-            sys.exit(f"no time in the output of {path[:-5]}.txt: {text!r}")
-        transfer[name].append(float(found.group(1)))
-
-def rate(seconds):
-    return size / seconds / 1e6
-
-for label, figures in (("(a) whole process", process), ("(b) transfer", transfer)):
-    print(f"  {label}")
-    for name in names:
-        values = figures[name]
-        print(f"    {name:<10} median {statistics.median(values):7.3f} s  {rate(statistics.median(values)):7.1f} MB/s"
-              f"   min {min(values):7.3f} s  {rate(min(values)):7.1f} MB/s   runs {len(values)}")
-for label, figures in (("(a) whole process", process), ("(b) transfer", transfer)):
-    medians = statistics.median(figures["whole"]) / statistics.median(figures["resumable"])
-    minimums = min(figures["whole"]) / min(figures["resumable"])
-    line = f"  throughput resumable / whole, {label}: {medians:.2f} (medians), {minimums:.2f} (minimums)"
-    if figures is process:
-        line += f"   target >= {target:g}: {'MET' if medians >= target else 'MISSED'}"
-    print(line)
-extra = statistics.median(transfer["resumable"]) - statistics.median(transfer["whole"])
-print(f"  resumable beyond whole, (b) medians: {extra:+.3f} s")
-EOF
+python3 "$BENCH_ROOT/bench/transfer_summary.py" --size "$SIZE" --results "$RESULTS" --reference whole \
+  --target "resumable=$TARGET" --beyond "resumable:whole:resumable beyond whole" whole resumable

@@ -10,6 +10,14 @@ add_subdirectory("${VX_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/_googletest" EXC
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   set(VX_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix used by the tests")
+  # Debian's /usr/bin/wine always picks the 32-bit loader when it is installed; the 64-bit build
+  # names its own so that it runs on hosts that cannot execute 32-bit programs.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(vx_default_loader "/usr/lib/wine/wine64")
+  else()
+    set(vx_default_loader "/usr/lib/wine/wine")
+  endif()
+  set(VX_WINE_LOADER "${vx_default_loader}" CACHE FILEPATH "Wine loader the Windows tests run with")
   configure_file("${PROJECT_SOURCE_DIR}/scripts/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)

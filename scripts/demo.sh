@@ -9,13 +9,46 @@
 # adapters), runs the two uninstall commands through Wine's real MsiExec.exe, which answers 1605
 # (unknown product) for both, and exits with 1605. Shows standard output, the exit code as Windows
 # reports it, and the process log.
+# It runs the 32-bit program (the one that ships) where the host can execute 32-bit programs, and the
+# 64-bit build of the same code under Wine's 64-bit loader elsewhere; the first line says which.
+# VX_WINDOWS_BUILDS=64 takes the 64-bit build on any host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-scripts/install-deps.sh >/dev/null
-if [ ! -f build/windows/build.ninja ]; then cmake --preset windows >/dev/null; fi
-cmake --build --preset windows --target vxprereqhandler >/dev/null
+# Says what is missing and how to get it, then stops.
+missing() {
+  echo "demo.sh: $1" >&2
+  exit 1
+}
+
+mkdir -p build
+if ! scripts/install-deps.sh >build/demo-install.log 2>&1; then
+  cat build/demo-install.log >&2
+  missing "installing what the demo needs failed (above). Run it as root on Debian 12 with Debian's package archive reachable: scripts/install-deps.sh"
+fi
+[ -x /usr/lib/wine/wine64 ] && /usr/lib/wine/wine64 --version >/dev/null 2>&1 ||
+  missing "Wine's 64-bit loader /usr/lib/wine/wine64 is missing or cannot start. Install Debian's wine64 package: apt-get install wine64 (scripts/install-deps.sh does it)"
+
+bits=auto
+if [ "${VX_WINDOWS_BUILDS:-32 64}" = 64 ]; then bits=64; fi
+. scripts/wine-env.sh "$root/build/demo/wineprefix" "$bits"
+if [ "$VX_WINE_BITS" = 32 ]; then
+  preset=windows
+  echo "== vxprereqhandler.exe, the shipped 32-bit program, under Wine's 32-bit loader"
+elif [ "$bits" = 64 ]; then
+  preset=windows64
+  echo "== vxprereqhandler.exe, the 64-bit build (VX_WINDOWS_BUILDS=64), under Wine's 64-bit loader"
+else
+  preset=windows64
+  echo "== vxprereqhandler.exe, the 64-bit build under Wine's 64-bit loader: this host cannot run 32-bit programs (the shipped program is the 32-bit one)"
+fi
+
+if ! { [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset"; } >build/demo-build.log 2>&1 ||
+   ! cmake --build --preset "$preset" --target vxprereqhandler >>build/demo-build.log 2>&1; then
+  cat build/demo-build.log >&2
+  missing "building vxprereqhandler.exe failed (above); scripts/install-deps.sh installs the compilers and libraries it needs"
+fi
 
 demo="$root/build/demo"
 agent="$demo/agent"
@@ -29,10 +62,9 @@ cat >"$agent/logs/vxpatchinstallaccess.log" <<'LOG'
 LOG
 
 windows_path() { echo "Z:$1" | tr '/' '\\'; }
-exe="$(windows_path "$root/build/windows/src/handler/vxprereqhandler.exe")"
+exe="$(windows_path "$root/build/$preset/src/handler/vxprereqhandler.exe")"
 printf '@echo off\r\n"%s"\r\necho Exit code: %%ERRORLEVEL%%\r\n' "$exe" >"$demo/run.bat"
 
-. scripts/wine-env.sh "$demo/wineprefix"
 trap wine_session_stop EXIT
 wine_session_start
 key='HKLM\Software\Norvane\Quorvant\VXAgent'
@@ -67,7 +99,7 @@ done <<'VALUES'
 \SystemDetails VXAgentResourceID RES-DEMO-0001
 VALUES
 
-echo "== vxprereqhandler.exe (standard output, then its exit code)"
+echo "== standard output, then the exit code"
 output="$(wine cmd /c "$(windows_path "$demo/run.bat")" 2>/dev/null | tr -d '\r' || true)"
 echo "$output"
 echo

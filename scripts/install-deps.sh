@@ -3,7 +3,7 @@
 # Idempotent: packages already present are not reinstalled, and the MinGW build of libxml2 is
 # cached outside the work tree and rebuilt only when it is missing.
 #
-#   scripts/install-deps.sh            packages + libxml2 for MinGW
+#   scripts/install-deps.sh            packages + libxml2 for MinGW (i686 and x86_64)
 #   VX_DEPS_CACHE=/path scripts/...     where the libxml2 build is cached (default ~/.cache/vxagent)
 set -euo pipefail
 
@@ -13,6 +13,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   cmake ninja-build python3 googletest
   g++ clang libclang-rt-14-dev
@@ -43,10 +44,16 @@ elif [ "${need_update:-0}" = 1 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
 fi
 
-# libxml2 for i686 MinGW, static, built from Debian's own (patched) source package.
-libxml2_prefix="$cache_root/libxml2-i686-w64-mingw32"
-if [ ! -f "$libxml2_prefix/lib/libxml2s.a" ] && [ ! -f "$libxml2_prefix/lib/libxml2.a" ]; then
-  echo "install-deps: building libxml2 for i686 MinGW into $libxml2_prefix"
+# libxml2 for each MinGW target (i686: the shipped program; x86_64: the build whose tests run on
+# every host), static, built from Debian's own (patched) source package, fetched once for both.
+libxml2_targets=()
+for arch in i686 x86_64; do
+  prefix="$cache_root/libxml2-$arch-w64-mingw32"
+  if [ ! -f "$prefix/lib/libxml2s.a" ] && [ ! -f "$prefix/lib/libxml2.a" ]; then
+    libxml2_targets+=("$arch")
+  fi
+done
+if [ "${#libxml2_targets[@]}" -gt 0 ]; then
   work="$(mktemp -d)"
   trap 'rm -rf "$work"' EXIT
   # A private source list and state directory: the system's apt configuration is left alone. The
@@ -77,14 +84,18 @@ if [ ! -f "$libxml2_prefix/lib/libxml2s.a" ] && [ ! -f "$libxml2_prefix/lib/libx
   apt-get "${apt_private[@]}" update -q
   (cd "$work" && apt-get "${apt_private[@]}" source -q libxml2)
   src="$(find "$work" -maxdepth 1 -type d -name 'libxml2-*' | head -n1)"
-  cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-i686-mingw.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$libxml2_prefix" -DBUILD_SHARED_LIBS=OFF \
-    -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ZLIB=OFF -DLIBXML2_WITH_LZMA=OFF \
-    -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \
-    -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF -DLIBXML2_WITH_ICU=OFF >"$work/configure.log"
-  cmake --build "$work/build" >"$work/build.log"
-  cmake --install "$work/build" >"$work/install.log"
-  echo "install-deps: libxml2 installed in $libxml2_prefix"
+  for arch in "${libxml2_targets[@]}"; do
+    prefix="$cache_root/libxml2-$arch-w64-mingw32"
+    echo "install-deps: building libxml2 for $arch MinGW into $prefix"
+    cmake -S "$src" -B "$work/build-$arch" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$arch-mingw.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+      -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ZLIB=OFF -DLIBXML2_WITH_LZMA=OFF \
+      -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \
+      -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF -DLIBXML2_WITH_ICU=OFF >"$work/configure-$arch.log"
+    cmake --build "$work/build-$arch" >"$work/build-$arch.log"
+    cmake --install "$work/build-$arch" >"$work/install-$arch.log"
+    echo "install-deps: libxml2 installed in $prefix"
+  done
 fi
 echo "install-deps: ok"

@@ -1,30 +1,106 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds the Windows and the native presets (and
-# the fuzz targets of the portable parsers) and runs every test.
-# Exits non-zero when anything fails.
+# The whole test suite: installs what is missing, builds the native preset, both Windows presets
+# and the fuzz targets of the portable parsers, and runs every test the host can run:
+#  - the native suite (ASan, UBSan) and the fuzz targets,
+#  - the 64-bit Windows suite under Wine's 64-bit loader, on every host,
+#  - the 32-bit Windows suite (the shipped program) where the host can execute 32-bit programs;
+#    elsewhere one line says it was skipped.
+# Exits non-zero when anything that ran failed.
+#
+#   VX_WINDOWS_BUILDS="32 64"   the Windows builds to build and test (default both); "64" alone
+#                               takes the path of a host without 32-bit support on any host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
+builds="${VX_WINDOWS_BUILDS:-32 64}"
+want_32=0
+want_64=0
+for build in $builds; do
+  case "$build" in
+    32) want_32=1 ;;
+    64) want_64=1 ;;
+    *) echo "test.sh: VX_WINDOWS_BUILDS takes 32 and/or 64, not '$build'" >&2; exit 2 ;;
+  esac
+done
+
 scripts/install-deps.sh
 
-cmake --preset native >/dev/null
-cmake --build --preset native
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+stages=()
+stage_start=$SECONDS
+# Records how long the stage that just ended took, for the summary at the end.
+stage_done() {
+  stages+=("$(printf '%-34s %4d s  %s' "$1" $((SECONDS - stage_start)) "$2")")
+  stage_start=$SECONDS
+}
+
+presets=(native)
+if [ "$want_32" = 1 ]; then presets+=(windows); fi
+if [ "$want_64" = 1 ]; then presets+=(windows64); fi
+presets+=(fuzz)
+for preset in "${presets[@]}"; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  stage_done "build $preset" "built"
+done
 
 status=0
-echo "== native tests (ASan, UBSan)"
-ctest --preset native || status=1
-echo "== fuzz targets (libFuzzer, bounded time)"
-ctest --preset fuzz || status=1
+passed=0
+failed=0
+skipped=0
+logs="$root/build/test-logs"
+mkdir -p "$logs"
+# Runs one CTest preset as a stage of its own; its result and counts go into the summary.
+run_suite() {
+  local label="$1" preset="$2" log="$logs/$2.log" result=passed total=0 failures=0 skips=0
+  echo "== $label"
+  if ! ctest --preset "$preset" 2>&1 | tee "$log"; then
+    result=FAILED
+    status=1
+  fi
+  read -r failures total < <(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$log" |
+                             tail -n1) || true
+  skips=$(grep -c '(Skipped)$' "$log" || true)
+  : "${total:=0}" "${failures:=0}"
+  passed=$((passed + total - failures - skips))
+  failed=$((failed + failures))
+  skipped=$((skipped + skips))
+  stage_done "$label" "$result: $((total - failures - skips)) passed, $failures failed, $skips skipped"
+}
 
-. scripts/wine-env.sh "$root/build/windows/wineprefix"
-trap wine_session_stop EXIT
-wine_session_start
-echo "== Windows tests under Wine"
-ctest --preset windows || status=1
+run_suite "native tests (ASan, UBSan)" native
+run_suite "fuzz targets (bounded time)" fuzz
 
+# One Windows suite in its build tree's own prefix, with one wineserver for the whole run.
+run_windows_suite() {
+  local bits="$1" preset="$2"
+  . scripts/wine-env.sh "$root/build/$preset/wineprefix" "$bits"
+  trap wine_session_stop EXIT
+  wine_session_start
+  run_suite "Windows tests, $bits-bit, under Wine" "$preset"
+  wine_session_stop
+  trap - EXIT
+}
+
+if [ "$want_64" = 1 ]; then run_windows_suite 64 windows64; fi
+
+skip_line=""
+if [ "$want_32" = 1 ]; then
+  . scripts/wine-env.sh "$root/build/windows/wineprefix" 32
+  if wine_host_runs_32bit; then
+    run_windows_suite 32 windows
+  elif [ "$want_64" = 1 ]; then
+    skip_line="This host cannot run 32-bit programs: the 32-bit Windows suite was skipped; the 64-bit Windows suite ran."
+  else
+    skip_line="This host cannot run 32-bit programs, and VX_WINDOWS_BUILDS=32 selects no other Windows suite."
+    status=1
+  fi
+elif [ "$want_64" = 1 ]; then
+  skip_line="The 32-bit Windows suite was not selected (VX_WINDOWS_BUILDS=$builds): skipped; the 64-bit Windows suite ran."
+fi
+
+echo "== summary"
+printf '%s\n' "${stages[@]}"
+if [ -n "$skip_line" ]; then echo "$skip_line"; fi
+echo "all suites: $passed passed, $failed failed, $skipped skipped"
 exit "$status"

@@ -3,9 +3,9 @@
 // Free functions that read, write and delete values and keys and log what they do, and the key
 // object RegistryKey for callers that keep a key open over several operations. Results are the
 // registry's error codes (0 success); 13 (ERROR_INVALID_DATA) marks the program's own argument and
-// type errors. Keys are opened without a view flag, so the process's own registry view applies,
-// unless a caller passes an explicit view to RegistryKey. Stateless and thread-safe; a RegistryKey
-// belongs to one caller at a time. Nothing is retried.
+// type errors. The free functions open every key in the agent's view (kAgentRegistryView); a
+// RegistryKey opens the view its caller states in the access mask (none: the process's own view).
+// Stateless and thread-safe; a RegistryKey belongs to one caller at a time. Nothing is retried.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +16,11 @@
 #include "base/unique_handle_win.h"
 
 namespace vx {
+
+// The agent's keys live in the 32-bit registry view. Every access states it, so that a 64-bit build
+// of the library reaches the same keys as the shipped 32-bit program; for that program it is the
+// view it gets anyway on 64-bit Windows, and 32-bit Windows ignores the flag.
+inline constexpr REGSAM kAgentRegistryView = KEY_WOW64_32KEY;
 
 // Creates (or opens) root\path with all access and closes it again.
 LSTATUS addRegistryKey(HKEY root, const char* path);

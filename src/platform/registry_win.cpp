@@ -66,7 +66,7 @@ LSTATUS addRegistryKey(HKEY root, const char* path) {
   LogDebug("addRegistryKey: Inside addRegistryKey method ...... \n");
   RegistryKey key;
   DWORD disposition = 0;
-  const LSTATUS status = key.CreateKey(root, path, KEY_ALL_ACCESS, &disposition);
+  const LSTATUS status = key.CreateKey(root, path, KEY_ALL_ACCESS | kAgentRegistryView, &disposition);
   if (status != ERROR_SUCCESS) {
     LogError("addRegistryKey:  Create registry key \"%s\" function failed: %d \n", path, static_cast<int>(status));
     LogErrorText(static_cast<std::uint32_t>(status));
@@ -108,7 +108,7 @@ LSTATUS writeValue(HKEY root, const char* path, const char* name, const char* da
     return status;
   }
   RegistryKey key;
-  if (const LSTATUS status = key.OpenKey(root, path, KEY_ALL_ACCESS); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = key.OpenKey(root, path, KEY_ALL_ACCESS | kAgentRegistryView); status != ERROR_SUCCESS) {
     LogError("writeValue:  Key open failure! %d \n", static_cast<int>(status));
     LogErrorText(static_cast<std::uint32_t>(status));
     return status;
@@ -142,7 +142,7 @@ LSTATUS deleteValue(HKEY root, const char* path, const char* name) {
     value_name = "";
   }
   RegistryKey key;
-  if (const LSTATUS status = key.OpenKey(root, path, KEY_ALL_ACCESS); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = key.OpenKey(root, path, KEY_ALL_ACCESS | kAgentRegistryView); status != ERROR_SUCCESS) {
     LogError("deleteValue:  %s Key not found!: %d  \n", path, static_cast<int>(status));
     LogLastErrorText();
     return status;
@@ -168,7 +168,8 @@ LSTATUS deleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     value_name = L"";
   }
   UniqueHKey key;
-  if (const LSTATUS status = ::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, key.put()); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = ::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | kAgentRegistryView, key.put());
+      status != ERROR_SUCCESS) {
     LogError("deleteValue:  %ls Key not found!: %d  \n", path, static_cast<int>(status));
     LogLastErrorText();
     return status;
@@ -187,7 +188,7 @@ LSTATUS deleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
 
 LSTATUS ReadDwordRegistryData(HKEY root, const char* path, const char* name, DWORD* value) {
   RegistryKey key;
-  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE | kAgentRegistryView); status != ERROR_SUCCESS) {
     if (status == ERROR_FILE_NOT_FOUND) {
       LogDebug("ReadDwordRegistryData:  value  %s Not found: %d \n", name, static_cast<int>(status));
     } else {
@@ -210,7 +211,7 @@ LSTATUS ReadDwordRegistryData(HKEY root, const char* path, const char* name, DWO
 LSTATUS ReadRegSZ(HKEY root, const char* path, const char* name, std::optional<std::string>& out) {
   out.reset();
   RegistryKey key;
-  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE | kAgentRegistryView); status != ERROR_SUCCESS) {
     LogError("ReadRegSZ: Error while opening registry key %s ,and the error is  %d \n", path, static_cast<int>(status));
     return status;
   }
@@ -236,7 +237,7 @@ LSTATUS ReadRegSZEx(HKEY root, const char* path, const char* name, std::optional
   std::wstring wide_name;
   if (!ChangeUtf8ToWideStr(name, wide_name)) return ERROR_INVALID_DATA;
   RegistryKey key;
-  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE); status != ERROR_SUCCESS) {
+  if (const LSTATUS status = key.OpenKey(root, path, KEY_QUERY_VALUE | kAgentRegistryView); status != ERROR_SUCCESS) {
     std::wstring wide_path;
     (void)ChangeToWideStr(path, wide_path);
     LogError("ReadRegSZEx: Error while opening registry key : %ls \n", wide_path.c_str());
@@ -264,14 +265,14 @@ int DeleteRegistryKeyTree(HKEY root, const char* path) {
   if (path == nullptr) return 0;
   {
     UniqueHKey key;
-    if (::RegOpenKeyA(root, path, key.put()) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(root, path, 0, KEY_READ | kAgentRegistryView, key.put()) == ERROR_SUCCESS) {
       char subkey[260];
       while (::RegEnumKeyA(key.get(), 0, subkey, sizeof(subkey)) == ERROR_SUCCESS) {
         if (DeleteRegistryKeyTree(key.get(), subkey) == 0) return 0;
       }
     }
   }
-  return ::RegDeleteKeyA(root, path) == ERROR_SUCCESS ? 1 : 0;
+  return ::RegDeleteKeyExA(root, path, kAgentRegistryView, 0) == ERROR_SUCCESS ? 1 : 0;
 }
 
 LSTATUS RegistryKey::OpenKey(HKEY root, const char* path, REGSAM access) {

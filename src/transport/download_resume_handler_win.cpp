@@ -19,6 +19,8 @@
 namespace vx {
 namespace {
 
+// The metadata keys are the agent's: opened in its registry view.
+constexpr REGSAM kMetadataAccess = KEY_ALL_ACCESS | kAgentRegistryView;
 constexpr DWORD kDefaultSaveLimit = 1048576;
 // A larger limit would only make the gathering buffer huge; appends stay frequent enough to resume.
 constexpr DWORD kLargestSaveLimit = 64u * 1024 * 1024;
@@ -171,7 +173,7 @@ DownloadResumeHandler::~DownloadResumeHandler() {
     recorder_.reset();
     if (!unique_id_.empty() && !another_download_) {
       RegistryKey key;
-      if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+      if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) == ERROR_SUCCESS) {
         const LSTATUS status = key.DeleteValue(kInProgressValue);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
           LogError("Error caught in destructor ~DownloadResumeHandler\n");
@@ -208,7 +210,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
     }
     RegistryKey key;
     DWORD disposition = 0;
-    if (key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS, &disposition) == ERROR_SUCCESS) {
+    if (key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess, &disposition) == ERROR_SUCCESS) {
       MarkInProgress(key);
     }
     return 0;
@@ -218,10 +220,10 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
 int DownloadResumeHandler::InitializeMetadata() {
   const std::string metadata_key = FileMetaDataKey();
   RegistryKey key;
-  if (key.OpenKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), kMetadataAccess) != ERROR_SUCCESS) {
     LogDebug("failure in openeing reg key\n");
     DWORD disposition = 0;
-    if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS, &disposition)) {
+    if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), kMetadataAccess, &disposition)) {
       LogError("DownloadResumeHandler::Initialize : could not create the download metadata key %d\n",
                static_cast<int>(status));
       return 13;
@@ -309,7 +311,9 @@ int DownloadResumeHandler::FormUniqueFileName() {
 
 bool DownloadResumeHandler::IdTaken(const std::string& id) const {
   RegistryKey key;
-  if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ) == ERROR_SUCCESS) return true;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ | kAgentRegistryView) ==
+      ERROR_SUCCESS)
+    return true;
   const std::wstring file = Wide(gv_installDir.value_or(std::string())) + repository_name_ + Wide(id);
   return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -318,7 +322,7 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
   return Guarded("Error caught in GetFileDataFromRegistry\n", [&] {
     LogInfo("Inside GetFileDataFromRegistry\n");
     RegistryKey key;
-    if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+    if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) != ERROR_SUCCESS) {
       LogError("GetFileDataFromRegistry; Registry subkey not found\n");
       PreDownloadCleaningOfPartialFile();
       return 0;
@@ -514,7 +518,7 @@ int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
 int DownloadResumeHandler::RecordAppend(std::uint32_t size, bool periodic) {
   RegistryKey key;
   DWORD disposition = 0;
-  if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), KEY_ALL_ACCESS, &disposition)) {
+  if (const LSTATUS status = key.CreateKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess, &disposition)) {
     LogError("ProcessDownloadedBuffer : could not open the download metadata --> %d \n", static_cast<int>(status));
     return static_cast<int>(status);
   }
@@ -588,7 +592,7 @@ int DownloadResumeHandler::CleanFileAndRegistry() {
     // The URL's value may name another download's id by now (one that started over on a new id
     // while this one used its own); only this download's id is removed.
     RegistryKey key;
-    if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+    if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), kMetadataAccess) == ERROR_SUCCESS) {
       std::wstring id;
       if (key.ReadText(url_.c_str(), id) == ERROR_SUCCESS && Narrow(id) == unique_id_) {
         (void)key.DeleteValue(url_.c_str());

@@ -250,7 +250,8 @@ void CountFailure(int result) {
   RegistryKey key;
   DWORD disposition = 0;
   DWORD count = 0;
-  if (key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS, &disposition) == ERROR_SUCCESS &&
+  if (key.CreateKey(HKEY_LOCAL_MACHINE, metadata_key.c_str(), KEY_ALL_ACCESS | kAgentRegistryView, &disposition) ==
+          ERROR_SUCCESS &&
       key.ReadDword("DownloadFailureCount", &count) == ERROR_SUCCESS) {
     ++count;
     LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(count));

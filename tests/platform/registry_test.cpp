@@ -60,13 +60,16 @@ std::string Utf16(std::wstring_view text, bool with_nul = true) {
 
 std::string Path(const char* below) { return std::string(kBase) + "\\" + below; }
 
-// Stores bytes exactly as given (the UTF-16 interface does not convert string data).
+// Stores bytes exactly as given (the UTF-16 interface does not convert string data). The registry
+// adds a NUL to string data that lacks one when the two bytes after it in memory are zero, so the
+// bytes are handed over followed by two that are not.
 void SetRaw(const std::string& path, const wchar_t* name, DWORD type, const std::string& bytes, REGSAM view = kView32) {
+  const std::string padded = bytes + "\xFF\xFF";
   HKEY key = nullptr;
   ASSERT_EQ(
       ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
       ERROR_SUCCESS);
-  const LSTATUS status = ::RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+  const LSTATUS status = ::RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(padded.data()),
                                           static_cast<DWORD>(bytes.size()));
   ::RegCloseKey(key);
   ASSERT_EQ(status, ERROR_SUCCESS);
@@ -140,7 +143,7 @@ TEST_F(RegistryTest, AddRegistryKeyCreatesMissingParentsThenReportsTheExistingKe
   const std::string path = Path("A\\B\\C");
   EXPECT_EQ(addRegistryKey(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
   EXPECT_TRUE(test::KeyExists(path.c_str(), kView32));
-  EXPECT_FALSE(test::KeyExists(path.c_str(), kView64)) << "keys belong to the process's own view";
+  EXPECT_FALSE(test::KeyExists(path.c_str(), kView64)) << "keys belong to the agent's view";
   EXPECT_EQ(addRegistryKey(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
 
   EXPECT_THAT(Messages(), ElementsAreArray({
@@ -520,7 +523,7 @@ TEST_F(RegistryTest, ReadRegSZExReturnsUtf16TextOfANonAsciiValue) {
 // ---------------------------------------------------------------------------------------------
 // DeleteRegistryKeyTree
 
-TEST_F(RegistryTest, DeleteRegistryKeyTreeRemovesNestedSubkeysOfTheProcessView) {
+TEST_F(RegistryTest, DeleteRegistryKeyTreeRemovesNestedSubkeysOfTheAgentView) {
   for (const char* below : {"Tree\\A\\B\\C", "Tree\\A\\B\\D", "Tree\\A\\E", "Tree\\F"}) {
     test::SetString(Path(below).c_str(), "Value", "x");
   }
@@ -558,7 +561,7 @@ TEST_P(ReadStringTest, ChecksTypeTerminationAndRoom) {
   const ReadStringRow& row = GetParam();
   SetRaw(kBase, L"Value", row.type, row.stored);
   RegistryKey key;
-  ASSERT_EQ(key.OpenKey(HKEY_LOCAL_MACHINE, kBase, KEY_READ), ERROR_SUCCESS);
+  ASSERT_EQ(key.OpenKey(HKEY_LOCAL_MACHINE, kBase, KEY_READ | kAgentRegistryView), ERROR_SUCCESS);
 
   std::vector<char> buffer(row.capacity + 8, 'x');  // stale bytes show a missing NUL
   buffer.back() = '\0';
@@ -592,7 +595,9 @@ TEST_F(RegistryTest, OpenKeyReadsTheViewItWasAskedForAndRemembersIt) {
     REGSAM view;
     const char* text;
   };
-  for (const Row& row : {Row{KEY_READ, 0, "32"}, Row{KEY_READ | KEY_WOW64_32KEY, KEY_WOW64_32KEY, "32"},
+  // Without a view flag the process's own view applies: the 64-bit one in a 64-bit build.
+  const char* own_view = sizeof(void*) == 8 ? "64" : "32";
+  for (const Row& row : {Row{KEY_READ, 0, own_view}, Row{KEY_READ | KEY_WOW64_32KEY, KEY_WOW64_32KEY, "32"},
                          Row{KEY_READ | KEY_WOW64_64KEY, KEY_WOW64_64KEY, "64"}}) {
     SCOPED_TRACE(row.access);
     RegistryKey key;

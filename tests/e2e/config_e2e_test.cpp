@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -446,6 +447,44 @@ TEST_F(ConfigEndToEnd, ResourceIdentifierLookupAtTheServer) {
     // The hosted edition's management server serves files through its client-data servlet.
     EXPECT_EQ(requests.back().target, "/clientdatarequest?fileName=" + expected_path);
   }
+}
+
+// Wine reports the given Windows version to programs of that file name while the object lives.
+class ScopedWineVersion {
+ public:
+  ScopedWineVersion(const std::string& program, const char* version) : key_("Software\\Wine\\AppDefaults\\" + program) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+      ::RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>(std::strlen(version) + 1));
+      ::RegCloseKey(key);
+    }
+  }
+  ~ScopedWineVersion() { ::RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+  ScopedWineVersion(const ScopedWineVersion&) = delete;
+  ScopedWineVersion& operator=(const ScopedWineVersion&) = delete;
+
+ private:
+  std::string key_;
+};
+
+// The program declares no supported Windows versions, so a later Windows (Wine set to report
+// Windows 10 to it) tells it 6.2: the https session counts it as Windows 7 or 8 and enables the
+// newer TLS versions.
+TEST_F(ConfigEndToEnd, TheProgramIsToldWindows8OnLaterVersions) {
+  test::TestServerNamespace server("version-e2e");
+  if (!server.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+  const ScopedWineVersion windows10("vxprereqhandler.exe", "win10");
+  Seed(FullConfiguration(), {{kSystemDetails, "VXAgentResourceID", std::nullopt},
+                             {kRoot, "CustomerId", "version-e2e"},
+                             {kServerInfo, "VXServerSecurePort", std::to_string(server.HttpsPort())},
+                             {kServerInfo, "VXServerIPAddress", "127.0.0.1"},
+                             {kServerInfo, "VXServerSecIPAddress", std::nullopt}});
+  const test::ChildResult result = RunShipped();
+  ASSERT_TRUE(result.started);
+  EXPECT_TRUE(LogHas("[DEBUG] isWin7orWin8 : TRUE"));
+  EXPECT_TRUE(LogHas("[INFO] SetSecureProtocols : Configuring security protocols "));
 }
 
 }  // namespace

@@ -465,12 +465,13 @@ int InitializeAgentDetails() {
 }
 
 void ApplyDSRoute() {
-  // Every address of the distribution server that is known replaces the management server's; an
-  // address the distribution server lacks is left out rather than pointing at the other server.
+  // Every address of the distribution server replaces the management server's; an address the
+  // distribution server lacks is left out rather than pointing at the other server, whose answer
+  // would then be remembered as the route's last access name.
   gv_serverName = gv_dsServerName;
   gv_serverFlatName = gv_dsServerName;
   gv_serverIPAddress = gv_dsServerIPAddress;
-  if (gv_dsServerSecIPAddress) gv_serverSecIPAddress = gv_dsServerSecIPAddress;
+  gv_serverSecIPAddress = gv_dsServerSecIPAddress;
   gv_lastAccessName = gv_dsLastAccessName;
   gv_proxyEnabled = "NO";
 }

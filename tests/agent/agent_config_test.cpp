@@ -134,8 +134,8 @@ TEST_F(AgentConfig, PortTextsAreClampedToTheIntRange) {
   EXPECT_EQ(gv_dsServerSecurePort, INT_MIN + 363);
 }
 
-// The route with distribution-server values that could not be read: no null is copied, and an
-// address the distribution server lacks is not taken over from the management server.
+// The route with distribution-server values that could not be read: an address the distribution
+// server lacks is not taken over from the management server, the secondary one included.
 TEST_F(AgentConfig, RouteWithAbsentDistributionAddresses) {
   gv_serverName = "mgmt";
   gv_serverFlatName = "MGMT";
@@ -148,7 +148,7 @@ TEST_F(AgentConfig, RouteWithAbsentDistributionAddresses) {
   EXPECT_EQ(gv_serverName, "ds");
   EXPECT_EQ(gv_serverFlatName, "ds");
   EXPECT_EQ(gv_serverIPAddress, std::nullopt);
-  EXPECT_EQ(gv_serverSecIPAddress, "192.0.2.2");  // only a present secondary address replaces it
+  EXPECT_EQ(gv_serverSecIPAddress, std::nullopt);
   EXPECT_EQ(gv_lastAccessName, std::nullopt);
   EXPECT_EQ(gv_proxyEnabled, "NO");
 }
@@ -181,6 +181,19 @@ TEST_F(AgentConfig, ProxyPassword) {
 }
 
 // The host's live calls: Wine's adapters, computer name and workgroup.
+// TEMP fills at most 254 bytes of its field, its NUL included; a longer value is left out, not cut.
+TEST_F(AgentConfig, TempDirectoryThatDoesNotFitIsLeftOut) {
+  char saved[1024] = {};
+  const DWORD saved_length = ::GetEnvironmentVariableA("TEMP", saved, sizeof(saved));
+  for (const std::size_t length : {std::size_t{253}, std::size_t{254}}) {
+    const std::string value(length, 't');
+    ASSERT_TRUE(::SetEnvironmentVariableA("TEMP", value.c_str()));
+    (void)InitializeAgentParameters();
+    EXPECT_EQ(gv_tempDir, length == 253 ? value : std::string()) << length;
+  }
+  ::SetEnvironmentVariableA("TEMP", saved_length != 0 ? saved : nullptr);
+}
+
 TEST_F(AgentConfig, HostIdentityFromTheSystem) {
   OptionalText ips, macs, masks;
   EXPECT_EQ(GetMACandIPAddress(ips, macs, masks), 0);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -44,9 +45,26 @@ void DeleteRotatedCopy(const std::string& path) {
   }
 }
 
-// Copies the live file into copy 1 and truncates it, both under the log lock token, so that no
-// line is written between the two (it would be in neither file) and none is cut. Nothing is
-// logged while the token is held: the level functions take the same, non-re-entrant lock.
+// Makes a file's content durable. The copy of the live log must be on disk before the live file is
+// truncated, or a power cut in between could leave the lines in neither file.
+bool FlushToDisk(const std::string& path) {
+  const UniqueHandle file(
+      ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid() && ::FlushFileBuffers(file.get());
+}
+
+// The lowest copy number from 1 to newest_allowed that has no file, or 0 when all are present.
+int FirstMissingCopy(const std::string& directory, const std::string& name, int newest_allowed) {
+  for (int n = 1; n <= newest_allowed; ++n) {
+    if (::GetFileAttributesA(MakeRotatedLogName(directory, name, n).c_str()) == INVALID_FILE_ATTRIBUTES) return n;
+  }
+  return 0;
+}
+
+// Copies the live file into copy 1, makes the copy durable and truncates the live file, all under
+// the log lock token, so that no line is written between copy and truncation (it would be in
+// neither file) and none is cut. Nothing is logged while the token is held: the level functions
+// take the same, non-re-entrant lock.
 void CopyAndTruncateLiveLog(const std::string& live_path, const std::string& destination) {
   const std::wstring live_wide = AnsiToWide(live_path);
   BOOL copied = FALSE;
@@ -55,7 +73,7 @@ void CopyAndTruncateLiveLog(const std::string& live_path, const std::string& des
   DWORD truncate_error = 0;
   {
     AddressLockGuard lock(LogLockToken());
-    copied = ::CopyFileA(live_path.c_str(), destination.c_str(), FALSE);
+    copied = ::CopyFileA(live_path.c_str(), destination.c_str(), FALSE) && FlushToDisk(destination);
     if (!copied) {
       copy_error = ::GetLastError();
     } else {
@@ -159,20 +177,24 @@ int RotateSpecificLogs(const std::string& directory, const std::string& names, i
 
     LogInfo("RotateSpecificLogs : Log File Name : %s\n", name.c_str());
     const std::string live_path = directory + "\\" + name;
-    int count = FindNoOfRepeatedFileNames(directory, LogBaseName(name));
+    // The count is logged for support; the shift itself goes by the copies' numbers, so that a
+    // missing copy (a rotation killed half-way, a copy deleted by hand) or another file starting
+    // with the base never makes a copy overwrite one that should be kept.
+    const int count = FindNoOfRepeatedFileNames(directory, LogBaseName(name));
     LogInfo("RotateSpecificLogs : The return Value from FindNumberOfRepeatedFileNames method is : %d \n", count);
-    do {
-      std::string source = MakeRotatedLogName(directory, name, count - 1);
+    const int oldest_kept = std::max(rotated_copies - 1, 1);
+    // Copies below the first missing number move up by one; with none missing the oldest goes.
+    int top = FirstMissingCopy(directory, name, oldest_kept);
+    if (top == 0) {
+      top = oldest_kept;
+      DeleteRotatedCopy(MakeRotatedLogName(directory, name, top));
+    }
+    for (int number = top; number >= 1; --number) {
+      const std::string source = MakeRotatedLogName(directory, name, number - 1);
       LogInfo("RotateSpecificLogs : The tempFileName1 : %s . \n", source.c_str());
-      if (count >= rotated_copies) {
-        // Keep no more than rotated_copies - 1 copies: the oldest goes first.
-        DeleteRotatedCopy(source);
-        count = rotated_copies - 1;
-        source = MakeRotatedLogName(directory, name, count - 1);
-      }
-      const std::string destination = MakeRotatedLogName(directory, name, count);
+      const std::string destination = MakeRotatedLogName(directory, name, number);
       LogInfo("RotateSpecificLogs : The tempFileName2 : %s . \n", destination.c_str());
-      if (count == 1) {
+      if (number == 1) {
         CopyAndTruncateLiveLog(live_path, destination);
       } else if (::CopyFileA(source.c_str(), destination.c_str(), FALSE)) {
         LogInfo("RotateSpecificLogs : File copied from %s to  %s . \n", source.c_str(), destination.c_str());
@@ -182,8 +204,7 @@ int RotateSpecificLogs(const std::string& directory, const std::string& names, i
         LogInfo("RotateSpecificLogs : CopyFile failed to move from %s to  %s and the error code is %d \n",
                 source.c_str(), destination.c_str(), static_cast<int>(error));
       }
-      --count;
-    } while (count >= 1);
+    }
   }
   LogInfo("\n @@@@@@@@@@@@@@@ End of RotateSpecificLogs Method with error code %d @@@@@@@@@@@@@\n", 0);
   return 0;
@@ -215,9 +236,9 @@ int FindNoOfRepeatedFileNames(const std::string& directory, const std::string& b
       LogError("FindNumberOfRepeatedFileNames : Couldn't find next file :%d\n", static_cast<int>(error));
       result = -1;
     }
-    LogInfo("FindNoOfRepeatedFileNames : Going to Free the allocated memory in this method.\n");
-    search.reset();
   }
+  LogInfo("FindNoOfRepeatedFileNames : Going to Free the allocated memory in this method.\n");
+  search.reset();
   LogDebug("@@@@@@@@@@@@End of FindNoOfRepeatedFileNames Method with return value of No of file count : %d\t  "
            "@@@@@@@@@\n",
            result);

@@ -1,11 +1,11 @@
-#include "handler/handler.h"
-
 #include <cstdio>
+#include <utility>
 
 #include "agent/agent_config.h"
 #include "base/unique_handle_win.h"
 #include "handler/access_log_scanner.h"
 #include "handler/decision.h"
+#include "handler/handler.h"
 #include "logging/logger.h"
 #include "logging/logging_startup.h"
 #include "platform/process.h"
@@ -15,6 +15,12 @@ namespace vx {
 namespace {
 
 constexpr DWORD kRegistryStringBufferSize = 2048;
+
+// Set only by ScopedInstallerPathForTesting.
+std::optional<std::string>& InstallerPathOverride() {
+  static std::optional<std::string> path;
+  return path;
+}
 
 void Report(const char* text) {
   LogInfo("%s", text);
@@ -92,6 +98,19 @@ int InstallAccessLog() {
   return 0;
 }
 
+std::string InstallerPath() {
+  if (InstallerPathOverride()) return *InstallerPathOverride();
+  char directory[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryA(directory, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(directory, length) + "\\msiexec.exe";
+}
+
+ScopedInstallerPathForTesting::ScopedInstallerPathForTesting(std::string path)
+    : previous_(std::exchange(InstallerPathOverride(), std::move(path))) {}
+
+ScopedInstallerPathForTesting::~ScopedInstallerPathForTesting() { InstallerPathOverride() = std::move(previous_); }
+
 int RunPrerequisiteHandler() {
   (void)StartLogging(kHandlerLogFileName);
   (void)InitializeAgentParameters();
@@ -107,10 +126,15 @@ int RunPrerequisiteHandler() {
     return 0;
   }
 
+  // The command lines are logged and passed as they are; the program itself is named by its full
+  // path. Without a system directory nothing is started: the commands fail as a missing program.
+  const std::string installer = InstallerPath();
+  if (installer.empty()) LogError("RunPrerequisiteHandler : The system directory could not be read \n");
   std::optional<std::string> remarks;
-  int codes[2] = {0, 0};
-  for (int i = 0; i < 2; ++i) {
-    codes[i] = execute(nullptr, kUninstallCommands[i].command_line, remarks, kUninstallTimeLimitMinutes, false);
+  int codes[2] = {ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND};
+  for (int i = 0; i < 2 && !installer.empty(); ++i) {
+    codes[i] = execute(nullptr, kUninstallCommands[i].command_line, remarks, kUninstallTimeLimitMinutes, false,
+                       installer.c_str());
   }
   for (int i = 0; i < 2; ++i) LogInfo(kUninstallCommands[i].result_format, codes[i]);
   for (int i = 0; i < 2; ++i) std::printf(kUninstallCommands[i].result_format, codes[i]);

@@ -17,12 +17,15 @@ namespace vx {
 // The caller's current directory is the same afterwards on every path. With a working directory
 // the whole process's current directory changes for the duration of the call: meant for a
 // single-threaded caller. The wait blocks the calling thread.
+// applicationPath, when given, is the full path of the program to start: Windows then searches
+// nothing, and commandLine (logged as it is) only supplies the arguments after its first token.
 int execute(const char* workingDirectory, const char* commandLine, std::optional<std::string>& remarks,
-            int timeLimitMinutes, bool showWindow);
+            int timeLimitMinutes, bool showWindow, const char* applicationPath = nullptr);
 
 // execute with the wait given in milliseconds; timeLimitMinutes is then used only in the log.
 // Lets tests run the time-limit path in a fraction of a second.
 int ExecuteWithWaitLimit(const char* workingDirectory, const char* commandLine, std::optional<std::string>& remarks,
-                         int timeLimitMinutes, DWORD waitMilliseconds, bool showWindow);
+                         int timeLimitMinutes, DWORD waitMilliseconds, bool showWindow,
+                         const char* applicationPath = nullptr);
 
 }  // namespace vx

@@ -36,13 +36,13 @@ DWORD WaitForMinutes(int minutes) {
 }  // namespace
 
 int execute(const char* workingDirectory, const char* commandLine, std::optional<std::string>& remarks,
-            int timeLimitMinutes, bool showWindow) {
+            int timeLimitMinutes, bool showWindow, const char* applicationPath) {
   return ExecuteWithWaitLimit(workingDirectory, commandLine, remarks, timeLimitMinutes,
-                              WaitForMinutes(timeLimitMinutes), showWindow);
+                              WaitForMinutes(timeLimitMinutes), showWindow, applicationPath);
 }
 
 int ExecuteWithWaitLimit(const char* workingDirectory, const char* commandLine, std::optional<std::string>& remarks,
-                         int timeLimitMinutes, DWORD waitMilliseconds, bool showWindow) {
+                         int timeLimitMinutes, DWORD waitMilliseconds, bool showWindow, const char* applicationPath) {
   LogDebug("@@@@@@@@ Inside execute Method @@@@@@@@ \n");
   if (commandLine == nullptr) {
     // Nothing to start: the program's code for a missing argument.
@@ -89,8 +89,8 @@ int ExecuteWithWaitLimit(const char* workingDirectory, const char* commandLine, 
   PROCESS_INFORMATION created{};
   // CreateProcess may write into the command line, so it gets a copy of its own.
   std::vector<char> command(commandLine, commandLine + std::char_traits<char>::length(commandLine) + 1);
-  const BOOL started = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
-                                        workingDirectory, &startup, &created);
+  const BOOL started = ::CreateProcessA(applicationPath, command.data(), nullptr, nullptr, FALSE, kCreationFlags,
+                                        nullptr, workingDirectory, &startup, &created);
   const UniqueHandle process(created.hProcess);
   const UniqueHandle thread(created.hThread);
 

@@ -171,6 +171,21 @@ TEST_F(HandlerEndToEnd, ExitCodeIsTheSecondResultOnlyWhenBothFailed) {
   EXPECT_TRUE(LogHas("[INFO] {D183B98A-9688-4FC1-9793-E17E42C8BAB1} uninstallation error Code : 1603"));
 }
 
+// The shipped program starts msiexec.exe from the system directory by its full path: the stand-in
+// beside it is never run, and Wine's own installer answers 1605 for both products. The command
+// lines are logged as they always were.
+TEST_F(HandlerEndToEnd, ShippedProgramStartsOnlyTheSystemInstaller) {
+  SeedAgent(2);
+  WriteAccessLog(std::string(kEvidence) + "\n");
+  const test::ChildResult result = RunShipped();
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(result.exit_code, 1605u);
+  EXPECT_EQ(Lines(result.output), ResultLines(1605, 1605));
+  EXPECT_TRUE(RecordedCommands().empty());
+  EXPECT_TRUE(
+      LogHas("[INFO] execute : Process successfully created for application " + std::string(kFirstCommand) + " "));
+}
+
 TEST_F(HandlerEndToEnd, MissingInstallationDirectoryStillPrintsTheDecision) {
   test::SetDword(kTestAgentRootKey, "VXAgentLogLevel", 4);
   const test::ChildResult result = Run();

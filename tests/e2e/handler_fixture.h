@@ -1,5 +1,6 @@
-// The fixture of the end-to-end tests (Windows): a seeded registry and agent directory, a copy of
-// vxprereqhandler.exe beside a stand-in MsiExec.exe, and readers of its output, log and record.
+// The fixture of the end-to-end tests (Windows): a seeded registry and agent directory, the handler
+// built to start a stand-in MsiExec.exe beside it (and the shipped program beside the same
+// stand-in), and readers of its output, log and record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,10 +38,13 @@ inline std::string ResultLines(int code1, int code2) {
 class HandlerEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The program and the stand-in installer side by side: Windows finds MsiExec.exe in the
-    // program's own directory first.
-    std::filesystem::copy_file(WindowsPathOf(VX_HANDLER_EXE), programs_.path() / "vxprereqhandler.exe");
+    // The program and the stand-in installer side by side; the shipped program, beside it under
+    // its own name, must not start the stand-in.
+    std::filesystem::create_directories(programs_.path() / "shipped");
+    std::filesystem::copy_file(WindowsPathOf(VX_HANDLER_STANDIN_EXE), programs_.path() / "vxprereqhandler.exe");
+    std::filesystem::copy_file(WindowsPathOf(VX_HANDLER_EXE), programs_.path() / "shipped" / "vxprereqhandler.exe");
     std::filesystem::copy_file(WindowsPathOf(VX_MSIEXEC_STANDIN_EXE), programs_.path() / "MsiExec.exe");
+    std::filesystem::copy_file(WindowsPathOf(VX_MSIEXEC_STANDIN_EXE), programs_.path() / "shipped" / "MsiExec.exe");
   }
 
   // The agent directory as the registry stores it, with a trailing backslash.
@@ -59,12 +63,9 @@ class HandlerEndToEnd : public ::testing::Test {
     WriteWholeFile(LogsDir() / "vxpatchinstallaccess.log", content);
   }
 
-  ChildResult Run(int code1 = 1605, int code2 = 1605) {
-    return RunChild("\"" + (programs_.path() / "vxprereqhandler.exe").string() + "\"",
-                    {{"VXTEST_MSIEXEC_7339C976", std::to_string(code1)},
-                     {"VXTEST_MSIEXEC_D183B98A", std::to_string(code2)},
-                     {"VXTEST_MSIEXEC_RECORD", Record().string()}});
-  }
+  ChildResult Run(int code1 = 1605, int code2 = 1605) { return RunProgram(programs_.path(), code1, code2); }
+  // The shipped program, with the stand-in beside it (asked to answer 0 for both products).
+  ChildResult RunShipped() { return RunProgram(programs_.path() / "shipped", 0, 0); }
 
   std::vector<std::string> LogMessages() const {
     std::vector<std::string> messages;
@@ -85,6 +86,13 @@ class HandlerEndToEnd : public ::testing::Test {
   std::vector<std::string> RecordedCommands() const {
     if (!std::filesystem::exists(Record())) return {};
     return LogFileLines(Record());
+  }
+
+  ChildResult RunProgram(const std::filesystem::path& directory, int code1, int code2) {
+    return RunChild("\"" + (directory / "vxprereqhandler.exe").string() + "\"",
+                    {{"VXTEST_MSIEXEC_7339C976", std::to_string(code1)},
+                     {"VXTEST_MSIEXEC_D183B98A", std::to_string(code2)},
+                     {"VXTEST_MSIEXEC_RECORD", Record().string()}});
   }
 
   ScopedCleanRegistry registry_;

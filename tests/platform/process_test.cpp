@@ -198,39 +198,48 @@ TEST_F(ExecuteTest, TheMinuteLimitEntryWaitsForAProcessThatFinishesInTime) {
   EXPECT_FALSE(log_.Has("[INFO]", "execute : The process has been successfully terminated ..! "));
 }
 
-TEST_F(ExecuteTest, LimitZeroReturnsAtOnceAndLeavesTheProcessRunning) {
-  const TempDirectory directory;
-  const std::filesystem::path marker = directory.path() / "slept.txt";
-  const std::string command = HelperCommandLine(SleepProgramPath(), "1500 \"" + marker.string() + "\"");
-  std::optional<std::string> remarks;
+TEST_F(ExecuteTest, LimitZeroOrBelowReturnsAtOnceAndLeavesTheProcessRunning) {
+  for (const int limit : {0, -5}) {
+    SCOPED_TRACE(limit);
+    const TempDirectory directory;
+    const std::filesystem::path marker = directory.path() / "slept.txt";
+    const std::string command = HelperCommandLine(SleepProgramPath(), "1500 \"" + marker.string() + "\"");
+    std::optional<std::string> remarks;
 
-  EXPECT_EQ(execute(nullptr, command.c_str(), remarks, 0, false), 0);
-  EXPECT_FALSE(std::filesystem::exists(marker)) << "execute waited for the process";
+    EXPECT_EQ(execute(nullptr, command.c_str(), remarks, limit, false), 0);
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "execute waited for the process";
 
-  ASSERT_TRUE(remarks.has_value());
-  EXPECT_EQ(*remarks, TextOf(0));
-  EXPECT_TRUE(log_.Has("[INFO]", "Message : " + *remarks + " "));
-  EXPECT_FALSE(log_.Has("[INFO]", "execute : Exit code for the application : 0 "));
-  // Left running, the process finishes its sleep and leaves its marker.
-  EXPECT_TRUE(WaitForFile(marker, std::chrono::seconds(20))) << "the process did not run to its end";
+    ASSERT_TRUE(remarks.has_value());
+    EXPECT_EQ(*remarks, TextOf(0));
+    EXPECT_TRUE(log_.Has("[INFO]", "Message : " + *remarks + " "));
+    EXPECT_FALSE(log_.Has("[INFO]", "execute : Exit code for the application : 0 "));
+    // Left running, the process finishes its sleep and leaves its marker.
+    EXPECT_TRUE(WaitForFile(marker, std::chrono::seconds(20))) << "the process did not run to its end";
+  }
 }
 
 TEST_F(ExecuteTest, AProgramThatDoesNotExistReturnsFileNotFound) {
   const TempDirectory directory;
   const std::string working_directory = directory.str();
+  // A program named by its full path is never looked for elsewhere, whatever the command line says.
+  const std::string missing_program = (directory.path() / "vxtest_missing.exe").string();
+  const std::string existing_program = ExitProgramPath();
   struct Case {
     std::string command;
     const char* working_directory;
+    const char* application_path = nullptr;
   };
   const Case cases[] = {
-      {HelperCommandLine((directory.path() / "vxtest_missing.exe").string(), ""), nullptr},
+      {HelperCommandLine(missing_program, ""), nullptr},
       {"vxtest_no_such_program_4711 /q", nullptr},
       {"vxtest_no_such_program_4711 /q", working_directory.c_str()},
+      {HelperCommandLine(existing_program, "0"), nullptr, missing_program.c_str()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command + (c.working_directory != nullptr ? " in a working directory" : ""));
     std::optional<std::string> remarks;
-    EXPECT_EQ(execute(c.working_directory, c.command.c_str(), remarks, 1, false), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(execute(c.working_directory, c.command.c_str(), remarks, 1, false, c.application_path),
+              ERROR_FILE_NOT_FOUND);
     ASSERT_TRUE(remarks.has_value());
     EXPECT_EQ(*remarks, TextOf(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(CurrentDirectory(), caller_directory_);

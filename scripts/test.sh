@@ -102,5 +102,5 @@ fi
 echo "== summary"
 printf '%s\n' "${stages[@]}"
 if [ -n "$skip_line" ]; then echo "$skip_line"; fi
-echo "all suites: $passed passed, $failed failed, $skipped skipped"
+echo "total: $passed passed, $failed failed, $skipped skipped"
 exit "$status"

@@ -53,7 +53,7 @@ if(WIN32)
   else()
     set(vx_deps_cache "/root/.cache/vxagent")
   endif()
-  set(VX_LIBXML2_ROOT "${vx_deps_cache}/libxml2-${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32" CACHE PATH
+  set(VX_LIBXML2_ROOT "${vx_deps_cache}/libxml2-${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-r2" CACHE PATH
       "Install prefix of the static MinGW build of libxml2")
   find_library(VX_LIBXML2_LIBRARY NAMES xml2 libxml2 PATHS "${VX_LIBXML2_ROOT}/lib" NO_DEFAULT_PATH
                NO_CMAKE_FIND_ROOT_PATH REQUIRED)

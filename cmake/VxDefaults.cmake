@@ -53,7 +53,7 @@ if(WIN32)
   else()
     set(vx_deps_cache "/root/.cache/vxagent")
   endif()
-  set(VX_LIBXML2_ROOT "${vx_deps_cache}/libxml2-${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32" CACHE PATH
+  set(VX_LIBXML2_ROOT "${vx_deps_cache}/libxml2-${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-r2" CACHE PATH
       "Install prefix of the static MinGW build of libxml2")
   find_library(VX_LIBXML2_LIBRARY NAMES xml2 libxml2 PATHS "${VX_LIBXML2_ROOT}/lib" NO_DEFAULT_PATH
                NO_CMAKE_FIND_ROOT_PATH REQUIRED)
@@ -69,3 +69,25 @@ else()
   target_link_libraries(vx_libxml2 INTERFACE LibXml2::LibXml2)
 endif()
 add_library(vx::libxml2 ALIAS vx_libxml2)
+
+if(VX_REPRODUCIBLE AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # The same sources give the same bytes in any directory and for any user: file names in the debug
+  # information and in __FILE__ are rewritten to fixed roots (the build tree's too when it lies outside
+  # the sources, and libxml2's headers, which live in the user's cache). A debugger maps the roots back
+  # onto a checkout with `set substitute-path`. Resource scripts go to windres, which takes no such
+  # options and records no paths.
+  set(vx_prefix_maps "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/usr/src/vxagent")
+  cmake_path(IS_PREFIX CMAKE_SOURCE_DIR "${CMAKE_BINARY_DIR}" vx_binary_inside_source)
+  if(NOT vx_binary_inside_source)
+    list(APPEND vx_prefix_maps "-ffile-prefix-map=${CMAKE_BINARY_DIR}=/usr/src/vxagent-build")
+  endif()
+  if(VX_LIBXML2_ROOT)
+    list(APPEND vx_prefix_maps "-ffile-prefix-map=${VX_LIBXML2_ROOT}=/usr/src/libxml2-mingw")
+  endif()
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:${vx_prefix_maps}>")
+  if(MINGW)
+    # The linker would stamp the PE header with the time of the link; scripts/release.sh stamps the
+    # shipped file with its commit's time instead.
+    add_link_options(LINKER:--no-insert-timestamp)
+  endif()
+endif()

@@ -46,9 +46,14 @@ fi
 
 # libxml2 for each MinGW target (i686: the shipped program; x86_64: the build whose tests run on
 # every host), static, built from Debian's own (patched) source package, fetched once for both.
+# Built as the static library it is (LIBXML_STATIC: the program exports none of its functions) and
+# with the temporary build directory's name rewritten out of its __FILE__ texts, so that the program
+# is the same on every host. The directory's suffix names this recipe; a cache made by an earlier
+# recipe is left alone for the trees that still use it.
+libxml2_suffix="w64-mingw32-r2"
 libxml2_targets=()
 for arch in i686 x86_64; do
-  prefix="$cache_root/libxml2-$arch-w64-mingw32"
+  prefix="$cache_root/libxml2-$arch-$libxml2_suffix"
   if [ ! -f "$prefix/lib/libxml2s.a" ] && [ ! -f "$prefix/lib/libxml2.a" ]; then
     libxml2_targets+=("$arch")
   fi
@@ -85,15 +90,16 @@ if [ "${#libxml2_targets[@]}" -gt 0 ]; then
   (cd "$work" && apt-get "${apt_private[@]}" source -q libxml2)
   src="$(find "$work" -maxdepth 1 -type d -name 'libxml2-*' | head -n1)"
   for arch in "${libxml2_targets[@]}"; do
-    prefix="$cache_root/libxml2-$arch-w64-mingw32"
+    prefix="$cache_root/libxml2-$arch-$libxml2_suffix"
     echo "install-deps: building libxml2 for $arch MinGW into $prefix"
     cmake -S "$src" -B "$work/build-$arch" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$arch-mingw.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_C_FLAGS="-DLIBXML_STATIC -ffile-prefix-map=$work=/usr/src" \
       -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
       -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ZLIB=OFF -DLIBXML2_WITH_LZMA=OFF \
       -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \
       -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF -DLIBXML2_WITH_ICU=OFF >"$work/configure-$arch.log"
-    cmake --build "$work/build-$arch" >"$work/build-$arch.log"
+    cmake --build "$work/build-$arch" --parallel 2 >"$work/build-$arch.log"
     cmake --install "$work/build-$arch" >"$work/install-$arch.log"
     echo "install-deps: libxml2 installed in $prefix"
   done

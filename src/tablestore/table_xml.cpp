@@ -59,6 +59,14 @@ bool SameName(const char* a, const char* b) { return CompareStringsNoCase(a, b) 
 
 bool IsElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
 
+// The first child that is an element. White space and comments before it do not count, so the path
+// below an element is the same however the document is laid out.
+const xmlNode* FirstElementChild(const xmlNode* node) {
+  const xmlNode* child = node->children;
+  while (child != nullptr && !IsElement(child)) child = child->next;
+  return child;
+}
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Reads numbers from text the way sscanf reads a format made of %d, literal characters and spaces
@@ -470,11 +478,10 @@ bool Loader::ResolveFromAncestors(const xmlNode* node, ForeignKeyList& foreign_k
 bool Loader::ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_keys) {
   for (ForeignKeyRecord& key : foreign_keys) {
     if (key.value) continue;
-    // The first child is passed over at every level: in an indented document it is the white space
-    // before the first child element.
-    const xmlNode* node = element->children != nullptr ? element->children->next : nullptr;
-    while (node != nullptr && !key.value) {
-      if (IsElement(node) && SameName(key.referenced_table, Text(node->name))) {
+    // The path goes through the first child element at every level, passing over the nodes before it.
+    for (const xmlNode* node = FirstElementChild(element); node != nullptr && !key.value;
+         node = FirstElementChild(node)) {
+      if (SameName(key.referenced_table, Text(node->name))) {
         if (!FindAttributeValue(node, key.referenced_column, key.value)) return false;
         if (!key.value) {
           const ForeignKeyList* node_keys = ResolvedForeignKeysOf(node);
@@ -487,8 +494,6 @@ bool Loader::ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_ke
           }
         }
       }
-      if (!IsElement(node)) break;
-      node = node->children != nullptr ? node->children->next : nullptr;
     }
   }
   return true;

@@ -232,8 +232,8 @@ TEST_F(TableXmlTest, KeysComeFromAncestorsAndFromBelow) {
             1);
   EXPECT_EQ(Rows("Orders"), (std::vector<std::string>{
                                 "9|5|NULL", "5|5|no id: the ancestor's ID is the primary key",
-                                "1|44|NULL",    // the second child node (after the white space) is looked at
-                                "2|NULL|NULL",  // the first child node is passed over
+                                "1|44|NULL",  // the first child element, after white space
+                                "2|45|NULL",  // the first child element, without white space
                             }));
   EXPECT_EQ(Rows("Item"), std::vector<std::string>{"9|2"});
   // Note's key is Orders.CUSTOMER_ID, which the enclosing Orders takes from its own ancestor.

@@ -67,34 +67,6 @@ const xmlNode* FirstElementChild(const xmlNode* node) {
   return child;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// Reads numbers from text the way sscanf reads a format made of %d, literal characters and spaces
-// ('d' in the pattern stands for %d), without its undefined behaviour on out-of-range numbers (they
-// saturate). Fields after the first mismatch keep their values.
-void ScanNumbers(const char* text, const char* pattern, int* const* fields) {
-  for (; *pattern != '\0'; ++pattern) {
-    if (*pattern == ' ') {
-      while (IsSpace(*text)) ++text;
-    } else if (*pattern == 'd') {
-      while (IsSpace(*text)) ++text;
-      const bool negative = *text == '-';
-      if (*text == '-' || *text == '+') ++text;
-      if (*text < '0' || *text > '9') return;
-      long long value = 0;
-      for (; *text >= '0' && *text <= '9'; ++text) {
-        if (value < 10000000000LL) value = value * 10 + (*text - '0');
-      }
-      if (negative) value = -value;
-      if (value > 2147483647LL) value = 2147483647LL;
-      if (value < -2147483648LL) value = -2147483648LL;
-      **fields++ = static_cast<int>(value);
-    } else if (*text++ != *pattern) {
-      return;
-    }
-  }
-}
-
 // The state of one load: the document, its IdMap and what entity references may still bring in.
 class Loader {
  public:
@@ -714,7 +686,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeDate: {
       int year = 0, month = 0, day = 0;
       int* const fields[] = {&year, &month, &day};
-      ScanNumbers(text, "d-d-d", fields);
+      ScanDateTimeNumbers(text, "d-d-d", fields);
       const QelDate date{static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month),
                          static_cast<std::uint8_t>(day)};
       ok = copy_bytes(&date, kQelDateLength);
@@ -723,7 +695,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeTime: {
       int hour = 0, minute = 0, second = 0;
       int* const fields[] = {&hour, &minute, &second};
-      ScanNumbers(text, "d:d:d", fields);
+      ScanDateTimeNumbers(text, "d:d:d", fields);
       const QelTime time{static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute),
                          static_cast<std::uint8_t>(second)};
       ok = copy_bytes(&time, kQelTimeLength);
@@ -732,7 +704,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeDateTime: {
       int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
       int* const fields[] = {&year, &month, &day, &hour, &minute, &second};
-      ScanNumbers(text, "d-d-d d:d:d", fields);
+      ScanDateTimeNumbers(text, "d-d-d d:d:d", fields);
       converted = reinterpret_cast<char*>(CreateQelDateTime(year, month, day, hour, minute, second));
       converted_length = kQelDateTimeLength;
       ok = converted != nullptr;

@@ -30,6 +30,9 @@ constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NO
 constexpr int kMaxEntityDepth = 40;
 // Foreign-key chains followed for an identifier are at most this long (a cyclic chain ends here).
 constexpr int kMaxForeignKeyChain = 64;
+// The IdMap grows to four times its buckets (plus one, keeping the count odd for the base-26 hash)
+// when it holds more keys than buckets, up to this many buckets.
+constexpr std::int32_t kMaxIdMapBuckets = 1 << 28;
 
 enum class Outcome { kBuilt, kFailed, kAborted };
 
@@ -111,6 +114,7 @@ class Loader {
 
   xmlDoc* document_;
   StringMap* id_map_;
+  std::int64_t id_count_ = 0;  // keys in the IdMap
   std::int64_t entity_text_left_ = kMaxEntityTextPerLoad;
   std::int64_t entity_references_left_ = kMaxEntityReferencesPerLoad;
   bool aborted_ = false;
@@ -368,15 +372,23 @@ std::optional<std::int32_t> Loader::MappedIdentifier(const std::string& key) con
 }
 
 void Loader::MapIdentifier(const std::string& key, std::int32_t identifier) {
+  if (StringMapEntry* entry = StringMapGetEntry(id_map_, key.c_str())) {
+    std::memcpy(entry->value, &identifier, sizeof identifier);  // re-mapped: the key's storage is reused
+    return;
+  }
   auto* stored = static_cast<std::int32_t*>(std::malloc(sizeof(std::int32_t)));
   if (stored == nullptr) throw std::bad_alloc();
   *stored = identifier;
-  void* previous = StringMapGet(id_map_, key.c_str());
   if (StringMapPut(id_map_, key.c_str(), stored) != 1) {
     std::free(stored);
     throw std::bad_alloc();
   }
-  std::free(previous);
+  // The map grows with the load: with a fixed number of buckets every lookup would walk chains that
+  // grow with the document, and loading references would take quadratic time. When growing fails for
+  // want of memory the map stays as it is, only slower.
+  if (++id_count_ > id_map_->bucket_count && id_map_->bucket_count < kMaxIdMapBuckets) {
+    (void)StringMapResize(id_map_, id_map_->bucket_count * 4 + 1);
+  }
 }
 
 ForeignKeyList Loader::BuildForeignKeyList(const TableDefinition* definition) {
@@ -626,9 +638,9 @@ StringMap* ConstructTableDataFromXmlNode(xmlDoc* document, xmlNode* node) {
 
 void FreeIdMap(StringMap* id_map) {
   if (id_map == nullptr) return;
-  const char** keys = StringMapKeys(id_map);
-  for (std::int32_t i = 0; keys != nullptr && keys[i] != nullptr; ++i) std::free(StringMapGet(id_map, keys[i]));
-  std::free(static_cast<void*>(keys));
+  for (std::int32_t i = 0; id_map->buckets != nullptr && i < id_map->bucket_count; ++i) {
+    for (StringMapEntry* entry = &id_map->buckets[i]; entry != nullptr; entry = entry->next) std::free(entry->value);
+  }
   StringMapFree(id_map);
   std::free(id_map);
 }

@@ -85,6 +85,7 @@ const Column kColumns[] = {
     {"DEC", kTypeDecimal, std::string("5")},
     {"N32", kTypeInt, std::nullopt},
     {"NT", kTypeText, std::nullopt},
+    {"X8", kTypeTinyInt, Bytes<std::int32_t>(200)},  // out of range, as loaded from XML
 };
 
 class CriteriaRow : public testing::Test {
@@ -145,6 +146,7 @@ const EvaluationCase kCases[] = {
     {"I16 < 0", 1},
     {"U16 = 40000", 1},
     {"U16 >= 40001", 0},
+    {"X8 = 200", 0},  // the literal is -56
     // Every operator on a signed INT.
     {"I32 = 5", 1},
     {"I32 != 5", 0},

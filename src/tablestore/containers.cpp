@@ -322,11 +322,16 @@ namespace {
 
 std::int32_t BucketOf(const StringMap* map, const char* key) {
   const auto buckets = static_cast<std::uint64_t>(map->bucket_count);
+  // (hash * 26 + byte) modulo the bucket count, step by step. Reducing only before the product could
+  // pass 64 bits gives the same remainder with far fewer divisions.
   std::uint64_t hash = 0;
   for (const auto* byte = reinterpret_cast<const unsigned char*>(key); *byte != 0; ++byte) {
-    hash = (hash * 26 + *byte) % buckets;
+    if (hash >= (std::uint64_t{1} << 57)) {
+      hash %= buckets;
+    }
+    hash = hash * 26 + *byte;
   }
-  return static_cast<std::int32_t>(hash);
+  return static_cast<std::int32_t>(hash % buckets);
 }
 
 char* CopyKey(const char* key) {
@@ -336,6 +341,28 @@ char* CopyKey(const char* key) {
     std::memcpy(copy, key, size);
   }
   return copy;
+}
+
+// Frees the chained entries and the bucket array, and the keys when they are the map's own.
+void FreeBuckets(StringMap* map, bool free_keys) {
+  for (std::int32_t i = 0; i < map->bucket_count; ++i) {
+    StringMapEntry* head = &map->buckets[i];
+    if (free_keys) {
+      std::free(head->key);
+    }
+    StringMapEntry* entry = head->next;
+    while (entry != nullptr) {
+      StringMapEntry* next = entry->next;
+      if (free_keys) {
+        std::free(entry->key);
+      }
+      std::free(entry);
+      entry = next;
+    }
+  }
+  std::free(map->buckets);
+  map->buckets = nullptr;
+  map->bucket_count = 0;
 }
 
 bool Usable(const StringMap* map, const char* key) {
@@ -461,6 +488,39 @@ std::int32_t StringMapCount(const StringMap* map) {
   return count;
 }
 
+int StringMapResize(StringMap* map, std::int32_t bucket_count) {
+  if (map == nullptr || map->buckets == nullptr || bucket_count < 1) {
+    return 0;
+  }
+  StringMap resized{};
+  if (StringMapInit(&resized, bucket_count) != 1) {
+    return 0;
+  }
+  // The new buckets borrow the key strings; whichever set of buckets is given up keeps them.
+  for (std::int32_t i = 0; i < map->bucket_count; ++i) {
+    for (const StringMapEntry* entry = &map->buckets[i]; entry != nullptr; entry = entry->next) {
+      if (entry->key == nullptr) {
+        continue;
+      }
+      StringMapEntry* head = &resized.buckets[BucketOf(&resized, entry->key)];
+      if (head->key == nullptr) {
+        *head = StringMapEntry{entry->key, entry->value, head->next};
+        continue;
+      }
+      auto* added = static_cast<StringMapEntry*>(std::calloc(1, sizeof(StringMapEntry)));
+      if (added == nullptr) {
+        FreeBuckets(&resized, false);
+        return 0;
+      }
+      *added = StringMapEntry{entry->key, entry->value, head->next};
+      head->next = added;
+    }
+  }
+  FreeBuckets(map, false);
+  *map = resized;
+  return 1;
+}
+
 const char** StringMapKeys(const StringMap* map) {
   const std::int32_t count = StringMapCount(map);
   auto** keys = static_cast<const char**>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(char*)));
@@ -482,20 +542,7 @@ void StringMapFree(StringMap* map) {
   if (map == nullptr || map->buckets == nullptr) {
     return;
   }
-  for (std::int32_t i = 0; i < map->bucket_count; ++i) {
-    StringMapEntry* head = &map->buckets[i];
-    std::free(head->key);
-    StringMapEntry* entry = head->next;
-    while (entry != nullptr) {
-      StringMapEntry* next = entry->next;
-      std::free(entry->key);
-      std::free(entry);
-      entry = next;
-    }
-  }
-  std::free(map->buckets);
-  map->buckets = nullptr;
-  map->bucket_count = 0;
+  FreeBuckets(map, true);
 }
 
 }  // namespace vx

@@ -61,6 +61,9 @@ void* StringMapGet(const StringMap* map, const char* key);
 StringMapEntry* StringMapGetEntry(const StringMap* map, const char* key);
 int StringMapRemove(StringMap* map, const char* key);
 std::int32_t StringMapCount(const StringMap* map);
+// Moves every entry into a new array of bucket_count buckets: 1, or 0 (no memory, a count below 1)
+// with the map unchanged. Entries move, so pointers to them (StringMapGetEntry) are no longer valid.
+int StringMapResize(StringMap* map, std::int32_t bucket_count);
 // Null-terminated array of the map's own key strings; the caller frees the array only.
 const char** StringMapKeys(const StringMap* map);
 void StringMapFree(StringMap* map);

@@ -28,7 +28,7 @@ struct CriteriaNode {
   char* column_name;  // owned; null for AND/OR
   char* literal;      // owned, with its quotes; null for AND/OR
   std::uint8_t op;
-  std::uint8_t column_index;  // set by BindCriteria
+  std::int32_t column_index;  // set by BindCriteria: the column's position in the table, whole
   std::uint8_t column_type;   // set by BindCriteria
   CriteriaNode* left;
   CriteriaNode* right;

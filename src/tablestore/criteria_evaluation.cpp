@@ -60,7 +60,7 @@ void BindNode(Vector* columns, CriteriaNode* node) {
   if (node->column_name == nullptr) {
     return;  // AND and OR nodes keep index 0 and type 0
   }
-  std::uint8_t position = 0;  // one byte: positions count modulo 256
+  std::int32_t position = 0;
   for (VectorNode* element = columns != nullptr ? columns->head : nullptr; element != nullptr;
        element = element->next, ++position) {
     const auto* column = static_cast<const ColumnDefinition*>(element->data);

@@ -70,12 +70,14 @@ bool ReadFields(const char* text, SixFields& fields) {
   fields.has_date = std::strchr(text, '-') != nullptr;
   fields.has_time = std::strchr(text, ':') != nullptr;
   if (fields.has_date && fields.has_time) {
-    (void)std::sscanf(text, "%d-%d-%d %d:%d:%d", &fields.year, &fields.month, &fields.day, &fields.hour, &fields.minute,
-                      &fields.second);
+    int* const all[] = {&fields.year, &fields.month, &fields.day, &fields.hour, &fields.minute, &fields.second};
+    ScanDateTimeNumbers(text, "d-d-d d:d:d", all);
   } else if (fields.has_date) {
-    (void)std::sscanf(text, "%d-%d-%d", &fields.year, &fields.month, &fields.day);
+    int* const date[] = {&fields.year, &fields.month, &fields.day};
+    ScanDateTimeNumbers(text, "d-d-d", date);
   } else if (fields.has_time) {
-    (void)std::sscanf(text, "%d:%d:%d", &fields.hour, &fields.minute, &fields.second);
+    int* const time[] = {&fields.hour, &fields.minute, &fields.second};
+    ScanDateTimeNumbers(text, "d:d:d", time);
   } else {
     return false;
   }
@@ -169,6 +171,28 @@ QelDateTime* ShiftDateTime(QelDateTime* value, std::uint32_t amount, std::uint8_
 }
 
 }  // namespace
+
+void ScanDateTimeNumbers(const char* text, const char* pattern, int* const* fields) {
+  const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  for (; *pattern != '\0'; ++pattern) {
+    if (*pattern == ' ') {
+      while (is_space(*text)) ++text;
+    } else if (*pattern == 'd') {
+      while (is_space(*text)) ++text;
+      const bool negative = *text == '-';
+      if (*text == '-' || *text == '+') ++text;
+      if (*text < '0' || *text > '9') return;
+      long long value = 0;
+      for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value <= INT_MAX) value = value * 10 + (*text - '0');  // stops growing once out of range
+      }
+      if (negative) value = -value;
+      **fields++ = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+    } else if (*text++ != *pattern) {
+      return;
+    }
+  }
+}
 
 QelDate* CreateQelDate(int year, int month, int day) {
   auto* date = static_cast<QelDate*>(std::calloc(1, sizeof(QelDate) + 1));

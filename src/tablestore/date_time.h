@@ -75,6 +75,13 @@ char* QelDateToString(const QelDate* date);
 char* QelTimeToString(const QelTime* time);
 char* QelDateTimeToString(const QelDateTime* value);
 
+// Reads numbers from text as sscanf reads a format of %d conversions, other characters and spaces
+// ('d' in the pattern stands for %d: "d-d-d d:d:d"), except that a number out of the int range
+// saturates instead of being undefined. Reading ends at the first mismatch; the fields not reached
+// keep their values. Every date and time text of the store is read with it, so a loaded value and a
+// criteria literal of the same text are the same value.
+void ScanDateTimeNumbers(const char* text, const char* pattern, int* const* fields);
+
 // "Y-M-D H:M:S", "Y-M-D" or "H:M:S" into a date-time with both parts (absent fields 0), or null.
 QelDateTime* ConvertStringToQelDateTime(const char* text);
 // The same, but only the parts present in the text are set; null for a text with neither.

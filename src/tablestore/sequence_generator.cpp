@@ -17,6 +17,9 @@ namespace {
 
 StringMap g_sequence_cache;  // sequence name -> SequenceState; no buckets until InitSequenceCache
 constexpr const char* kInstanceIdKey = "INSTANCE_ID";
+// A batch ends below the 32-bit limit: after handing out a batch's last value the next value is one
+// past it, and it must not wrap to a negative identifier.
+constexpr std::int32_t kLastBatchEnd = std::numeric_limits<std::int32_t>::max() - 1;
 
 const char* OrNull(const char* text) { return text != nullptr ? text : "(null)"; }
 
@@ -167,8 +170,11 @@ int UpdateSeqGen(const char* table_name, const char* sequence_name) {
   if (result->row_count > 0) {
     NextQueryRow(result);
     std::int32_t end = 0;
-    if (!ReadBatchEnd(result, &end) || end > std::numeric_limits<std::int32_t>::max() - kSequenceBatchSize) {
-      LogError("UpdateSeqGen : CURRENTBATCHEND of %s unreadable or exhausted\n", sequence_name);
+    if (!ReadBatchEnd(result, &end)) {
+      LogError("UpdateSeqGen : CURRENTBATCHEND of %s unreadable\n", sequence_name);
+    } else if (end > kLastBatchEnd - kSequenceBatchSize) {
+      LogError("UpdateSeqGen : sequence %s exhausted, no batch of %d ends below %d\n", sequence_name,
+               kSequenceBatchSize, std::numeric_limits<std::int32_t>::max());
     } else {
       const std::string update = FormatText("update SeqGenState set CURRENTBATCHEND = %d where SEQNAME = '%s';",
                                             end + kSequenceBatchSize, quoted_name.c_str());

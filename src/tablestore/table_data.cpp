@@ -193,9 +193,14 @@ bool IsSignedIntegerType(std::uint8_t type) {
 bool IsIntegerType(std::uint8_t type) { return type >= kTypeTinyInt && type <= kTypeUnsignedBigInt; }
 bool IsFloatType(std::uint8_t type) { return type == kTypeFloat || type == kTypeDouble || type == kTypeReal; }
 
-// A date-time record: the values of type 18, and date or time literals converted as date-times.
+bool IsDateOrTimeType(std::uint8_t type) { return type == kTypeDate || type == kTypeTime || type == kTypeDateTime; }
+
+// A date-time record: a value of types 16 to 18 with the record's length (the values of type 18, and
+// date or time literals converted as date-times). A value is what its length says, whatever its
+// column's type: a DATETIME column may hold the 4-byte integer 0 that ends a statement chain, and
+// reading that as a record would read past its buffer.
 bool HoldsDateTimeRecord(std::uint8_t type, std::int32_t length) {
-  return type == kTypeDateTime || ((type == kTypeDate || type == kTypeTime) && length == kQelDateTimeLength);
+  return IsDateOrTimeType(type) && length == kQelDateTimeLength;
 }
 
 // Integer values are read by their stored length: rows loaded from XML hold every small integer type
@@ -249,7 +254,9 @@ int CompareValues(const char* a, std::int32_t a_length, const char* b, std::int3
   } else if (IsFloatType(type)) {
     double fa = 0, fb = 0;
     if (ReadFloat(a, a_length, fa) && ReadFloat(b, b_length, fb)) return (fa > fb) - (fa < fb);
-  } else if (HoldsDateTimeRecord(type, a_length) && HoldsDateTimeRecord(type, b_length)) {
+  } else if (HoldsDateTimeRecord(type, a_length) != HoldsDateTimeRecord(type, b_length)) {
+    return HoldsDateTimeRecord(type, a_length) ? 1 : -1;  // a value that is no record comes first
+  } else if (HoldsDateTimeRecord(type, a_length)) {
     const auto* da = reinterpret_cast<const QelDateTime*>(a);
     const auto* db = reinterpret_cast<const QelDateTime*>(b);
     return IsQelDateTimeLater(da, db) - IsQelDateTimeLater(db, da);
@@ -785,10 +792,10 @@ char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t t
   } else if (type == kTypeTime && length >= kQelTimeLength) {
     const auto time = ReadAs<QelTime>(value);
     return QelTimeToString(&time);
-  } else if (type != kTypeBlob) {
+  } else if (type != kTypeBlob && !IsDateOrTimeType(type)) {
     return ToHeapString(std::string(value, static_cast<std::size_t>(std::max(length, 0))));
   }
-  // Blobs, and numbers of an unexpected length: the bytes in hex.
+  // Blobs, and numbers, dates and times of an unexpected length: the bytes in hex.
   std::string hex;
   for (std::int32_t i = 0; i < length; ++i) {
     std::snprintf(number, sizeof number, "%02x", static_cast<unsigned char>(value[i]));

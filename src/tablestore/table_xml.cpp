@@ -30,6 +30,9 @@ constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NO
 constexpr int kMaxEntityDepth = 40;
 // Foreign-key chains followed for an identifier are at most this long (a cyclic chain ends here).
 constexpr int kMaxForeignKeyChain = 64;
+// The IdMap grows to four times its buckets (plus one, keeping the count odd for the base-26 hash)
+// when it holds more keys than buckets, up to this many buckets.
+constexpr std::int32_t kMaxIdMapBuckets = 1 << 28;
 
 enum class Outcome { kBuilt, kFailed, kAborted };
 
@@ -59,32 +62,12 @@ bool SameName(const char* a, const char* b) { return CompareStringsNoCase(a, b) 
 
 bool IsElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// Reads numbers from text the way sscanf reads a format made of %d, literal characters and spaces
-// ('d' in the pattern stands for %d), without its undefined behaviour on out-of-range numbers (they
-// saturate). Fields after the first mismatch keep their values.
-void ScanNumbers(const char* text, const char* pattern, int* const* fields) {
-  for (; *pattern != '\0'; ++pattern) {
-    if (*pattern == ' ') {
-      while (IsSpace(*text)) ++text;
-    } else if (*pattern == 'd') {
-      while (IsSpace(*text)) ++text;
-      const bool negative = *text == '-';
-      if (*text == '-' || *text == '+') ++text;
-      if (*text < '0' || *text > '9') return;
-      long long value = 0;
-      for (; *text >= '0' && *text <= '9'; ++text) {
-        if (value < 10000000000LL) value = value * 10 + (*text - '0');
-      }
-      if (negative) value = -value;
-      if (value > 2147483647LL) value = 2147483647LL;
-      if (value < -2147483648LL) value = -2147483648LL;
-      **fields++ = static_cast<int>(value);
-    } else if (*text++ != *pattern) {
-      return;
-    }
-  }
+// The first child that is an element. White space and comments before it do not count, so the path
+// below an element is the same however the document is laid out.
+const xmlNode* FirstElementChild(const xmlNode* node) {
+  const xmlNode* child = node->children;
+  while (child != nullptr && !IsElement(child)) child = child->next;
+  return child;
 }
 
 // The state of one load: the document, its IdMap and what entity references may still bring in.
@@ -131,6 +114,7 @@ class Loader {
 
   xmlDoc* document_;
   StringMap* id_map_;
+  std::int64_t id_count_ = 0;  // keys in the IdMap
   std::int64_t entity_text_left_ = kMaxEntityTextPerLoad;
   std::int64_t entity_references_left_ = kMaxEntityReferencesPerLoad;
   bool aborted_ = false;
@@ -388,15 +372,23 @@ std::optional<std::int32_t> Loader::MappedIdentifier(const std::string& key) con
 }
 
 void Loader::MapIdentifier(const std::string& key, std::int32_t identifier) {
+  if (StringMapEntry* entry = StringMapGetEntry(id_map_, key.c_str())) {
+    std::memcpy(entry->value, &identifier, sizeof identifier);  // re-mapped: the key's storage is reused
+    return;
+  }
   auto* stored = static_cast<std::int32_t*>(std::malloc(sizeof(std::int32_t)));
   if (stored == nullptr) throw std::bad_alloc();
   *stored = identifier;
-  void* previous = StringMapGet(id_map_, key.c_str());
   if (StringMapPut(id_map_, key.c_str(), stored) != 1) {
     std::free(stored);
     throw std::bad_alloc();
   }
-  std::free(previous);
+  // The map grows with the load: with a fixed number of buckets every lookup would walk chains that
+  // grow with the document, and loading references would take quadratic time. When growing fails for
+  // want of memory the map stays as it is, only slower.
+  if (++id_count_ > id_map_->bucket_count && id_map_->bucket_count < kMaxIdMapBuckets) {
+    (void)StringMapResize(id_map_, id_map_->bucket_count * 4 + 1);
+  }
 }
 
 ForeignKeyList Loader::BuildForeignKeyList(const TableDefinition* definition) {
@@ -470,11 +462,10 @@ bool Loader::ResolveFromAncestors(const xmlNode* node, ForeignKeyList& foreign_k
 bool Loader::ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_keys) {
   for (ForeignKeyRecord& key : foreign_keys) {
     if (key.value) continue;
-    // The first child is passed over at every level: in an indented document it is the white space
-    // before the first child element.
-    const xmlNode* node = element->children != nullptr ? element->children->next : nullptr;
-    while (node != nullptr && !key.value) {
-      if (IsElement(node) && SameName(key.referenced_table, Text(node->name))) {
+    // The path goes through the first child element at every level, passing over the nodes before it.
+    for (const xmlNode* node = FirstElementChild(element); node != nullptr && !key.value;
+         node = FirstElementChild(node)) {
+      if (SameName(key.referenced_table, Text(node->name))) {
         if (!FindAttributeValue(node, key.referenced_column, key.value)) return false;
         if (!key.value) {
           const ForeignKeyList* node_keys = ResolvedForeignKeysOf(node);
@@ -487,8 +478,6 @@ bool Loader::ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_ke
           }
         }
       }
-      if (!IsElement(node)) break;
-      node = node->children != nullptr ? node->children->next : nullptr;
     }
   }
   return true;
@@ -649,9 +638,9 @@ StringMap* ConstructTableDataFromXmlNode(xmlDoc* document, xmlNode* node) {
 
 void FreeIdMap(StringMap* id_map) {
   if (id_map == nullptr) return;
-  const char** keys = StringMapKeys(id_map);
-  for (std::int32_t i = 0; keys != nullptr && keys[i] != nullptr; ++i) std::free(StringMapGet(id_map, keys[i]));
-  std::free(static_cast<void*>(keys));
+  for (std::int32_t i = 0; id_map->buckets != nullptr && i < id_map->bucket_count; ++i) {
+    for (StringMapEntry* entry = &id_map->buckets[i]; entry != nullptr; entry = entry->next) std::free(entry->value);
+  }
   StringMapFree(id_map);
   std::free(id_map);
 }
@@ -709,7 +698,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeDate: {
       int year = 0, month = 0, day = 0;
       int* const fields[] = {&year, &month, &day};
-      ScanNumbers(text, "d-d-d", fields);
+      ScanDateTimeNumbers(text, "d-d-d", fields);
       const QelDate date{static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month),
                          static_cast<std::uint8_t>(day)};
       ok = copy_bytes(&date, kQelDateLength);
@@ -718,7 +707,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeTime: {
       int hour = 0, minute = 0, second = 0;
       int* const fields[] = {&hour, &minute, &second};
-      ScanNumbers(text, "d:d:d", fields);
+      ScanDateTimeNumbers(text, "d:d:d", fields);
       const QelTime time{static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute),
                          static_cast<std::uint8_t>(second)};
       ok = copy_bytes(&time, kQelTimeLength);
@@ -727,7 +716,7 @@ int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::ui
     case kTypeDateTime: {
       int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
       int* const fields[] = {&year, &month, &day, &hour, &minute, &second};
-      ScanNumbers(text, "d-d-d d:d:d", fields);
+      ScanDateTimeNumbers(text, "d-d-d d:d:d", fields);
       converted = reinterpret_cast<char*>(CreateQelDateTime(year, month, day, hour, minute, second));
       converted_length = kQelDateTimeLength;
       ok = converted != nullptr;

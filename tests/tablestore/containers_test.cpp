@@ -282,6 +282,15 @@ TEST(StringMapTest, PutGetRemoveWithinOneChain) {
   EXPECT_EQ(StringMapGet(&map, "key"), nullptr);
   ASSERT_EQ(StringMapPut(&map, "again", &a), 1);
   EXPECT_EQ(StringMapGet(&map, "again"), &a);
+
+  // Resizing moves every entry into the new buckets; a count below 1 changes nothing.
+  ASSERT_EQ(StringMapPut(&map, "Key", &b), 1);
+  EXPECT_EQ(StringMapResize(&map, 0), 0);
+  ASSERT_EQ(StringMapResize(&map, 7), 1);
+  EXPECT_EQ(map.bucket_count, 7);
+  EXPECT_EQ(StringMapCount(&map), 2);
+  EXPECT_EQ(StringMapGet(&map, "again"), &a);
+  EXPECT_EQ(StringMapGet(&map, "Key"), &b);
   StringMapFree(&map);
 }
 

@@ -85,6 +85,7 @@ const Column kColumns[] = {
     {"DEC", kTypeDecimal, std::string("5")},
     {"N32", kTypeInt, std::nullopt},
     {"NT", kTypeText, std::nullopt},
+    {"X8", kTypeTinyInt, Bytes<std::int32_t>(200)},  // out of range, as loaded from XML
 };
 
 class CriteriaRow : public testing::Test {
@@ -145,6 +146,7 @@ const EvaluationCase kCases[] = {
     {"I16 < 0", 1},
     {"U16 = 40000", 1},
     {"U16 >= 40001", 0},
+    {"X8 = 200", 0},  // the literal is -56
     // Every operator on a signed INT.
     {"I32 = 5", 1},
     {"I32 != 5", 0},
@@ -240,7 +242,7 @@ TEST(CriteriaBinding, SetsPositionAndTypeOfTheFirstMatchingColumn) {
   FreeCriteriaNode(tree);
 }
 
-TEST(CriteriaBinding, PositionsCountModulo256) {
+TEST(CriteriaBinding, PositionsBeyond256AreBoundWhole) {
   Columns columns{};
   for (int i = 0; i < 300; ++i) {
     columns.Add("C" + std::to_string(i), i == 260 ? kTypeInt : kTypeText);
@@ -248,7 +250,7 @@ TEST(CriteriaBinding, PositionsCountModulo256) {
   CriteriaNode* tree = ParseCriteria("C260 = 1");
   ASSERT_NE(tree, nullptr);
   BindCriteria(columns.vector(), tree);
-  EXPECT_EQ(tree->column_index, 260 % 256);
+  EXPECT_EQ(tree->column_index, 260);
   EXPECT_EQ(tree->column_type, kTypeInt);
   FreeCriteriaNode(tree);
 }

@@ -142,6 +142,14 @@ TEST_F(SequenceTest, RenewalIsTriedABoundedNumberOfTimes) {
   ASSERT_EQ(ExecuteUpdate(Handle(), "insert into SeqGenState values ('ITEM_SEQ',600);"), 1);
   Release();
   EXPECT_EQ(Draw(1), Range(601, 601));
+
+  // No batch is reserved past 2147483646: the value after a batch's last must not wrap.
+  ASSERT_EQ(ExecuteUpdate(Handle(), "update SeqGenState set CURRENTBATCHEND = 2147483347;"), 1);
+  Release();
+  Draw(299);
+  ScopedTestLog log(2);
+  EXPECT_EQ(Draw(1), std::vector<std::int32_t>{-1});
+  EXPECT_TRUE(log.Has("[ERROR]", "UpdateSeqGen : sequence ITEM_SEQ exhausted, no batch of 300 ends below 2147483647"));
 }
 
 TEST_F(SequenceTest, ThreadsDrawDistinctValuesAcrossRenewals) {

@@ -361,6 +361,16 @@ TEST_F(TableStoreTest, DateTimeValuesAreCopiedWholeAndPrinted) {
   EXPECT_EQ(length, kQelDateTimeLength);
   std::unique_ptr<char, FreeDeleter> copy_text(QelDateTimeToString(reinterpret_cast<QelDateTime*>(copy.get())));
   EXPECT_STREQ(copy_text.get(), "2021-03-04 05:06:07");
+
+  // A value that is no record (the 4-byte 0 ending a statement chain) is read by its own length.
+  const std::int32_t zero = 0;
+  ASSERT_EQ(UpdateRowObject("Agentparams", row, "STAMP", &zero, sizeof zero), 1);
+  EXPECT_EQ(row->lengths[3], 4);
+  text.reset(ToStringTableData("Agentparams"));
+  EXPECT_STREQ(text.get(), "PARAM_NAME\tparam_Value\tID\tSTAMP\nA\ta\t7\t00000000\n");
+  copy.reset(GetColumnValue("Agentparams", "PARAM_NAME='A'", "stamp", &length));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(std::string(copy.get(), static_cast<std::size_t>(length)), std::string(4, '\0'));
 }
 
 TEST_F(TableStoreTest, GetColumnValueExplainsWhatItDidNotFind) {

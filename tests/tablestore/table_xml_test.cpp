@@ -232,8 +232,8 @@ TEST_F(TableXmlTest, KeysComeFromAncestorsAndFromBelow) {
             1);
   EXPECT_EQ(Rows("Orders"), (std::vector<std::string>{
                                 "9|5|NULL", "5|5|no id: the ancestor's ID is the primary key",
-                                "1|44|NULL",    // the second child node (after the white space) is looked at
-                                "2|NULL|NULL",  // the first child node is passed over
+                                "1|44|NULL",  // the first child element, after white space
+                                "2|45|NULL",  // the first child element, without white space
                             }));
   EXPECT_EQ(Rows("Item"), std::vector<std::string>{"9|2"});
   // Note's key is Orders.CUSTOMER_ID, which the enclosing Orders takes from its own ancestor.
@@ -269,6 +269,7 @@ TEST_F(TableXmlTest, ReferencesShareIdentifiersWithinOneLoad) {
     <Orders ID="Orders:ID:x17" CUSTOMER_ID="Customer:ID:abc"/>
     <Item ORDER_ID="Orders:ID:17" QTY="1"/>
     <Item ORDER_ID="::5" QTY="2"/>
+    <Item ORDER_ID="Orders:ID:" QTY="3"/>
     <Workflow_Statements STATEMENT_ID="Workflow_Statements:STATEMENT_ID:3" NEXT_STATEMENT_ID="Workflow_Statements:STATEMENT_ID:0"/>
     <workflow_statements NEXT_STATEMENT_ID="x:y:0"/>
     <Workflow_Statements NEXT_STATEMENT_ID="x:y:00"/>
@@ -276,7 +277,8 @@ TEST_F(TableXmlTest, ReferencesShareIdentifiersWithinOneLoad) {
             1);
   EXPECT_EQ(Rows("Orders"), (std::vector<std::string>{"17|0|NULL", "0|0|NULL"}));
   // A reference without table and column parts leaves the column to its default (none here).
-  EXPECT_EQ(Rows("Item"), (std::vector<std::string>{"17|1", "NULL|2"}));
+  // One without a value part stores -1 when no sequence gives an identifier.
+  EXPECT_EQ(Rows("Item"), (std::vector<std::string>{"17|1", "NULL|2", "-1|3"}));
   // The end-of-chain reference gives 0 (a value part "00" is an ordinary reference, read as 0 too).
   EXPECT_EQ(Rows("Workflow_Statements"), (std::vector<std::string>{"3|0", "5|0", "5|0"}));
   // New references to columns without a sequence look for one along the foreign keys, in vain here.
@@ -322,11 +324,15 @@ TEST_F(TableXmlTest, FileAndNodeLoadsReportTheirOwnFailures) {
 }
 
 TEST_F(TableXmlTest, NodeLoadHandsBackItsIdMap) {
-  const std::string xml = "<Data><Item ORDER_ID='Orders:ID:8'/></Data>";
+  std::string xml = "<Data>";
+  for (int i = 1; i <= 500; ++i) xml += "<Item ORDER_ID='Orders:ID:" + std::to_string(i) + "'/>";
+  xml += "</Data>";
   xmlDoc* document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "node.xml", nullptr, XML_PARSE_NONET);
   ASSERT_NE(document, nullptr);
   StringMap* id_map = ConstructTableDataFromXmlNode(document, xmlDocGetRootElement(document));
   ASSERT_NE(id_map, nullptr);
+  EXPECT_EQ(StringMapCount(id_map), 1000);
+  EXPECT_GE(id_map->bucket_count, 500);  // the map grew with its keys
   const auto* by_reference = static_cast<const std::int32_t*>(StringMapGet(id_map, "Orders:ID:8"));
   const auto* by_own_key = static_cast<const std::int32_t*>(StringMapGet(id_map, "Item:ORDER_ID:8"));
   ASSERT_NE(by_reference, nullptr);

@@ -522,9 +522,15 @@ int DownloadResumeHandler::RecordAppend(std::uint32_t size, bool periodic) {
     LogError("ProcessDownloadedBuffer : could not open the download metadata --> %d \n", static_cast<int>(status));
     return static_cast<int>(status);
   }
+  // The version before the size: a size is only ever recorded next to the Last-Modified text of
+  // the bytes it counts. A record that was reset has no size, so a stop between the two writes
+  // leaves a date without a size, which is started over.
+  if (const LSTATUS status = key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ)) {
+    LogError("ProcessDownloadedBuffer : could not record the Last-Modified text --> %d \n", static_cast<int>(status));
+    return static_cast<int>(status);
+  }
   (void)key.WriteDword("PartialFileSize", size);
   LogDebug("updated registry entries  %d \n", static_cast<int>(size));
-  (void)key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ);
   const std::wstring retry_time = CurrentTimeMillisText();
   (void)key.WriteString("LastRetryTime", Narrow(retry_time).c_str(), REG_SZ);
   if (!periodic) {
@@ -588,6 +594,7 @@ int DownloadResumeHandler::CleanFileAndRegistry() {
   return Guarded("Error caught in CleanFileAndRegistry\n", [&] {
     LogInfo("Inside CleanFileAndRegistry\n");
     (void)Settle();  // nothing may be recorded after the metadata is gone
+    ResetRecord();
     if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     // The URL's value may name another download's id by now (one that started over on a new id
     // while this one used its own); only this download's id is removed.
@@ -607,7 +614,24 @@ void DownloadResumeHandler::PreDownloadCleaningOfPartialFile() {
   LogInfo("Performing PreDownloadCleaningOfPartialFile\n");
   resume_offset_ = 0;
   stored_partial_size_ = 0;
+  ResetRecord();
   if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
+}
+
+// The record goes before the file: a process stopped between the two leaves a file without a size,
+// which is started over, never a size that describes bytes of another version. Only the owner of
+// the id touches its record.
+void DownloadResumeHandler::ResetRecord() {
+  if (unique_id_.empty() || another_download_) return;
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) != ERROR_SUCCESS) return;
+  for (const char* name : {"PartialFileSize", "LastModifiedTime"}) {
+    const LSTATUS status = key.DeleteValue(name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      LogError("DownloadResumeHandler : could not reset %s of the download id %s --> %d \n", name, unique_id_.c_str(),
+               static_cast<int>(status));
+    }
+  }
 }
 
 void DownloadResumeHandler::StartOver() {

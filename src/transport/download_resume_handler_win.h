@@ -10,8 +10,10 @@
 // record of each periodic append happen on a thread of the handler's own, so that the download keeps
 // receiving while the disk catches up; the record may lag behind the file, never run ahead of it. A
 // partial file longer than its record is cut back to it and resumed; one shorter than its record is
-// started over. So a process killed at any moment, or a system that goes down, leaves either a
-// resumable pair or one that the next download starts over.
+// started over. A partial file that is dropped loses its size and Last-Modified record before the
+// file goes, and an append records the Last-Modified text before the size, so the two always
+// describe one version. So a process killed at any moment, or a system that goes down, leaves
+// either a resumable pair or one that the next download starts over.
 //
 // Two downloads of one URL are kept apart: the download that owns an id holds a named kernel object
 // for it for as long as it runs (the system drops it when the process ends, however it ends). A
@@ -101,6 +103,7 @@ class DownloadResumeHandler {
   int FlushAndRecord(std::uint32_t size, bool periodic);
   int RecordAppend(std::uint32_t size, bool periodic);
   int Settle();
+  void ResetRecord();
   std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;

@@ -17,6 +17,7 @@
 #include "test_log.h"
 #include "test_registry_win.h"
 #include "test_server_win.h"
+#include "transport/download_resume_handler_win.h"
 #include "transport/file_download_win.h"
 #include "transport/transport_types.h"
 
@@ -492,6 +493,43 @@ TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
   ASSERT_EQ(Download(), 0);
   EXPECT_EQ(Ranges(), std::vector<std::wstring>{L"Range: bytes=0-10000"});
   EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
+}
+
+// Every way of dropping a partial file resets its record before the file goes. The process is then
+// stopped after bytes of the new version were written but before they were recorded, and the old
+// version comes back: nothing of the old record may make those bytes look like its own.
+TEST_F(ResumableScripted, DroppedPartialFileLeavesNoRecordThatRunsAhead) {
+  enum Drop { kServerFileChanged, kShorterThanRecorded, kWholeFileForTheRange };
+  const struct {
+    const char* name;
+    Drop drop;
+  } cases[] = {{"server file changed", kServerFileChanged},
+               {"partial file shorter than recorded", kShorterThanRecorded},
+               {"whole file sent for the range", kWholeFileForTheRange}};
+  const std::wstring url = L"/f/file.bin";
+  const std::string id_key = kMetadataKey + "\\77";
+  const std::filesystem::path partial = directory_.path() / "DownloadRepository" / "77";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
+    test::SetDword(id_key.c_str(), "PartialFileSize", 4000);
+    test::SetString(id_key.c_str(), "LastModifiedTime", "version A");
+    std::filesystem::create_directories(partial.parent_path());
+    test::WriteWholeFile(partial, std::string(c.drop == kShorterThanRecorded ? 3999 : 4000, 'A'));
+    {
+      DownloadResumeHandler handler;
+      ASSERT_EQ(handler.Initialize(destination_, c.drop == kServerFileChanged ? "version B" : "version A", url), 0);
+      if (c.drop == kWholeFileForTheRange) handler.StartOver();
+      EXPECT_EQ(handler.ResumeOffset(), 0u);
+      EXPECT_FALSE(test::GetValue(id_key.c_str(), "PartialFileSize"));
+      EXPECT_FALSE(test::GetValue(id_key.c_str(), "LastModifiedTime"));
+      EXPECT_FALSE(std::filesystem::exists(partial));
+      test::WriteWholeFile(partial, std::string(5000, 'B'));  // written, not yet recorded: the stop
+    }
+    DownloadResumeHandler next;
+    ASSERT_EQ(next.Initialize(destination_, "version A", url), 0);
+    EXPECT_EQ(next.ResumeOffset(), 0u);
+  }
 }
 
 TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {

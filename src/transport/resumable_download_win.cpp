@@ -25,6 +25,7 @@ namespace {
 
 constexpr DWORD kContentLengthQuery = WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER;
 constexpr std::uint32_t kBlockBytesPerKBps = 500;
+constexpr DWORD kRangeNotSatisfiable = 416;  // not among WinHTTP's named statuses
 
 // One resumable download, for the duration of the driver's call.
 struct DownloadRequest {
@@ -41,6 +42,7 @@ struct DownloadRequest {
   std::uint32_t gathered = 0;  // bytes in the buffer not yet appended to the partial file
   std::uint32_t content_length = 0;
   std::uint32_t received = 0;  // bytes received, counted from the start of the file
+  bool started_over = false;   // a call starts over from byte 0 at most once
 };
 
 std::string Narrow(const wchar_t* text) {
@@ -166,16 +168,37 @@ int PrepareResume(DownloadRequest& request) {
   }
   request.received = request.handler.StoredPartialSize();
   request.buffer.assign(request.handler.SaveLimit(), '\0');
+  if (request.received > request.content_length) {
+    // The same Last-Modified text with a shorter file: no range of it starts at the recorded size,
+    // so resuming would be refused every time.
+    LogError("%s : The partial file holds %u bytes, more than the content length %u; starting over \n",
+             request.operation, static_cast<unsigned>(request.received), static_cast<unsigned>(request.content_length));
+    request.handler.StartOver();
+    request.received = 0;
+  }
   return 0;
 }
 
-// The server sent the whole file for a range that does not start at 0: nothing gathered or saved
-// so far may be spliced with it, so the download continues from byte 0 with this body.
+// Nothing gathered or saved so far may be spliced with what comes next: the download continues
+// from byte 0.
 void StartOver(DownloadRequest& request) {
-  LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
   request.handler.StartOver();
   request.gathered = 0;
   request.received = 0;
+}
+
+// A range of a stored partial file that the server refuses (416) will be refused again by every
+// later attempt: the partial file and its record are dropped and the caller asks again from byte 0,
+// once per call. True when it did so.
+bool StartOverAfterRefusal(DownloadRequest& request, DWORD status) {
+  if (status != kRangeNotSatisfiable || request.received == 0 || request.started_over) return false;
+  LogError(
+      "%s : The server refused the range from byte %u; the partial file is dropped and the download starts "
+      "over \n",
+      request.operation, static_cast<unsigned>(request.received));
+  request.started_over = true;
+  StartOver(request);
+  return true;
 }
 
 // Appends the gathered bytes; periodic false marks the attempt's final append.
@@ -240,7 +263,10 @@ BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
 // file sent to a range that does not start at 0.
 bool AcceptRangeAnswer(DownloadRequest& request, DWORD status) {
   if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) return false;
-  if (status == HTTP_STATUS_OK && request.received != 0) StartOver(request);
+  if (status == HTTP_STATUS_OK && request.received != 0) {
+    LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
+    StartOver(request);
+  }
   return true;
 }
 
@@ -348,6 +374,14 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
   handles.kind = kGetWithHeader;
   handles.extra_header = range_header.c_str();
   result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  if (result == 0 && StartOverAfterRefusal(request, handles.status)) {
+    CloseRequestHandles(handles);
+    range_header = RangeHeader(0, request.content_length);
+    handles = RequestHandles{};
+    handles.kind = kGetWithHeader;
+    handles.extra_header = range_header.c_str();
+    result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  }
   LogDebug("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
   if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
     // A refused range ends here: the partial file and its metadata stay for a later attempt.
@@ -425,6 +459,10 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
       result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
       LogError("ResumeGetRequestByBitrate: GetInternetRequestHandle function return code: %u  %d\n",
                static_cast<unsigned>(result), static_cast<int>(handles.status));
+      if (result == 0 && StartOverAfterRefusal(request, handles.status)) {
+        CloseRequestHandles(handles);
+        continue;
+      }
       if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
         if (result == 0) result = static_cast<int>(handles.status);
         break;

@@ -2,7 +2,6 @@
 // interruption, what makes a partial file start over, the in-progress mark, the failure counters,
 // the access logs; and, against the scripted WinHTTP, the recoveries the server cannot produce.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstring>
@@ -279,32 +278,47 @@ TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
   ExpectNothingLeft();
 }
 
-TEST_F(Resumable, RefusedRangeKeepsThePartialFileAndLogsNothing) {
+// A partial file whose range the server can never serve is dropped, and the same call starts over
+// from byte 0: no URL stays undownloadable.
+TEST_F(Resumable, RangeThatCanNeverBeServedStartsOverFromByteZero) {
   struct Case {
     const char* name;
     bool rate_limited;
     const char* script;
-    std::string range;
+    std::size_t new_size;  // of the server's file, same Last-Modified; 0 keeps it
+    std::vector<std::string> ranges;
   };
   const Case cases[] = {
-      {"416 to the rest", false, R"([{"count": 1}, {"status": 416}])", "bytes=100000-300000"},
+      {"416 to the rest",
+       false,
+       R"([{"count": 1}, {"count": 1, "status": 416}])",
+       0,
+       {"-", "bytes=100000-300000", "bytes=0-300000"}},
       // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", true, "[]", "bytes=100000-99999"},
+      {"rate 0 with a partial file", true, "[]", 0, {"-", "bytes=100000-99999", "bytes=0-300000"}},
+      {"recorded size beyond a new, shorter length", false, "[]", 60000, {"-", "bytes=0-60000"}},
+      {"recorded size beyond a new, shorter length, rate-limited",
+       true,
+       "[]",
+       60000,
+       {"-", "bytes=0-49999", "bytes=50000-60000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartCase();
+    server_.SetLastModified("file.bin", 1600000000);
     Interrupt();
-    const std::size_t failure_lines = AccessLog("downloadFailureAccess.log").size();
-    gv_dataTransferRateKBps = c.rate_limited ? 0 : 100;
+    const std::string expected = c.new_size != 0 ? file_.substr(0, c.new_size) : file_;
+    if (c.new_size != 0) {
+      server_.WriteFile("file.bin", expected);
+      server_.SetLastModified("file.bin", 1600000000);
+    }
+    gv_dataTransferRateKBps = c.rate_limited && c.new_size == 0 ? 0 : 100;
     server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
-    EXPECT_EQ(Download(c.rate_limited), 416);
-    EXPECT_EQ(LaterRanges().back(), c.range);
-    EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
-    EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
-    // The whole download's refused range ends before the log; the rate-limited one logs its end.
-    EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), failure_lines + (c.rate_limited ? 1 : 0));
-    EXPECT_FALSE(std::filesystem::exists(destination_));
+    EXPECT_EQ(Download(c.rate_limited), 0);
+    EXPECT_EQ(LaterRanges(), c.ranges);
+    EXPECT_TRUE(Destination() == expected);
+    ExpectNothingLeft();
   }
 }
 

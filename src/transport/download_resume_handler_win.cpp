@@ -634,8 +634,11 @@ void DownloadResumeHandler::ResetRecord() {
   }
 }
 
-void DownloadResumeHandler::StartOver() {
+void DownloadResumeHandler::StartOver() { StartOver(server_last_modified_); }
+
+void DownloadResumeHandler::StartOver(const std::string& server_last_modified) {
   (void)Settle();
+  server_last_modified_ = server_last_modified;
   recorder_.reset();  // its sizes belong to the bytes being dropped
   PreDownloadCleaningOfPartialFile();
   written_this_run_ = 0;

@@ -72,6 +72,8 @@ class DownloadResumeHandler {
   // The server sent the whole file for a range that does not start at 0: what was written so far is
   // dropped and the download continues from byte 0 with that body.
   void StartOver();
+  // The same for a new version of the server's file: later appends record its Last-Modified text.
+  void StartOver(const std::string& server_last_modified);
 
   // An empty partial file, for a download whose content is empty.
   int CreateEmptyPartialFile();

@@ -27,12 +27,6 @@ constexpr std::uint32_t kBlockBytesPerKBps = 500;
 // Bytes gathered before the temporary file is written.
 constexpr std::size_t kWriteBlock = 1024 * 1024;
 
-std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
-  wchar_t header[64];
-  std::swprintf(header, 64, L"Range: bytes=%u-%u", from, to);
-  return header;
-}
-
 // The "DownloadMode" setting: 1 asks for downloads that resume across runs. Files that are always
 // downloaded whole (".xml", ".json") do not ask and count as 0.
 DWORD DownloadMode(const ConnectionParameters& parameters, const wchar_t* object_path) {
@@ -225,16 +219,44 @@ DWORD ReadBody(HINTERNET request, DWORD available, std::vector<char>& buffer, DW
   return WinHttp().read_data(request, buffer.data(), available, &read) ? 0 : WinHttp().last_error();
 }
 
+// A plain GET, or a HEAD for head true, that learns the version the server has now: 0 with its
+// length and Last-Modified text in version (a GET's handles stay open for its body), else the
+// result that ends the download, the handles closed.
+int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                  unsigned char keep_alive, RequestHandles& handles, FileVersion& version, bool head = false) {
+  CloseRequestHandles(handles);
+  handles = RequestHandles{};
+  handles.kind = head ? kHead : kPlainGet;
+  int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0);
+  DWORD length = 0;
+  if (result == 0 && handles.status != HTTP_STATUS_OK) {
+    LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+    result = static_cast<int>(handles.status);
+  } else if (result == 0) {
+    result = static_cast<int>(QueryNumberHeader(handles.request, kContentLengthQuery, length));
+  }
+  if (result != 0) {
+    CloseRequestHandles(handles);
+    return result;
+  }
+  version.length = length;
+  version.last_modified = ResponseLastModified(handles.request);
+  LogInfo("InternetGetRequestEx : The server's file now has %u bytes, modified %s \n", static_cast<unsigned>(length),
+          version.last_modified.c_str());
+  return 0;
+}
+
 // The whole download's body: read what the response has into the temporary file, recovering from
 // a time-out with a ranged request for the rest. The result of the transfer.
 int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                     unsigned char keep_alive, RequestHandles& handles, std::uint32_t content_length,
+                     unsigned char keep_alive, RequestHandles& handles, FileVersion version,
                      TemporaryDownloadFile& temporary) {
   const WinHttpApi& api = WinHttp();
   int result = 0;
+  std::uint32_t content_length = version.length;
   std::uint32_t bytes_so_far = 0;
+  bool started_over = false;
   std::vector<char> buffer;
-  std::wstring range_header;
   for (;;) {
     DWORD available = 0;
     if (!api.query_data_available(handles.request, &available)) {
@@ -247,29 +269,38 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
       LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
       LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
       CloseRequestHandles(handles);
-      range_header = bytes_so_far != 0 ? RangeHeader(bytes_so_far, content_length)
-                                       : L"Range: bytes=0-" + std::to_wstring(content_length);
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
-      handles = RequestHandles{};
-      handles.kind = kGetWithHeader;
-      handles.extra_header = range_header.c_str();
-      if (const int retry = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0)) {
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
+               content_length);
+      int retry = 0;
+      RangeAnswer answer = OpenRange(parameters, object_path, request_type, keep_alive, handles, bytes_so_far,
+                                     content_length, version, retry);
+      if (answer == RangeAnswer::kStartOver) {
+        // Another version, or a range never to be served: the version the server has now, from
+        // its first byte, once.
+        answer = started_over ? RangeAnswer::kFailed : RangeAnswer::kWholeFile;
+        retry = started_over ? kServerFileChanged
+                             : OpenWholeFile(parameters, object_path, request_type, keep_alive, handles, version);
+        started_over = true;
+        if (retry != 0) answer = RangeAnswer::kFailed;
+        content_length = version.length;
+      }
+      if (answer == RangeAnswer::kFailed) {
+        if (retry == 0) {
+          LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+          retry = static_cast<int>(handles.status);
+        }
         result = retry;
         break;
       }
-      // Only the rest of the file may be appended. A server that ignores the range sends the whole
-      // file again, which replaces what was written; any other answer is not file content.
-      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+      // Only the rest of the file may be appended. A whole file (the server ignored the range, or
+      // sent the version it has now) replaces what was written.
+      if (answer == RangeAnswer::kWholeFile && (bytes_so_far != 0 || started_over)) {
         LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
         if (const DWORD truncate_error = temporary.Truncate()) {
           result = static_cast<int>(truncate_error);
           break;
         }
         bytes_so_far = 0;
-      } else if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-        LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-        result = static_cast<int>(handles.status);
-        break;
       }
       if (!api.query_data_available(handles.request, &available)) {
         code = api.last_error();
@@ -375,8 +406,8 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
             "InternetGetRequestEx : Failed to create the destination directory for the destination file %ls \n",
             "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
         if (result == 0) {
-          result =
-              ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles, content_length, temporary);
+          result = ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles,
+                                    FileVersion{content_length, ResponseLastModified(handles.request)}, temporary);
         }
         if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
       } else {
@@ -435,6 +466,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   handles.kind = kHead;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
   DWORD content_length = 0;
+  FileVersion version;
   if (result == 0) {
     if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
       LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
@@ -449,6 +481,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
                 static_cast<unsigned>(content_length));
+        version = FileVersion{content_length, ResponseLastModified(handles.request)};
         CloseRequestHandles(handles);
       } else {
         LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
@@ -471,28 +504,48 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
     LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
     bool retry_mark = false;
     bool finished = false;
+    bool started_over = false;
     BlockProgress progress;
     std::vector<char> buffer;
     while (content_length != 0 && bytes_so_far < content_length && !finished) {
       const BlockPace pace;
       const std::uint32_t block_first = bytes_so_far;
-      const std::wstring range_header = RangeHeader(bytes_so_far, BlockEnd(bytes_so_far, block_size, content_length));
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
-      handles = RequestHandles{};
-      handles.kind = kGetWithHeader;
-      handles.extra_header = range_header.c_str();
-      result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+      const std::uint32_t block_last = BlockEnd(bytes_so_far, block_size, content_length);
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
+               block_last);
+      const RangeAnswer answer =
+          OpenRange(parameters, object_path, request_type, 1, handles, bytes_so_far, block_last, version, result);
       LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
                static_cast<unsigned>(result));
-      if (result != 0) break;
-      if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-        LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
-                 static_cast<int>(handles.status));
-        result = static_cast<int>(handles.status);
+      if (answer == RangeAnswer::kFailed) {
+        if (result == 0) {
+          LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
+                   static_cast<int>(handles.status));
+          result = static_cast<int>(handles.status);
+        }
         break;
       }
+      if (answer == RangeAnswer::kStartOver) {
+        // Another version, or a range never to be served: the version the server has now is
+        // learnt again and fetched from its first byte, once.
+        if (started_over) {
+          LogError("InternetGetRequestByBitrate : The server's file changed again; giving up \n");
+          result = kServerFileChanged;
+          break;
+        }
+        started_over = true;
+        if ((result = OpenWholeFile(parameters, object_path, request_type, 1, handles, version, true)) != 0) break;
+        CloseRequestHandles(handles);
+        content_length = version.length;
+        if (const DWORD code = temporary.Truncate()) {
+          result = static_cast<int>(code);
+          break;
+        }
+        bytes_so_far = 0;
+        continue;
+      }
       // A whole file sent for a range that does not start at 0 replaces what was written before.
-      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+      if (answer == RangeAnswer::kWholeFile && bytes_so_far != 0) {
         LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
         if (const DWORD code = temporary.Truncate()) {
           result = static_cast<int>(code);

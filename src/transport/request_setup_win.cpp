@@ -85,6 +85,10 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
   if (handles.kind == kGetWithHeader) {
     AddHeader(handles.request, handles.extra_header != nullptr ? handles.extra_header : L"",
               "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+    if (handles.validator_header != nullptr) {
+      AddHeader(handles.request, handles.validator_header,
+                "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+    }
   }
 
   constexpr const char* kOptionFailure = "GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n";
@@ -330,6 +334,64 @@ int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out) {
   }
   LogDebug("@@@@@@@@@@@ End of GetFilelastmodifiedTime Method   @@@@@@@@@@@@@\n");
   return result;
+}
+
+std::string ResponseLastModified(HINTERNET request) {
+  std::wstring text;
+  std::string narrow;
+  if (QueryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED, nullptr, text) != 0 ||
+      !ChangeWideToUtf8Str(text.c_str(), narrow)) {
+    narrow.clear();
+  }
+  return narrow;
+}
+
+RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                      unsigned char keep_alive, RequestHandles& handles, std::uint32_t first, std::uint32_t last,
+                      const FileVersion& version, int& result) {
+  const std::wstring range = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
+  std::wstring validator;
+  if (!version.last_modified.empty() && ChangeUtf8ToWideStr(version.last_modified.c_str(), validator)) {
+    validator = L"If-Range: " + validator;
+  } else {
+    validator.clear();
+  }
+  LogDebug("OpenRange : %ls %ls\n", range.c_str(), validator.c_str());
+  CloseRequestHandles(handles);  // a record still holding an earlier exchange never loses its handles
+  handles = RequestHandles{};
+  handles.kind = kGetWithHeader;
+  handles.extra_header = range.c_str();
+  handles.validator_header = validator.empty() ? nullptr : validator.c_str();
+  result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0);
+  handles.extra_header = nullptr;
+  handles.validator_header = nullptr;
+  if (result != 0) return RangeAnswer::kFailed;
+
+  RangeResponse response;
+  response.status = handles.status;
+  std::wstring text;
+  std::string narrow;
+  if (QueryTextHeader(handles.request, WINHTTP_QUERY_CUSTOM, L"Content-Range", text) == 0 &&
+      ChangeWideToUtf8Str(text.c_str(), narrow)) {
+    response.content_range = narrow;
+  }
+  if (std::string last_modified = ResponseLastModified(handles.request); !last_modified.empty()) {
+    response.last_modified = std::move(last_modified);
+  }
+  DWORD length = 0;
+  if (QueryNumberHeader(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, length) == 0) {
+    response.content_length = length;
+  }
+  const RangeAnswer answer = JudgeRangeAnswer(response, first, version);
+  if (answer == RangeAnswer::kStartOver) {
+    LogError(
+        "OpenRange : The answer %d to the range from byte %u (Content-Range %s, Last-Modified %s) is not the "
+        "file of %u bytes modified %s \n",
+        static_cast<int>(response.status), static_cast<unsigned>(first), response.content_range.value_or("-").c_str(),
+        response.last_modified.value_or("-").c_str(), static_cast<unsigned>(version.length),
+        version.last_modified.c_str());
+  }
+  return answer;
 }
 
 }  // namespace vx

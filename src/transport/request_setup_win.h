@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "transport/transfer_rules.h"
 #include "transport/transport_types.h"
 
 namespace vx {
@@ -27,7 +28,8 @@ struct RequestHandles {
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
   int kind = kPlainGet;
-  const wchar_t* extra_header = nullptr;  // borrowed; read only for kGetWithHeader
+  const wchar_t* extra_header = nullptr;      // borrowed; read only for kGetWithHeader
+  const wchar_t* validator_header = nullptr;  // borrowed; a second line for kGetWithHeader, when set
   DWORD status = 0;                       // the response's HTTP status, 0 until one was read
 };
 
@@ -83,5 +85,17 @@ int CloseInternetHandle(HINTERNET& handle);
 // Queries a text header (by info level, or by name for WINHTTP_QUERY_CUSTOM): length first, then a
 // buffer of four times that length plus 8 bytes. 0 or the error code.
 [[nodiscard]] DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::wstring& value);
+
+// The Last-Modified text of an answered request, "" when it has none (not logged).
+[[nodiscard]] std::string ResponseLastModified(HINTERNET request);
+
+// Sends a GET for bytes first to last of object_path, with "If-Range" carrying the version's
+// Last-Modified text when it has one (a server that sees another version answers with the whole of
+// it), and judges the answer against the version. result receives GetInternetRequestHandle's result;
+// when it is not 0 the answer is kFailed. The handles stay open for the caller, who reads them for
+// kPart and kWholeFile and closes them in every case.
+[[nodiscard]] RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                    int request_type, unsigned char keep_alive, RequestHandles& handles,
+                                    std::uint32_t first, std::uint32_t last, const FileVersion& version, int& result);
 
 }  // namespace vx

@@ -293,9 +293,9 @@ TEST_F(Resumable, RangeThatCanNeverBeServedStartsOverFromByteZero) {
        false,
        R"([{"count": 1}, {"count": 1, "status": 416}])",
        0,
-       {"-", "bytes=100000-300000", "bytes=0-300000"}},
+       {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
       // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", true, "[]", 0, {"-", "bytes=100000-99999", "bytes=0-300000"}},
+      {"rate 0 with a partial file", true, "[]", 0, {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
       {"recorded size beyond a new, shorter length", false, "[]", 60000, {"-", "bytes=0-60000"}},
       {"recorded size beyond a new, shorter length, rate-limited",
        true,
@@ -319,6 +319,43 @@ TEST_F(Resumable, RangeThatCanNeverBeServedStartsOverFromByteZero) {
     EXPECT_EQ(LaterRanges(), c.ranges);
     EXPECT_TRUE(Destination() == expected);
     ExpectNothingLeft();
+  }
+}
+
+// The server's file is replaced between two range requests of one download. Whatever the server
+// does with If-Range, the download ends with one whole version, never a mix of two.
+TEST_F(Resumable, FileReplacedBetweenRangesEndsAsOneVersion) {
+  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
+  const std::string longer = std::string(kFileSize + 7000, 'L');
+  struct Case {
+    const char* name;
+    DWORD mode;  // "DownloadMode"
+    bool rate_limited;
+    const std::string* replacement;
+    bool if_range_ignored;  // the server answers with a range of the new version
+  };
+  const Case cases[] = {
+      {"rate-limited, new version sent whole for If-Range", 0, true, &same_length, false},
+      {"rate-limited, new total in Content-Range", 0, true, &longer, true},
+      {"resumable rate-limited, new version sent whole for If-Range", 1, true, &same_length, false},
+      {"resumable rate-limited, same length, new Last-Modified in the range", 1, true, &same_length, true},
+      {"resumable rate-limited, new total in Content-Range", 1, true, &longer, true},
+      {"resumed range, new version sent whole for If-Range", 1, false, &same_length, false},
+      {"resumed range, new total in Content-Range", 1, false, &longer, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
+    if (!c.rate_limited) Interrupt();
+    server_.WriteFile("v2.bin", *c.replacement);
+    // The rate-limited download is replaced before its second block, the resumed one before its range.
+    server_.WriteScript(std::string(R"({"rules": [{"count": )") + (c.rate_limited ? "2" : "1") +
+                        R"(}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": )" +
+                        (c.if_range_ignored ? "true" : "false") + "}]}");
+    EXPECT_EQ(Download(c.rate_limited), 0);
+    EXPECT_TRUE(Destination() == *c.replacement) << Destination().size();
+    if (c.mode == 1) ExpectNothingLeft();
   }
 }
 
@@ -360,12 +397,19 @@ using test::FakeWinHttp;
 
 constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 
-FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length, bool last_modified = true) {
+FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length,
+                    const wchar_t* last_modified = kLastModified) {
   FakeResponse response;
   response.status = status;
   if (length) response.headers.emplace_back(L"Content-Length", std::to_wstring(*length));
-  if (last_modified) response.headers.emplace_back(L"Last-Modified", kLastModified);
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
   response.body = std::move(body);
+  return response;
+}
+
+// A 206 as a server sends it: its Content-Range ("bytes A-B/T").
+FakeResponse Ranged(FakeResponse response, const wchar_t* content_range) {
+  response.headers.emplace_back(L"Content-Range", content_range);
   return response;
 }
 
@@ -418,41 +462,96 @@ class ResumableScripted : public ::testing::Test {
   std::string file_ = test::PatternBytes(10000);
 };
 
-TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithARangeFromTheBytesReceived) {
+// The range that continues a broken connection carries If-Range; an answer of another version or
+// another length, or a refusal, starts over from byte 0 with the version the server has now, once.
+TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithAValidatedRangeFromTheBytesReceived) {
+  constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
+  const std::string newer(10000, 'v');
+  const std::string longer(12000, 'w');
   struct Case {
     const char* name;
     DWORD error;
-    FakeResponse recovery;
+    std::vector<FakeResponse> recovery;
     int expected_result;
+    std::vector<std::wstring> ranges;
+    const std::string* delivered;
   };
+  const std::wstring from_0 = L"Range: bytes=0-10000";
+  const std::wstring rest = L"Range: bytes=4000-10000";
   const Case cases[] = {
-      {"time-out, the rest appended", ERROR_WINHTTP_TIMEOUT, Answer(206, file_.substr(4000), 6000), 0},
-      {"connection error, the whole file replaces what was read", ERROR_WINHTTP_CONNECTION_ERROR,
-       Answer(200, file_, 10000), 0},
-      {"refused range", ERROR_WINHTTP_CANNOT_CONNECT, Answer(416, "", 0), 416},
+      {"time-out, the rest appended",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, file_.substr(4000), 6000), L"bytes 4000-9999/10000")},
+       0,
+       {from_0, rest},
+       &file_},
+      {"connection error, the whole file replaces what was read",
+       ERROR_WINHTTP_CONNECTION_ERROR,
+       {Answer(200, file_, 10000)},
+       0,
+       {from_0, rest},
+       &file_},
+      {"refused range: started over",
+       ERROR_WINHTTP_CANNOT_CONNECT,
+       {Answer(416, "", 0), Answer(200, "", 10000), Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
+       0,
+       {from_0, rest, from_0},
+       &file_},
+      {"a newer version's bytes: started over with it",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, newer.substr(4000), 6000, kNewer), L"bytes 4000-9999/10000"), Answer(200, "", 10000, kNewer),
+        Ranged(Answer(206, newer, 10000, kNewer), L"bytes 0-9999/10000")},
+       0,
+       {from_0, rest, from_0},
+       &newer},
+      {"another total: started over with the new length",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
+        Ranged(Answer(206, longer, 12000), L"bytes 0-11999/12000")},
+       0,
+       {from_0, rest, L"Range: bytes=0-12000"},
+       &longer},
+      {"changed again after starting over: a clear failure",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
+        Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
+       kServerFileChanged,
+       {from_0, rest, L"Range: bytes=0-12000"},
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeWinHttp fake;
     fake.Add(Answer(200, "", 10000));
-    fake.Add(Broken(Answer(206, file_, 10000), 4000, c.error));
-    fake.Add(c.recovery);
+    fake.Add(Broken(Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000"), 4000, c.error));
+    for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Download(), c.expected_result);
     std::vector<std::wstring> ranges;
     for (const auto& request : fake.Requests()) {
-      if (request.added_headers.size() > 1) ranges.push_back(request.added_headers.back());
+      const std::vector<std::wstring>& headers = request.added_headers;
+      for (std::size_t i = 0; i < headers.size(); ++i) {
+        if (!headers[i].starts_with(L"Range:")) continue;
+        ranges.push_back(headers[i]);
+        EXPECT_TRUE(i + 1 < headers.size() && headers[i + 1].starts_with(L"If-Range: ")) << "no validator";
+      }
     }
-    EXPECT_EQ(ranges, (std::vector<std::wstring>{L"Range: bytes=0-10000", L"Range: bytes=4000-10000"}));
-    EXPECT_EQ(c.expected_result == 0 && test::ReadWholeFile(destination_) == file_, c.expected_result == 0);
+    EXPECT_EQ(ranges, c.ranges);
+    if (c.delivered != nullptr) {
+      EXPECT_TRUE(test::ReadWholeFile(destination_) == *c.delivered);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(destination_));
+    }
     EXPECT_EQ(fake.OpenHandles(), 0);
   }
 }
 
 TEST_F(ResumableScripted, RateLimitedBlockIsRetriedOnceAtOnceThenTheDownloadEnds) {
   fake_.Add(Answer(200, "", 5000));
-  fake_.Add(Broken(Answer(206, file_.substr(0, 2000), 2000), 1000, ERROR_WINHTTP_TIMEOUT));
-  fake_.Add(Broken(Answer(206, file_.substr(1000, 2000), 2000), 0, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(
+      Broken(Ranged(Answer(206, file_.substr(0, 2000), 2000), L"bytes 0-1999/5000"), 1000, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(
+      Broken(Ranged(Answer(206, file_.substr(1000, 2000), 2000), L"bytes 1000-2999/5000"), 0, ERROR_WINHTTP_TIMEOUT));
   EXPECT_EQ(Download(true), static_cast<int>(ERROR_WINHTTP_TIMEOUT));
   EXPECT_EQ(Ranges(), (std::vector<std::wstring>{L"Range: bytes=0-1999", L"Range: bytes=1000-2999"}));
   EXPECT_TRUE(time_.Sleeps().empty()) << "a retried block is fetched without a pause";
@@ -502,8 +601,8 @@ TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
   test::SetString((kMetadataKey + "\\77").c_str(), "LastModifiedTime", "");
   std::filesystem::create_directories(directory_.path() / "DownloadRepository");
   test::WriteWholeFile(directory_.path() / "DownloadRepository" / "77", std::string(4000, '?'));
-  fake_.Add(Answer(200, "", 10000, false));
-  fake_.Add(Answer(206, file_, 10000, false));
+  fake_.Add(Answer(200, "", 10000, nullptr));
+  fake_.Add(Ranged(Answer(206, file_, 10000, nullptr), L"bytes 0-9999/10000"));
   ASSERT_EQ(Download(), 0);
   EXPECT_EQ(Ranges(), std::vector<std::wstring>{L"Range: bytes=0-10000"});
   EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
@@ -551,7 +650,7 @@ TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {
   const std::wstring urls[] = {L"/f/a.bin", L"/f/b.bin"};
   for (const std::wstring& url : urls) {
     fake_.Add(Answer(200, "", 10000));
-    fake_.Add(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000));
+    fake_.Add(Ranged(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000), L"bytes 0-9999/10000"));
     EXPECT_EQ(InternetGetRequestEx(parameters_, url.c_str(), destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1),
               kLengthMismatch);
   }

@@ -1,6 +1,9 @@
 #include "transport/file_download_win.h"
 
+// clang-format off
 #include <windows.h>
+#include <ntsecapi.h>  // RtlGenRandom (advapi32)
+// clang-format on
 
 #include <cwchar>
 #include <optional>
@@ -45,17 +48,31 @@ void LogDownloadMode(const wchar_t* object_path, DWORD mode) {
   if (!AlwaysWholeDownload(object_path)) LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
 }
 
+// A name nobody can predict: 128 random bits in hexadecimal. Empty when the system has no random
+// bytes to give.
+std::string RandomName() {
+  unsigned char bytes[16] = {};
+  if (!RtlGenRandom(bytes, sizeof(bytes))) return std::string();
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name;
+  for (const unsigned char byte : bytes) {
+    name += kDigits[byte >> 4];
+    name += kDigits[byte & 0x0F];
+  }
+  return name;
+}
+
 // The temporary file of one download: next to the destination for DOWNLOAD_FILE, in the TEMP
 // directory for GET_DATA. Deleted when the object ends, whatever happened.
+//
+// TEMP may be shared with other users, so the GET_DATA file gets a random name, is created only if
+// no file of that name exists, is shared with nobody, is read back through the handle that wrote it
+// and is deleted by the system when that handle closes (also when the process is killed).
 class TemporaryDownloadFile {
  public:
-  TemporaryDownloadFile(int request_type, const wchar_t* destination) {
-    const std::uint32_t thread_id = CurrentThreadId();
+  TemporaryDownloadFile(int request_type, const wchar_t* destination) : in_memory_(request_type == GET_DATA) {
     if (request_type == DOWNLOAD_FILE && destination != nullptr) {
-      name_ = std::wstring(destination) + std::to_wstring(thread_id) + L".tmp";
-    } else if (request_type == GET_DATA) {
-      name_8bit_ = gv_tempDir + "\\vx" + std::to_string(thread_id) + ".tmp";
-      if (!ChangeToWideStr(name_8bit_.c_str(), name_)) name_.clear();
+      name_ = std::wstring(destination) + std::to_wstring(CurrentThreadId()) + L".tmp";
     }
   }
   ~TemporaryDownloadFile() { Delete(); }
@@ -64,11 +81,27 @@ class TemporaryDownloadFile {
 
   const std::wstring& Name() const { return name_; }
 
-  // Creates the file empty (replacing one of that name), shared for reading. 0 or the error.
+  // Creates the file empty: DOWNLOAD_FILE's replacing one of that name, shared for reading;
+  // GET_DATA's as a new file of a new random name. 0 or the error.
   DWORD Create() {
-    handle_.reset(::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    return handle_ ? 0 : ::GetLastError();
+    if (!in_memory_) {
+      handle_.reset(::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+      return handle_ ? 0 : ::GetLastError();
+    }
+    constexpr int kNameAttempts = 4;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts && code == ERROR_FILE_EXISTS; ++attempt) {
+      const std::string random = RandomName();
+      if (random.empty()) return ERROR_GEN_FAILURE;
+      name_8bit_ = gv_tempDir + "\\vx" + random + ".tmp";
+      if (!ChangeToWideStr(name_8bit_.c_str(), name_)) return ERROR_INVALID_NAME;
+      handle_.reset(::CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      code = handle_ ? 0 : ::GetLastError();
+    }
+    if (code != 0) name_.clear();  // nothing of ours to delete
+    return code;
   }
 
   // Network reads come in pieces of a few KiB; they are gathered and written in large blocks.
@@ -109,38 +142,43 @@ class TemporaryDownloadFile {
     return ::GetFileSizeEx(handle_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
   }
 
-  // Writes what is pending and closes the file. The file lives only until the hand-over, so it is not
+  // Writes what is pending; DOWNLOAD_FILE's file is closed for the move onto the destination,
+  // GET_DATA's stays open to be read back. The file lives only until the hand-over, so it is not
   // forced to disk. 0 or the error of the last write.
   DWORD FlushAndClose() {
     const DWORD code = handle_ ? Flush() : 0;
     pending_.clear();
-    handle_.reset();
+    if (!in_memory_) handle_.reset();
     return code;
   }
 
-  // The GET_DATA content as text, or nothing when the file cannot be read.
+  // The GET_DATA content as text, read from the start through the handle that wrote it, or nothing
+  // when it cannot be read.
   std::optional<std::string> ReadBack() const {
     LogDebug("LoadDatafromFile: tmpDataFilePath, %s\n", name_8bit_.c_str());
-    const UniqueHandle file(::CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
+    const HANDLE file = handle_.get();
+    LARGE_INTEGER start{};
+    if (!handle_ || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
     std::string bytes;
     char buffer[64 * 1024];
     for (;;) {
       DWORD read = 0;
-      if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+      if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
       if (read == 0) break;
       bytes.append(buffer, read);
     }
     return TextFromDownloadedBytes(bytes);
   }
 
+  // GET_DATA's file goes with its handle; deleting it by name afterwards could only hit a file of
+  // someone else's.
   void Delete() {
     handle_.reset();
-    if (!name_.empty()) ::DeleteFileW(name_.c_str());
+    if (!in_memory_ && !name_.empty()) ::DeleteFileW(name_.c_str());
   }
 
  private:
+  bool in_memory_;
   std::wstring name_;
   std::string name_8bit_;
   UniqueHandle handle_;

@@ -196,11 +196,22 @@ TEST_F(Download, WholeDownloadResults) {
     FakeWinHttp fake;
     fake.Add(c.response);
     test::WriteWholeFile(destination_, "the previous file");
+    // A file at a name derived from the thread is someone else's: never read, written or removed.
+    const auto planted = directory_.path() / ("vx" + std::to_string(CurrentThreadId()) + ".tmp");
+    if (c.type == GET_DATA) test::WriteWholeFile(planted, "planted");
     text_.clear();
     const int result = Whole(c.type, 1);
     EXPECT_EQ(result, c.expected_result) << c.name;
     if (c.type == GET_DATA) {
       EXPECT_EQ(text_, c.expected_content) << c.name;
+      EXPECT_EQ(test::ReadWholeFile(planted), "planted") << c.name;
+      std::filesystem::remove(planted);
+      const std::string named = "[DEBUG] LoadDatafromFile: tmpDataFilePath, " + directory_.str() + "\\vx";
+      const auto messages = log_.Messages();
+      const auto line = std::find_if(messages.begin(), messages.end(),
+                                     [&](const std::string& message) { return message.starts_with(named); });
+      ASSERT_NE(line, messages.end()) << c.name;
+      EXPECT_EQ(line->size(), named.size() + 32 + 4) << *line << ": 128 random bits name the file";
     }
     // The destination is replaced by a complete download only.
     EXPECT_EQ(test::ReadWholeFile(destination_),

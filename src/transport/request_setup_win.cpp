@@ -1,6 +1,7 @@
 #include "transport/request_setup_win.h"
 
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "agent/agent_config.h"
@@ -201,6 +202,31 @@ int CloseInternetHandle(HINTERNET& handle) {
   return closed ? 0 : static_cast<int>(WinHttp().last_error());
 }
 
+RequestHandles::~RequestHandles() { CloseRequestHandles(*this); }
+
+RequestHandles::RequestHandles(RequestHandles&& other) noexcept
+    : session(std::exchange(other.session, nullptr)),
+      connection(std::exchange(other.connection, nullptr)),
+      request(std::exchange(other.request, nullptr)),
+      kind(other.kind),
+      extra_header(other.extra_header),
+      validator_header(other.validator_header),
+      status(other.status) {}
+
+RequestHandles& RequestHandles::operator=(RequestHandles&& other) noexcept {
+  if (this != &other) {
+    CloseRequestHandles(*this);
+    session = std::exchange(other.session, nullptr);
+    connection = std::exchange(other.connection, nullptr);
+    request = std::exchange(other.request, nullptr);
+    kind = other.kind;
+    extra_header = other.extra_header;
+    validator_header = other.validator_header;
+    status = other.status;
+  }
+  return *this;
+}
+
 void CloseRequestHandles(RequestHandles& handles) {
   if (const int code = CloseInternetHandle(handles.request)) {
     LogDebug("Error in WinHttpCloseHandle hRequest --> %d \n", code);
@@ -357,8 +383,7 @@ RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* obj
     validator.clear();
   }
   LogDebug("OpenRange : %ls %ls\n", range.c_str(), validator.c_str());
-  CloseRequestHandles(handles);  // a record still holding an earlier exchange never loses its handles
-  handles = RequestHandles{};
+  handles = RequestHandles{};  // closes an earlier exchange's handles
   handles.kind = kGetWithHeader;
   handles.extra_header = range.c_str();
   handles.validator_header = validator.empty() ? nullptr : validator.c_str();

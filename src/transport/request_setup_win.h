@@ -20,10 +20,19 @@ enum RequestKind : int {
   kHead = 2,
 };
 
-// The state of one exchange. A caller clears the handles and the status and sets the kind and the
-// extra header before each GetInternetRequestHandle call; handles that the set-up closes itself are
-// set back to null so that CloseRequestHandles never closes one twice.
+// The state of one exchange, owning its session, connection and request handles: they are closed
+// (with CloseRequestHandles and its log lines) when the record ends or is assigned another
+// exchange's, so an exchange that is replaced never leaks its handles. Move-only. A caller clears the
+// status and sets the kind and the extra header before each GetInternetRequestHandle call; handles
+// that the set-up closes itself are set back to null so that none is ever closed twice.
 struct RequestHandles {
+  RequestHandles() = default;
+  ~RequestHandles();
+  RequestHandles(RequestHandles&& other) noexcept;
+  RequestHandles& operator=(RequestHandles&& other) noexcept;
+  RequestHandles(const RequestHandles&) = delete;
+  RequestHandles& operator=(const RequestHandles&) = delete;
+
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;

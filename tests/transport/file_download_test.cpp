@@ -260,6 +260,9 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   timeout_mid_block.fail_after = 200;
   FakeResponse timeout_at_once = Part(file, 200, 300);
   timeout_at_once.fail_after = 0;
+  FakeResponse broken_at_once = Part(file, 200, 500);
+  broken_at_once.fail_after = 0;
+  broken_at_once.timeout_error = ERROR_WINHTTP_CONNECTION_ERROR;
   FakeResponse empty_block = Part(file, 500, 500);
   empty_block.body.clear();  // the connection closed before the first byte
   const std::vector<std::wstring> started_over = {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=0-499",
@@ -282,6 +285,11 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
        {timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)},
        0,
        {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
+       2},
+      {"a time-out, then a broken connection: no handle is lost",
+       {timeout_mid_block, broken_at_once, Part(file, 200, 500), Part(file, 700, 500)},
+       0,
+       {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
        2},
       {"a second time-out in a row ends the download",
        {timeout_mid_block, timeout_at_once},

@@ -17,8 +17,11 @@
 //
 // Two downloads of one URL are kept apart: the download that owns an id holds a named kernel object
 // for it for as long as it runs (the system drops it when the process ends, however it ends). A
-// download that finds the id held by a running download works on a fresh id of its own and records
-// nothing. An in-progress mark whose owner has ended is taken over and the partial file resumed.
+// download that finds the id held by a running download works on a fresh id of its own, which it
+// holds too, records nothing and removes its partial file when it ends; a held id is never cleaned,
+// however old its mark. An in-progress mark whose owner has ended is taken over and the partial file
+// resumed. An object of that name that another account created neither holds nor blocks an id. A
+// partial file that is neither recorded nor held is removed by the next download that looks.
 //
 // Every operation logs "Error caught in <name>" and returns 13 when something throws inside it.
 // One handler belongs to one download on one thread.
@@ -106,6 +109,7 @@ class DownloadResumeHandler {
   int RecordAppend(std::uint32_t size, bool periodic);
   int Settle();
   void ResetRecord();
+  void RemoveUnrecordedFiles() const;
   std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -48,9 +49,24 @@ std::optional<DWORD> Dword(const std::string& key, const char* name) {
   return number;
 }
 
-// Holds the named object by which a running download claims its id, as another process would.
-UniqueHandle HoldId(const std::string& id) {
-  return UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
+// Holds the named object by which a running download claims its id: as another download of the
+// agent's account would (its owner stated), or as an object of unknown origin (no owner, as Wine
+// creates objects by default).
+UniqueHandle HoldId(const std::string& id, bool by_the_agent = true) {
+  unsigned char owner[256] = {};
+  DWORD size = 0;
+  HANDLE token = nullptr;
+  SECURITY_DESCRIPTOR descriptor{};
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (by_the_agent && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    const UniqueHandle owned_token(token);
+    if (::GetTokenInformation(token, TokenOwner, owner, sizeof(owner), &size) &&
+        ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        ::SetSecurityDescriptorOwner(&descriptor, reinterpret_cast<TOKEN_OWNER*>(owner)->Owner, FALSE)) {
+      attributes.lpSecurityDescriptor = &descriptor;
+    }
+  }
+  return UniqueHandle(::CreateMutexW(&attributes, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
 }
 
 class Resumable : public ::testing::Test {
@@ -131,6 +147,15 @@ class Resumable : public ::testing::Test {
       }
     }
     return entries;
+  }
+  std::vector<std::string> FilesInRepository() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(Repository(), error)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
   // Neither the URL's id nor any partial file is left.
   void ExpectNothingLeft() const {
@@ -218,17 +243,19 @@ TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
 }
 
 TEST_F(Resumable, InProgressMark) {
+  enum Holder { kNone, kAgent, kUnknownOrigin };
   struct Case {
     const char* name;
-    bool held;          // a running download holds the id
+    Holder held;        // who holds the id's object
     int age_minutes;    // of the mark's last append
     bool resumed;       // the download continues the partial file
     bool original_kept; // the first attempt's partial file and metadata are still there afterwards
   };
   const Case cases[] = {
-      {"fresh mark of a running download: a temporary download of its own", true, 10, false, true},
-      {"mark of a running download older than 90 minutes: cleaned", true, 91, false, false},
-      {"mark left by a download that ended: resumed", false, 10, true, false},
+      {"fresh mark of a running download: a temporary download of its own", kAgent, 10, false, true},
+      {"mark of a running download older than 90 minutes: still its own", kAgent, 91, false, true},
+      {"mark left by a download that ended: resumed", kNone, 10, true, false},
+      {"object of unknown origin, old mark: neither blocks nor holds", kUnknownOrigin, 91, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,7 +266,7 @@ TEST_F(Resumable, InProgressMark) {
     test::SetDword(IdKey().c_str(), "downloadInProgress", 1);
     const std::int64_t mark_time = time_.UnixSeconds() * 1000 - c.age_minutes * 60000LL;
     test::SetString(IdKey().c_str(), "LastRetryTime", std::to_string(mark_time));
-    UniqueHandle holder = c.held ? HoldId(id) : UniqueHandle();
+    UniqueHandle holder = c.held != kNone ? HoldId(id, c.held == kAgent) : UniqueHandle();
     // The holder's latest append is written but not yet recorded: only its owner may cut it off.
     test::WriteWholeFile(partial, test::ReadWholeFile(partial) + std::string(5000, '?'));
 
@@ -253,9 +280,40 @@ TEST_F(Resumable, InProgressMark) {
       EXPECT_EQ(Id(), id);
       EXPECT_EQ(Dword(kMetadataKey + "\\" + id, "PartialFileSize"), kCut);
       EXPECT_EQ(std::filesystem::file_size(partial), kCut + 5000);
+      EXPECT_EQ(FilesInRepository(), std::vector<std::string>{id}) << "the temporary download's file is gone";
     } else {
       ExpectNothingLeft();
     }
+  }
+}
+
+// Partial files are recorded or removed: a temporary download's file goes with it, and a file that
+// no metadata records and no running download holds is removed by the next download.
+TEST_F(Resumable, NoPartialFileIsLeftUnrecorded) {
+  struct Case {
+    const char* name;
+    const char* stray;  // an unrecorded file in the repository
+    bool stray_held;
+    bool temporary_fails;  // the URL's id is held and the temporary download breaks off
+  };
+  const Case cases[] = {
+      {"a temporary download that fails", nullptr, false, true},
+      {"a stray file nobody holds", "999", false, false},
+      {"the file of a running temporary download", "998", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    Interrupt();
+    const std::string id = Id();
+    UniqueHandle holder = c.temporary_fails ? HoldId(id) : c.stray_held ? HoldId(c.stray) : UniqueHandle();
+    if (c.stray != nullptr) test::WriteWholeFile(Repository() / c.stray, "stray");
+    if (c.temporary_fails) server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 5000}]})");
+    EXPECT_EQ(Download(), c.temporary_fails ? kLengthMismatch : 0);
+    std::vector<std::string> expected;
+    if (c.temporary_fails) expected.push_back(id);  // the running download's own, untouched
+    if (c.stray_held) expected.push_back(c.stray);
+    EXPECT_EQ(FilesInRepository(), expected);
   }
 }
 

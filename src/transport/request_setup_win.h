@@ -62,6 +62,16 @@ int SetSecureProtocols(HINTERNET session);
 // header is absent) with out untouched.
 [[nodiscard]] int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out);
 
+// Optional values under the agent's key for HTTPS requests. By default certificate errors are
+// ignored (management servers often have self-signed certificates). "ServerCertificateSHA256"
+// (REG_SZ) lists the SHA-256 fingerprints of the server certificates to accept: a request whose
+// server certificate matches none fails with kCertificateNotPinned before its answer is used, even
+// when the value holds no valid fingerprint. "StrictServerCertificateCheck" (REG_DWORD 1) validates
+// certificates against the system's trust store instead of ignoring its errors.
+inline constexpr const char* kCertificatePinsValue = "ServerCertificateSHA256";
+inline constexpr const char* kStrictCertificateValue = "StrictServerCertificateCheck";
+inline constexpr int kCertificateNotPinned = ERROR_WINHTTP_SECURE_INVALID_CERT;
+
 // The pieces every request of the agent shares, downloads and uploads alike.
 inline constexpr const wchar_t* kAgentUserAgent = L"QuorvantAgent";
 // Send attempts per request handle, and the pause after a 12032 (resend) before the next one.

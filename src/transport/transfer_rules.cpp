@@ -188,4 +188,41 @@ RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first,
                                                                            : RangeAnswer::kStartOver;
 }
 
+std::vector<std::string> ParseCertificatePins(std::string_view text) {
+  constexpr std::size_t kFingerprintDigits = 64;
+  std::vector<std::string> pins;
+  std::string entry;
+  const auto finish = [&] {
+    if (entry.size() == kFingerprintDigits) pins.push_back(entry);
+    entry.clear();
+  };
+  bool valid = true;
+  for (const char c : text) {
+    if (c == ';' || c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (valid) finish();
+      entry.clear();
+      valid = true;
+    } else if (c == ':') {
+      continue;
+    } else if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+      if (entry.size() == kFingerprintDigits) valid = false;  // longer than a fingerprint
+      if (valid) entry += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else {
+      valid = false;
+    }
+  }
+  if (valid) finish();
+  return pins;
+}
+
+std::string HexText(const unsigned char* bytes, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
 }  // namespace vx

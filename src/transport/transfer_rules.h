@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/time_source.h"
 
@@ -117,6 +118,14 @@ struct RangeResponse {
 // never be served; any other status fails the download.
 [[nodiscard]] RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first,
                                            const FileVersion& version);
+
+// The SHA-256 fingerprints in an administrator's pin list, as 64 lower-case hexadecimal digits
+// each. Entries are separated by ';', ',' or white space; colons inside an entry and the case of the
+// digits do not matter. Entries that are not 32 bytes of hexadecimal are left out.
+[[nodiscard]] std::vector<std::string> ParseCertificatePins(std::string_view text);
+
+// Bytes as lower-case hexadecimal digits.
+[[nodiscard]] std::string HexText(const unsigned char* bytes, std::size_t size);
 
 // Downloaded bytes as the text handed to a caller: ends at the first NUL, CR LF read as LF.
 [[nodiscard]] std::string TextFromDownloadedBytes(std::string_view bytes);

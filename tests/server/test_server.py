@@ -41,6 +41,7 @@ with an absolute target http://host:port/path is handled as the http listener ha
 import argparse
 import base64
 import email.utils
+import hashlib
 import json
 import os
 import re
@@ -529,6 +530,11 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.minimum_version = ssl.TLSVersion.TLSv1_2
     context.load_cert_chain(os.path.join(root, "cert.pem"), os.path.join(root, "key.pem"))
+    # The certificate's SHA-256 fingerprint, for the tests that pin it.
+    with open(os.path.join(root, "cert.pem"), encoding="ascii") as pem:
+        der = ssl.PEM_cert_to_DER_cert(pem.read())
+    with open(os.path.join(root, "cert.sha256"), "w", encoding="ascii") as fingerprint:
+        fingerprint.write(hashlib.sha256(der).hexdigest())
 
     stop_event = threading.Event()
     states = {}

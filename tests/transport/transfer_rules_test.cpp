@@ -146,6 +146,17 @@ TEST(RangeAnswers, OnlyTheAskedRangeOfTheRecordedVersionContinuesTheFile) {
   EXPECT_EQ(JudgeRangeAnswer(RangeResponse{416, std::nullopt, std::nullopt, 0}, 0, version), RangeAnswer::kFailed);
 }
 
+TEST(CertificatePins, FingerprintsAreReadLeniently) {
+  const std::string a(64, 'a');
+  std::string colons = "AA";  // the same fingerprint as certificate viewers spell it
+  for (int i = 0; i < 31; ++i) colons += ":AA";
+  EXPECT_EQ(ParseCertificatePins(a + ";" + colons + ", x " + a + "a\r\n" + a.substr(1)),
+            (std::vector<std::string>{a, a}));
+  EXPECT_TRUE(ParseCertificatePins("not a fingerprint").empty());
+  const unsigned char bytes[] = {0x00, 0x9f, 0xff};
+  EXPECT_EQ(HexText(bytes, 3), "009fff");
+}
+
 TEST(DownloadedText, EndsAtTheFirstNulAndReadsCrLfAsLf) {
   using namespace std::string_literals;
   const std::pair<std::string, std::string> cases[] = {

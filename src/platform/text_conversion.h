@@ -15,6 +15,9 @@ namespace vx {
 // holds whatever the conversion left, zero-filled).
 [[nodiscard]] bool ChangeToWideStr(const char* text, std::wstring& out);
 [[nodiscard]] bool ChangeUtf8ToWideStr(const char* text, std::wstring& out);
+// As ChangeUtf8ToWideStr for a secret (a password): the text itself is never logged, on success or
+// failure.
+[[nodiscard]] bool ChangeSecretUtf8ToWideStr(const char* text, std::wstring& out);
 // UTF-16 -> UTF-8.
 [[nodiscard]] bool ChangeWideToUtf8Str(const wchar_t* text, std::string& out);
 // 8-bit text decoded as UTF-8 and encoded again: invalid sequences become EF BF BD.

@@ -93,6 +93,14 @@ bool ChangeUtf8ToWideStr(const char* text, std::wstring& out) {
   return Utf8ToWide(text, out);
 }
 
+bool ChangeSecretUtf8ToWideStr(const char* text, std::wstring& out) {
+  if (text == nullptr) {
+    LogError("ChangeSecretUtf8ToWideStr: utf8 is empty! \n");
+    return false;
+  }
+  return Utf8ToWide(text, out);
+}
+
 bool ChangeWideToUtf8Str(const wchar_t* text, std::string& out) {
   if (text == nullptr) return false;
   const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);

@@ -1,4 +1,8 @@
+// clang-format off
 #include "transport/download_resume_handler_win.h"
+
+#include <aclapi.h>
+// clang-format on
 
 #include <algorithm>
 #include <condition_variable>
@@ -7,6 +11,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "agent/agent_config.h"
 #include "agent/file_utils.h"
@@ -93,6 +98,56 @@ DWORD PlaceFile(const std::wstring& source, const std::wstring& destination) {
   return code;
 }
 
+// The named object that a running download holds for its id.
+std::wstring ClaimObjectName(const std::string& id) { return L"Global\\VXAgentResumableDownload-" + Wide(id); }
+
+// The owner this process gives the objects it creates (a TOKEN_OWNER), empty when unknown.
+std::vector<unsigned char> ThisAccountOwner() {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenOwner, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token.get(), TokenOwner, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+PSID OwnerSid(std::vector<unsigned char>& owner) {
+  return owner.empty() ? nullptr : reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner;
+}
+
+// Whether a kernel object's owner is this process's account.
+bool OwnedByThisAccount(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const UniqueLocalMemory descriptor_memory(descriptor);
+  std::vector<unsigned char> ours = ThisAccountOwner();
+  return owner != nullptr && OwnerSid(ours) != nullptr && ::EqualSid(owner, OwnerSid(ours));
+}
+
+// Creates (or opens) the named object of an id, its owner stated explicitly as this account so that
+// every system records it (the access rights stay the account's defaults).
+UniqueHandle CreateClaimObject(const std::string& id) {
+  std::vector<unsigned char> owner = ThisAccountOwner();
+  SECURITY_DESCRIPTOR descriptor{};
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (OwnerSid(owner) != nullptr && ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+      ::SetSecurityDescriptorOwner(&descriptor, OwnerSid(owner), FALSE)) {
+    attributes.lpSecurityDescriptor = &descriptor;
+  }
+  return UniqueHandle(::CreateMutexW(&attributes, FALSE, ClaimObjectName(id).c_str()));
+}
+
+// Whether a running download holds the object of an id.
+bool IdHeld(const std::string& id) {
+  const UniqueHandle object(::OpenMutexW(SYNCHRONIZE, FALSE, ClaimObjectName(id).c_str()));
+  return object || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 // Flushes the partial file and records the size it reached, on a thread of its own: sizes submitted
@@ -171,6 +226,8 @@ DownloadResumeHandler::~DownloadResumeHandler() {
   try {
     (void)Settle();
     recorder_.reset();
+    // A temporary download records nothing, so its partial file cannot outlive it.
+    if (another_download_ && !partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     if (!unique_id_.empty() && !another_download_) {
       RegistryKey key;
       if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) == ERROR_SUCCESS) {
@@ -197,6 +254,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
     url_ = url;
     written_this_run_ = 0;
     const int result = InitializeMetadata();
+    if (result == 0) RemoveUnrecordedFiles();
     if (result != 0 || another_download_) return result;
     if (claim_) return 0;  // taken over and marked while its metadata was read
     // A new id: hold it against other downloads and mark it in progress.
@@ -205,6 +263,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
       another_download_ = true;
       unique_id_.clear();
       (void)FormUniqueFileName();
+      (void)ClaimId();
       PreDownloadCleaningOfPartialFile();
       return 0;
     }
@@ -385,7 +444,9 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
       const std::int64_t last = marked ? ReadLastRetryTime(key) : 0;
       const std::int64_t age = last != 0 || claim == Claim::kUnknown ? NowMilliseconds() - last : 0;
       key.CloseKey();
-      if (age < kInProgressLifetimeMs || age < 0) {
+      // A held object means the download runs, however old its mark: its file is never taken from
+      // it. The 90-minute rule is for marks whose holder cannot be told.
+      if (claim == Claim::kHeldByAnother || age < kInProgressLifetimeMs || age < 0) {
         LogInfo("Another download in progress - hence procedding for temporary download\n");
         another_download_ = true;
       } else {
@@ -397,11 +458,35 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
       ReleaseClaim();
       unique_id_.clear();
       (void)FormUniqueFileName();
+      if (another_download_) (void)ClaimId();  // its unrecorded file is kept from the sweep while it runs
       resumable = false;
     }
     if (!resumable) PreDownloadCleaningOfPartialFile();
     return 0;
   });
+}
+
+// A partial file without a metadata key whose id no running download holds belongs to a download
+// that ended without removing it (a temporary download that was killed): nothing will ever resume
+// or remove it, so the next download that looks removes it.
+void DownloadResumeHandler::RemoveUnrecordedFiles() const {
+  const std::wstring repository = Wide(gv_installDir.value_or(std::string())) + repository_name_;
+  WIN32_FIND_DATAW found{};
+  const UniqueFindHandle search(::FindFirstFileW((repository + L"*").c_str(), &found));
+  if (!search) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    const std::string id = Narrow(found.cFileName);
+    if (id.empty() || id == unique_id_) continue;
+    RegistryKey key;
+    if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ | kAgentRegistryView) ==
+            ERROR_SUCCESS ||
+        IdHeld(id)) {
+      continue;
+    }
+    LogInfo("DownloadResumeHandler : removing the partial file %ls that no download records \n", found.cFileName);
+    ::DeleteFileW((repository + found.cFileName).c_str());
+  } while (::FindNextFileW(search.get(), &found));
 }
 
 std::int64_t DownloadResumeHandler::ReadLastRetryTime(RegistryKey& key) {
@@ -413,17 +498,18 @@ std::int64_t DownloadResumeHandler::ReadLastRetryTime(RegistryKey& key) {
 
 DownloadResumeHandler::Claim DownloadResumeHandler::ClaimId() {
   ReleaseClaim();
-  const std::wstring name = L"Global\\VXAgentResumableDownload-" + Wide(unique_id_);
-  HANDLE object = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  UniqueHandle object = CreateClaimObject(unique_id_);
   const DWORD code = ::GetLastError();
-  if (object != nullptr && code != ERROR_ALREADY_EXISTS) {
-    claim_.reset(object);
+  if (object && code != ERROR_ALREADY_EXISTS) {
+    claim_ = std::move(object);
     return Claim::kOwned;
   }
-  if (object != nullptr) ::CloseHandle(object);
-  if (object != nullptr || code == ERROR_ACCESS_DENIED) return Claim::kHeldByAnother;
-  LogError("DownloadResumeHandler : could not claim the download id %s --> %d \n", unique_id_.c_str(),
-           static_cast<int>(code));
+  // The names can be read by anyone, and anyone may create an object first: only an object whose
+  // owner is this process's own owner (the agent's account) is one of our downloads. Any other, and
+  // one we may not even open, can neither hold nor block a download; the in-progress mark decides.
+  if (object && OwnedByThisAccount(object.get())) return Claim::kHeldByAnother;
+  LogError("DownloadResumeHandler : the object of the download id %s is not one of ours --> %d \n", unique_id_.c_str(),
+           static_cast<int>(object ? 0 : code));
   return Claim::kUnknown;
 }
 
@@ -522,9 +608,15 @@ int DownloadResumeHandler::RecordAppend(std::uint32_t size, bool periodic) {
     LogError("ProcessDownloadedBuffer : could not open the download metadata --> %d \n", static_cast<int>(status));
     return static_cast<int>(status);
   }
+  // The version before the size: a size is only ever recorded next to the Last-Modified text of
+  // the bytes it counts. A record that was reset has no size, so a stop between the two writes
+  // leaves a date without a size, which is started over.
+  if (const LSTATUS status = key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ)) {
+    LogError("ProcessDownloadedBuffer : could not record the Last-Modified text --> %d \n", static_cast<int>(status));
+    return static_cast<int>(status);
+  }
   (void)key.WriteDword("PartialFileSize", size);
   LogDebug("updated registry entries  %d \n", static_cast<int>(size));
-  (void)key.WriteString("LastModifiedTime", server_last_modified_.c_str(), REG_SZ);
   const std::wstring retry_time = CurrentTimeMillisText();
   (void)key.WriteString("LastRetryTime", Narrow(retry_time).c_str(), REG_SZ);
   if (!periodic) {
@@ -588,6 +680,7 @@ int DownloadResumeHandler::CleanFileAndRegistry() {
   return Guarded("Error caught in CleanFileAndRegistry\n", [&] {
     LogInfo("Inside CleanFileAndRegistry\n");
     (void)Settle();  // nothing may be recorded after the metadata is gone
+    ResetRecord();
     if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     // The URL's value may name another download's id by now (one that started over on a new id
     // while this one used its own); only this download's id is removed.
@@ -607,11 +700,31 @@ void DownloadResumeHandler::PreDownloadCleaningOfPartialFile() {
   LogInfo("Performing PreDownloadCleaningOfPartialFile\n");
   resume_offset_ = 0;
   stored_partial_size_ = 0;
+  ResetRecord();
   if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
 }
 
-void DownloadResumeHandler::StartOver() {
+// The record goes before the file: a process stopped between the two leaves a file without a size,
+// which is started over, never a size that describes bytes of another version. Only the owner of
+// the id touches its record.
+void DownloadResumeHandler::ResetRecord() {
+  if (unique_id_.empty() || another_download_) return;
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) != ERROR_SUCCESS) return;
+  for (const char* name : {"PartialFileSize", "LastModifiedTime"}) {
+    const LSTATUS status = key.DeleteValue(name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      LogError("DownloadResumeHandler : could not reset %s of the download id %s --> %d \n", name, unique_id_.c_str(),
+               static_cast<int>(status));
+    }
+  }
+}
+
+void DownloadResumeHandler::StartOver() { StartOver(server_last_modified_); }
+
+void DownloadResumeHandler::StartOver(const std::string& server_last_modified) {
   (void)Settle();
+  server_last_modified_ = server_last_modified;
   recorder_.reset();  // its sizes belong to the bytes being dropped
   PreDownloadCleaningOfPartialFile();
   written_this_run_ = 0;

@@ -10,13 +10,18 @@
 // record of each periodic append happen on a thread of the handler's own, so that the download keeps
 // receiving while the disk catches up; the record may lag behind the file, never run ahead of it. A
 // partial file longer than its record is cut back to it and resumed; one shorter than its record is
-// started over. So a process killed at any moment, or a system that goes down, leaves either a
-// resumable pair or one that the next download starts over.
+// started over. A partial file that is dropped loses its size and Last-Modified record before the
+// file goes, and an append records the Last-Modified text before the size, so the two always
+// describe one version. So a process killed at any moment, or a system that goes down, leaves
+// either a resumable pair or one that the next download starts over.
 //
 // Two downloads of one URL are kept apart: the download that owns an id holds a named kernel object
 // for it for as long as it runs (the system drops it when the process ends, however it ends). A
-// download that finds the id held by a running download works on a fresh id of its own and records
-// nothing. An in-progress mark whose owner has ended is taken over and the partial file resumed.
+// download that finds the id held by a running download works on a fresh id of its own, which it
+// holds too, records nothing and removes its partial file when it ends; a held id is never cleaned,
+// however old its mark. An in-progress mark whose owner has ended is taken over and the partial file
+// resumed. An object of that name that another account created neither holds nor blocks an id. A
+// partial file that is neither recorded nor held is removed by the next download that looks.
 //
 // Every operation logs "Error caught in <name>" and returns 13 when something throws inside it.
 // One handler belongs to one download on one thread.
@@ -70,6 +75,8 @@ class DownloadResumeHandler {
   // The server sent the whole file for a range that does not start at 0: what was written so far is
   // dropped and the download continues from byte 0 with that body.
   void StartOver();
+  // The same for a new version of the server's file: later appends record its Last-Modified text.
+  void StartOver(const std::string& server_last_modified);
 
   // An empty partial file, for a download whose content is empty.
   int CreateEmptyPartialFile();
@@ -101,6 +108,8 @@ class DownloadResumeHandler {
   int FlushAndRecord(std::uint32_t size, bool periodic);
   int RecordAppend(std::uint32_t size, bool periodic);
   int Settle();
+  void ResetRecord();
+  void RemoveUnrecordedFiles() const;
   std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;

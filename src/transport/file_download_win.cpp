@@ -1,6 +1,9 @@
 #include "transport/file_download_win.h"
 
+// clang-format off
 #include <windows.h>
+#include <ntsecapi.h>  // RtlGenRandom (advapi32)
+// clang-format on
 
 #include <cwchar>
 #include <optional>
@@ -27,12 +30,6 @@ constexpr std::uint32_t kBlockBytesPerKBps = 500;
 // Bytes gathered before the temporary file is written.
 constexpr std::size_t kWriteBlock = 1024 * 1024;
 
-std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
-  wchar_t header[64];
-  std::swprintf(header, 64, L"Range: bytes=%u-%u", from, to);
-  return header;
-}
-
 // The "DownloadMode" setting: 1 asks for downloads that resume across runs. Files that are always
 // downloaded whole (".xml", ".json") do not ask and count as 0.
 DWORD DownloadMode(const ConnectionParameters& parameters, const wchar_t* object_path) {
@@ -51,17 +48,31 @@ void LogDownloadMode(const wchar_t* object_path, DWORD mode) {
   if (!AlwaysWholeDownload(object_path)) LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
 }
 
+// A name nobody can predict: 128 random bits in hexadecimal. Empty when the system has no random
+// bytes to give.
+std::string RandomName() {
+  unsigned char bytes[16] = {};
+  if (!RtlGenRandom(bytes, sizeof(bytes))) return std::string();
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name;
+  for (const unsigned char byte : bytes) {
+    name += kDigits[byte >> 4];
+    name += kDigits[byte & 0x0F];
+  }
+  return name;
+}
+
 // The temporary file of one download: next to the destination for DOWNLOAD_FILE, in the TEMP
 // directory for GET_DATA. Deleted when the object ends, whatever happened.
+//
+// TEMP may be shared with other users, so the GET_DATA file gets a random name, is created only if
+// no file of that name exists, is shared with nobody, is read back through the handle that wrote it
+// and is deleted by the system when that handle closes (also when the process is killed).
 class TemporaryDownloadFile {
  public:
-  TemporaryDownloadFile(int request_type, const wchar_t* destination) {
-    const std::uint32_t thread_id = CurrentThreadId();
+  TemporaryDownloadFile(int request_type, const wchar_t* destination) : in_memory_(request_type == GET_DATA) {
     if (request_type == DOWNLOAD_FILE && destination != nullptr) {
-      name_ = std::wstring(destination) + std::to_wstring(thread_id) + L".tmp";
-    } else if (request_type == GET_DATA) {
-      name_8bit_ = gv_tempDir + "\\vx" + std::to_string(thread_id) + ".tmp";
-      if (!ChangeToWideStr(name_8bit_.c_str(), name_)) name_.clear();
+      name_ = std::wstring(destination) + std::to_wstring(CurrentThreadId()) + L".tmp";
     }
   }
   ~TemporaryDownloadFile() { Delete(); }
@@ -70,11 +81,27 @@ class TemporaryDownloadFile {
 
   const std::wstring& Name() const { return name_; }
 
-  // Creates the file empty (replacing one of that name), shared for reading. 0 or the error.
+  // Creates the file empty: DOWNLOAD_FILE's replacing one of that name, shared for reading;
+  // GET_DATA's as a new file of a new random name. 0 or the error.
   DWORD Create() {
-    handle_.reset(::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    return handle_ ? 0 : ::GetLastError();
+    if (!in_memory_) {
+      handle_.reset(::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+      return handle_ ? 0 : ::GetLastError();
+    }
+    constexpr int kNameAttempts = 4;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts && code == ERROR_FILE_EXISTS; ++attempt) {
+      const std::string random = RandomName();
+      if (random.empty()) return ERROR_GEN_FAILURE;
+      name_8bit_ = gv_tempDir + "\\vx" + random + ".tmp";
+      if (!ChangeToWideStr(name_8bit_.c_str(), name_)) return ERROR_INVALID_NAME;
+      handle_.reset(::CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      code = handle_ ? 0 : ::GetLastError();
+    }
+    if (code != 0) name_.clear();  // nothing of ours to delete
+    return code;
   }
 
   // Network reads come in pieces of a few KiB; they are gathered and written in large blocks.
@@ -115,38 +142,43 @@ class TemporaryDownloadFile {
     return ::GetFileSizeEx(handle_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
   }
 
-  // Writes what is pending and closes the file. The file lives only until the hand-over, so it is not
+  // Writes what is pending; DOWNLOAD_FILE's file is closed for the move onto the destination,
+  // GET_DATA's stays open to be read back. The file lives only until the hand-over, so it is not
   // forced to disk. 0 or the error of the last write.
   DWORD FlushAndClose() {
     const DWORD code = handle_ ? Flush() : 0;
     pending_.clear();
-    handle_.reset();
+    if (!in_memory_) handle_.reset();
     return code;
   }
 
-  // The GET_DATA content as text, or nothing when the file cannot be read.
+  // The GET_DATA content as text, read from the start through the handle that wrote it, or nothing
+  // when it cannot be read.
   std::optional<std::string> ReadBack() const {
     LogDebug("LoadDatafromFile: tmpDataFilePath, %s\n", name_8bit_.c_str());
-    const UniqueHandle file(::CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
+    const HANDLE file = handle_.get();
+    LARGE_INTEGER start{};
+    if (!handle_ || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
     std::string bytes;
     char buffer[64 * 1024];
     for (;;) {
       DWORD read = 0;
-      if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+      if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
       if (read == 0) break;
       bytes.append(buffer, read);
     }
     return TextFromDownloadedBytes(bytes);
   }
 
+  // GET_DATA's file goes with its handle; deleting it by name afterwards could only hit a file of
+  // someone else's.
   void Delete() {
     handle_.reset();
-    if (!name_.empty()) ::DeleteFileW(name_.c_str());
+    if (!in_memory_ && !name_.empty()) ::DeleteFileW(name_.c_str());
   }
 
  private:
+  bool in_memory_;
   std::wstring name_;
   std::string name_8bit_;
   UniqueHandle handle_;
@@ -225,16 +257,44 @@ DWORD ReadBody(HINTERNET request, DWORD available, std::vector<char>& buffer, DW
   return WinHttp().read_data(request, buffer.data(), available, &read) ? 0 : WinHttp().last_error();
 }
 
+// A plain GET, or a HEAD for head true, that learns the version the server has now: 0 with its
+// length and Last-Modified text in version (a GET's handles stay open for its body), else the
+// result that ends the download, the handles closed.
+int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                  unsigned char keep_alive, RequestHandles& handles, FileVersion& version, bool head = false) {
+  CloseRequestHandles(handles);
+  handles = RequestHandles{};
+  handles.kind = head ? kHead : kPlainGet;
+  int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0);
+  DWORD length = 0;
+  if (result == 0 && handles.status != HTTP_STATUS_OK) {
+    LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+    result = static_cast<int>(handles.status);
+  } else if (result == 0) {
+    result = static_cast<int>(QueryNumberHeader(handles.request, kContentLengthQuery, length));
+  }
+  if (result != 0) {
+    CloseRequestHandles(handles);
+    return result;
+  }
+  version.length = length;
+  version.last_modified = ResponseLastModified(handles.request);
+  LogInfo("InternetGetRequestEx : The server's file now has %u bytes, modified %s \n", static_cast<unsigned>(length),
+          version.last_modified.c_str());
+  return 0;
+}
+
 // The whole download's body: read what the response has into the temporary file, recovering from
 // a time-out with a ranged request for the rest. The result of the transfer.
 int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                     unsigned char keep_alive, RequestHandles& handles, std::uint32_t content_length,
+                     unsigned char keep_alive, RequestHandles& handles, FileVersion version,
                      TemporaryDownloadFile& temporary) {
   const WinHttpApi& api = WinHttp();
   int result = 0;
+  std::uint32_t content_length = version.length;
   std::uint32_t bytes_so_far = 0;
+  bool started_over = false;
   std::vector<char> buffer;
-  std::wstring range_header;
   for (;;) {
     DWORD available = 0;
     if (!api.query_data_available(handles.request, &available)) {
@@ -247,29 +307,38 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
       LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
       LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
       CloseRequestHandles(handles);
-      range_header = bytes_so_far != 0 ? RangeHeader(bytes_so_far, content_length)
-                                       : L"Range: bytes=0-" + std::to_wstring(content_length);
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
-      handles = RequestHandles{};
-      handles.kind = kGetWithHeader;
-      handles.extra_header = range_header.c_str();
-      if (const int retry = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0)) {
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
+               content_length);
+      int retry = 0;
+      RangeAnswer answer = OpenRange(parameters, object_path, request_type, keep_alive, handles, bytes_so_far,
+                                     content_length, version, retry);
+      if (answer == RangeAnswer::kStartOver) {
+        // Another version, or a range never to be served: the version the server has now, from
+        // its first byte, once.
+        answer = started_over ? RangeAnswer::kFailed : RangeAnswer::kWholeFile;
+        retry = started_over ? kServerFileChanged
+                             : OpenWholeFile(parameters, object_path, request_type, keep_alive, handles, version);
+        started_over = true;
+        if (retry != 0) answer = RangeAnswer::kFailed;
+        content_length = version.length;
+      }
+      if (answer == RangeAnswer::kFailed) {
+        if (retry == 0) {
+          LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+          retry = static_cast<int>(handles.status);
+        }
         result = retry;
         break;
       }
-      // Only the rest of the file may be appended. A server that ignores the range sends the whole
-      // file again, which replaces what was written; any other answer is not file content.
-      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+      // Only the rest of the file may be appended. A whole file (the server ignored the range, or
+      // sent the version it has now) replaces what was written.
+      if (answer == RangeAnswer::kWholeFile && (bytes_so_far != 0 || started_over)) {
         LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
         if (const DWORD truncate_error = temporary.Truncate()) {
           result = static_cast<int>(truncate_error);
           break;
         }
         bytes_so_far = 0;
-      } else if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-        LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-        result = static_cast<int>(handles.status);
-        break;
       }
       if (!api.query_data_available(handles.request, &available)) {
         code = api.last_error();
@@ -375,8 +444,8 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
             "InternetGetRequestEx : Failed to create the destination directory for the destination file %ls \n",
             "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
         if (result == 0) {
-          result =
-              ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles, content_length, temporary);
+          result = ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles,
+                                    FileVersion{content_length, ResponseLastModified(handles.request)}, temporary);
         }
         if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
       } else {
@@ -435,6 +504,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   handles.kind = kHead;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
   DWORD content_length = 0;
+  FileVersion version;
   if (result == 0) {
     if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
       LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
@@ -449,6 +519,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
                 static_cast<unsigned>(content_length));
+        version = FileVersion{content_length, ResponseLastModified(handles.request)};
         CloseRequestHandles(handles);
       } else {
         LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
@@ -471,28 +542,48 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
     LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
     bool retry_mark = false;
     bool finished = false;
+    bool started_over = false;
     BlockProgress progress;
     std::vector<char> buffer;
     while (content_length != 0 && bytes_so_far < content_length && !finished) {
       const BlockPace pace;
       const std::uint32_t block_first = bytes_so_far;
-      const std::wstring range_header = RangeHeader(bytes_so_far, BlockEnd(bytes_so_far, block_size, content_length));
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
-      handles = RequestHandles{};
-      handles.kind = kGetWithHeader;
-      handles.extra_header = range_header.c_str();
-      result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+      const std::uint32_t block_last = BlockEnd(bytes_so_far, block_size, content_length);
+      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
+               block_last);
+      const RangeAnswer answer =
+          OpenRange(parameters, object_path, request_type, 1, handles, bytes_so_far, block_last, version, result);
       LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
                static_cast<unsigned>(result));
-      if (result != 0) break;
-      if (handles.status != HTTP_STATUS_OK && handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-        LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
-                 static_cast<int>(handles.status));
-        result = static_cast<int>(handles.status);
+      if (answer == RangeAnswer::kFailed) {
+        if (result == 0) {
+          LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
+                   static_cast<int>(handles.status));
+          result = static_cast<int>(handles.status);
+        }
         break;
       }
+      if (answer == RangeAnswer::kStartOver) {
+        // Another version, or a range never to be served: the version the server has now is
+        // learnt again and fetched from its first byte, once.
+        if (started_over) {
+          LogError("InternetGetRequestByBitrate : The server's file changed again; giving up \n");
+          result = kServerFileChanged;
+          break;
+        }
+        started_over = true;
+        if ((result = OpenWholeFile(parameters, object_path, request_type, 1, handles, version, true)) != 0) break;
+        CloseRequestHandles(handles);
+        content_length = version.length;
+        if (const DWORD code = temporary.Truncate()) {
+          result = static_cast<int>(code);
+          break;
+        }
+        bytes_so_far = 0;
+        continue;
+      }
       // A whole file sent for a range that does not start at 0 replaces what was written before.
-      if (handles.status == HTTP_STATUS_OK && bytes_so_far != 0) {
+      if (answer == RangeAnswer::kWholeFile && bytes_so_far != 0) {
         LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
         if (const DWORD code = temporary.Truncate()) {
           result = static_cast<int>(code);

@@ -3,7 +3,12 @@
 //
 // Each call owns its temporary file from creation to deletion; the file never outlives the call.
 // Results: 0, 90001 (not modified), 707 (body shorter or longer than announced), 6 (GET_DATA data
-// could not be read back), 13 (missing argument), an HTTP status, or a Windows or WinHTTP error.
+// could not be read back), 13 (missing argument), 412 (the server's file changed again after the
+// download started over for it), an HTTP status, or a Windows or WinHTTP error.
+//
+// Ranged requests carry If-Range with the first answer's Last-Modified text, and an answer is read
+// only when it continues the version and length being received; otherwise the download starts over
+// from byte 0 for the version the server has now, once per call. A finished file is one version.
 #pragma once
 
 #include <string>

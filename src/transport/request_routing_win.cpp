@@ -56,6 +56,13 @@ std::wstring Wide(const OptionalText& text) {
   return wide;
 }
 
+// The same for a secret: the conversion that logs its input is never given one.
+std::wstring WideSecret(const OptionalText& text) {
+  std::wstring wide;
+  if (!text || !ChangeSecretUtf8ToWideStr(text->c_str(), wide)) wide.clear();
+  return wide;
+}
+
 }  // namespace
 
 int AgentSendRequest(const char* path, const char* data, std::string* out, int request_type, unsigned char keep_alive,
@@ -101,7 +108,7 @@ int AgentSendRequest(const char* path, const char* data, std::string* out, int r
     parameters.proxy_server = Wide(gv_proxyServerName);
     parameters.proxy_bypass = Wide(gv_proxyByPass);
     parameters.proxy_user = Wide(gv_proxyUserName);
-    parameters.proxy_password = Wide(gv_proxyPassword);
+    parameters.proxy_password = WideSecret(gv_proxyPassword);
   }
 
   const auto transfer = [&](int candidate) -> int {

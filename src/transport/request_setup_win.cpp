@@ -1,12 +1,21 @@
+// clang-format off
 #include "transport/request_setup_win.h"
 
+#include <wincrypt.h>
+// clang-format on
+
+#include <algorithm>
 #include <cwchar>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "agent/agent_config.h"
 #include "agent/os_name.h"
 #include "base/time_source.h"
 #include "logging/logger.h"
+#include "platform/registry.h"
+#include "platform/system_library_win.h"
 #include "platform/text_conversion.h"
 #include "transport/transfer_rules.h"
 #include "transport/transport_error_texts.h"
@@ -29,6 +38,59 @@ int Fail(const char* message, DWORD code) {
   return static_cast<int>(code);
 }
 
+// The administrator's certificate rules for HTTPS requests, read from the agent's key for each
+// request so that a change applies at once.
+struct CertificatePolicy {
+  bool strict = false;                  // "StrictServerCertificateCheck" 1: validate against the trust store
+  std::optional<std::string> pin_text;  // "ServerCertificateSHA256", when present
+  std::vector<std::string> pins;
+};
+
+CertificatePolicy ReadCertificatePolicy() {
+  CertificatePolicy policy;
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, kAgentRootKey, KEY_READ | kAgentRegistryView) != ERROR_SUCCESS) return policy;
+  DWORD strict = 0;
+  policy.strict = key.ReadDword(kStrictCertificateValue, &strict) == ERROR_SUCCESS && strict == 1;
+  char text[4096] = {};
+  DWORD size = sizeof(text) - 1;
+  if (key.ReadString(kCertificatePinsValue, text, &size) == ERROR_SUCCESS) {
+    policy.pin_text = std::string(text);
+    policy.pins = ParseCertificatePins(*policy.pin_text);
+  }
+  return policy;
+}
+
+// The SHA-256 fingerprint of the server certificate of an answered request, "" when it cannot be
+// had. The certificate context is freed through crypt32, bound at first use.
+std::string ServerCertificateFingerprint(HINTERNET request) {
+  PCCERT_CONTEXT certificate = nullptr;
+  DWORD size = sizeof(certificate);
+  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
+      certificate == nullptr) {
+    return std::string();
+  }
+  std::string fingerprint;
+  HCRYPTPROV provider = 0;
+  if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    HCRYPTHASH hash = 0;
+    unsigned char digest[32] = {};
+    DWORD digest_size = sizeof(digest);
+    if (::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+      if (::CryptHashData(hash, certificate->pbCertEncoded, certificate->cbCertEncoded, 0) &&
+          ::CryptGetHashParam(hash, HP_HASHVAL, digest, &digest_size, 0) && digest_size == sizeof(digest)) {
+        fingerprint = HexText(digest, sizeof(digest));
+      }
+      ::CryptDestroyHash(hash);
+    }
+    ::CryptReleaseContext(provider, 0);
+  }
+  static const auto free_context =
+      SystemFunction<BOOL(WINAPI*)(PCCERT_CONTEXT)>(L"crypt32.dll", "CertFreeCertificateContext");
+  if (free_context != nullptr) free_context(certificate);
+  return fingerprint;
+}
+
 // Adds one header line; a failure is logged with message and remembered in pending_error.
 void AddHeader(HINTERNET request, const wchar_t* header, const char* message, int& pending_error) {
   if (WinHttp().add_request_headers(request, header, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD)) return;
@@ -41,7 +103,7 @@ void AddHeader(HINTERNET request, const wchar_t* header, const char* message, in
 // Steps that open the chain and prepare the request. 0, or the error of the step that failed (the
 // handles of a failed open are closed; a failed option leaves them open for the caller).
 int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                unsigned char keep_alive, RequestHandles& handles, int& pending_header_error) {
+                unsigned char keep_alive, RequestHandles& handles, int& pending_header_error, bool strict) {
   const WinHttpApi& api = WinHttp();
   if (parameters.use_proxy == 1) {
     LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", parameters.proxy_server.c_str());
@@ -85,6 +147,10 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
   if (handles.kind == kGetWithHeader) {
     AddHeader(handles.request, handles.extra_header != nullptr ? handles.extra_header : L"",
               "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+    if (handles.validator_header != nullptr) {
+      AddHeader(handles.request, handles.validator_header,
+                "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
+    }
   }
 
   constexpr const char* kOptionFailure = "GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n";
@@ -93,7 +159,7 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
     return Fail(kOptionFailure, api.last_error());
   }
   if (https) {
-    if (!IgnoreCertificateErrors(handles.request)) return Fail(kOptionFailure, api.last_error());
+    if (!strict && !IgnoreCertificateErrors(handles.request)) return Fail(kOptionFailure, api.last_error());
     LogDebug("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
   }
   if (!SetProxyCredentials(handles.request, parameters)) return Fail(kOptionFailure, api.last_error());
@@ -197,6 +263,31 @@ int CloseInternetHandle(HINTERNET& handle) {
   return closed ? 0 : static_cast<int>(WinHttp().last_error());
 }
 
+RequestHandles::~RequestHandles() { CloseRequestHandles(*this); }
+
+RequestHandles::RequestHandles(RequestHandles&& other) noexcept
+    : session(std::exchange(other.session, nullptr)),
+      connection(std::exchange(other.connection, nullptr)),
+      request(std::exchange(other.request, nullptr)),
+      kind(other.kind),
+      extra_header(other.extra_header),
+      validator_header(other.validator_header),
+      status(other.status) {}
+
+RequestHandles& RequestHandles::operator=(RequestHandles&& other) noexcept {
+  if (this != &other) {
+    CloseRequestHandles(*this);
+    session = std::exchange(other.session, nullptr);
+    connection = std::exchange(other.connection, nullptr);
+    request = std::exchange(other.request, nullptr);
+    kind = other.kind;
+    extra_header = other.extra_header;
+    validator_header = other.validator_header;
+    status = other.status;
+  }
+  return *this;
+}
+
 void CloseRequestHandles(RequestHandles& handles) {
   if (const int code = CloseInternetHandle(handles.request)) {
     LogDebug("Error in WinHttpCloseHandle hRequest --> %d \n", code);
@@ -241,12 +332,14 @@ DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::
 int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
                              unsigned char keep_alive, RequestHandles& handles, unsigned char accept_gzip) {
   LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
+  const bool https = IsHttps(parameters.protocol);
+  const CertificatePolicy policy = https ? ReadCertificatePolicy() : CertificatePolicy{};
   int pending_header_error = 0;
   bool reopened = false;
   for (;;) {
     pending_header_error = 0;
-    if (const int code =
-            OpenRequest(parameters, object_path, request_type, keep_alive, handles, pending_header_error)) {
+    if (const int code = OpenRequest(parameters, object_path, request_type, keep_alive, handles, pending_header_error,
+                                     policy.strict)) {
       return code;
     }
     int error = 0;
@@ -259,6 +352,19 @@ int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar
     }
     if (error != 0) return error;
     break;
+  }
+
+  // A pinned server is checked before anything of its answer is used; the result is no failover
+  // code, so no other address is tried with a weaker check.
+  if (policy.pin_text) {
+    const std::string fingerprint = ServerCertificateFingerprint(handles.request);
+    if (fingerprint.empty() || std::find(policy.pins.begin(), policy.pins.end(), fingerprint) == policy.pins.end()) {
+      LogError(
+          "GetInternetRequestHandle : The server certificate (SHA-256 %s) of %ls matches none of the pinned "
+          "certificates (%s) \n",
+          fingerprint.empty() ? "unknown" : fingerprint.c_str(), parameters.server.c_str(), policy.pin_text->c_str());
+      return kCertificateNotPinned;
+    }
   }
 
   std::wstring raw_headers;
@@ -330,6 +436,63 @@ int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out) {
   }
   LogDebug("@@@@@@@@@@@ End of GetFilelastmodifiedTime Method   @@@@@@@@@@@@@\n");
   return result;
+}
+
+std::string ResponseLastModified(HINTERNET request) {
+  std::wstring text;
+  std::string narrow;
+  if (QueryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED, nullptr, text) != 0 ||
+      !ChangeWideToUtf8Str(text.c_str(), narrow)) {
+    narrow.clear();
+  }
+  return narrow;
+}
+
+RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                      unsigned char keep_alive, RequestHandles& handles, std::uint32_t first, std::uint32_t last,
+                      const FileVersion& version, int& result) {
+  const std::wstring range = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
+  std::wstring validator;
+  if (!version.last_modified.empty() && ChangeUtf8ToWideStr(version.last_modified.c_str(), validator)) {
+    validator = L"If-Range: " + validator;
+  } else {
+    validator.clear();
+  }
+  LogDebug("OpenRange : %ls %ls\n", range.c_str(), validator.c_str());
+  handles = RequestHandles{};  // closes an earlier exchange's handles
+  handles.kind = kGetWithHeader;
+  handles.extra_header = range.c_str();
+  handles.validator_header = validator.empty() ? nullptr : validator.c_str();
+  result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0);
+  handles.extra_header = nullptr;
+  handles.validator_header = nullptr;
+  if (result != 0) return RangeAnswer::kFailed;
+
+  RangeResponse response;
+  response.status = handles.status;
+  std::wstring text;
+  std::string narrow;
+  if (QueryTextHeader(handles.request, WINHTTP_QUERY_CUSTOM, L"Content-Range", text) == 0 &&
+      ChangeWideToUtf8Str(text.c_str(), narrow)) {
+    response.content_range = narrow;
+  }
+  if (std::string last_modified = ResponseLastModified(handles.request); !last_modified.empty()) {
+    response.last_modified = std::move(last_modified);
+  }
+  DWORD length = 0;
+  if (QueryNumberHeader(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, length) == 0) {
+    response.content_length = length;
+  }
+  const RangeAnswer answer = JudgeRangeAnswer(response, first, version);
+  if (answer == RangeAnswer::kStartOver) {
+    LogError(
+        "OpenRange : The answer %d to the range from byte %u (Content-Range %s, Last-Modified %s) is not the "
+        "file of %u bytes modified %s \n",
+        static_cast<int>(response.status), static_cast<unsigned>(first), response.content_range.value_or("-").c_str(),
+        response.last_modified.value_or("-").c_str(), static_cast<unsigned>(version.length),
+        version.last_modified.c_str());
+  }
+  return answer;
 }
 
 }  // namespace vx

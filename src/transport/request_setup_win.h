@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "transport/transfer_rules.h"
 #include "transport/transport_types.h"
 
 namespace vx {
@@ -19,15 +20,25 @@ enum RequestKind : int {
   kHead = 2,
 };
 
-// The state of one exchange. A caller clears the handles and the status and sets the kind and the
-// extra header before each GetInternetRequestHandle call; handles that the set-up closes itself are
-// set back to null so that CloseRequestHandles never closes one twice.
+// The state of one exchange, owning its session, connection and request handles: they are closed
+// (with CloseRequestHandles and its log lines) when the record ends or is assigned another
+// exchange's, so an exchange that is replaced never leaks its handles. Move-only. A caller clears the
+// status and sets the kind and the extra header before each GetInternetRequestHandle call; handles
+// that the set-up closes itself are set back to null so that none is ever closed twice.
 struct RequestHandles {
+  RequestHandles() = default;
+  ~RequestHandles();
+  RequestHandles(RequestHandles&& other) noexcept;
+  RequestHandles& operator=(RequestHandles&& other) noexcept;
+  RequestHandles(const RequestHandles&) = delete;
+  RequestHandles& operator=(const RequestHandles&) = delete;
+
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
   int kind = kPlainGet;
-  const wchar_t* extra_header = nullptr;  // borrowed; read only for kGetWithHeader
+  const wchar_t* extra_header = nullptr;      // borrowed; read only for kGetWithHeader
+  const wchar_t* validator_header = nullptr;  // borrowed; a second line for kGetWithHeader, when set
   DWORD status = 0;                       // the response's HTTP status, 0 until one was read
 };
 
@@ -50,6 +61,16 @@ int SetSecureProtocols(HINTERNET session);
 // Copies the response's Last-Modified header into out: 0, or the error of the query (12150 when the
 // header is absent) with out untouched.
 [[nodiscard]] int GetFilelastmodifiedTime(HINTERNET request, std::wstring& out);
+
+// Optional values under the agent's key for HTTPS requests. By default certificate errors are
+// ignored (management servers often have self-signed certificates). "ServerCertificateSHA256"
+// (REG_SZ) lists the SHA-256 fingerprints of the server certificates to accept: a request whose
+// server certificate matches none fails with kCertificateNotPinned before its answer is used, even
+// when the value holds no valid fingerprint. "StrictServerCertificateCheck" (REG_DWORD 1) validates
+// certificates against the system's trust store instead of ignoring its errors.
+inline constexpr const char* kCertificatePinsValue = "ServerCertificateSHA256";
+inline constexpr const char* kStrictCertificateValue = "StrictServerCertificateCheck";
+inline constexpr int kCertificateNotPinned = ERROR_WINHTTP_SECURE_INVALID_CERT;
 
 // The pieces every request of the agent shares, downloads and uploads alike.
 inline constexpr const wchar_t* kAgentUserAgent = L"QuorvantAgent";
@@ -83,5 +104,17 @@ int CloseInternetHandle(HINTERNET& handle);
 // Queries a text header (by info level, or by name for WINHTTP_QUERY_CUSTOM): length first, then a
 // buffer of four times that length plus 8 bytes. 0 or the error code.
 [[nodiscard]] DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::wstring& value);
+
+// The Last-Modified text of an answered request, "" when it has none (not logged).
+[[nodiscard]] std::string ResponseLastModified(HINTERNET request);
+
+// Sends a GET for bytes first to last of object_path, with "If-Range" carrying the version's
+// Last-Modified text when it has one (a server that sees another version answers with the whole of
+// it), and judges the answer against the version. result receives GetInternetRequestHandle's result;
+// when it is not 0 the answer is kFailed. The handles stay open for the caller, who reads them for
+// kPart and kWholeFile and closes them in every case.
+[[nodiscard]] RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path,
+                                    int request_type, unsigned char keep_alive, RequestHandles& handles,
+                                    std::uint32_t first, std::uint32_t last, const FileVersion& version, int& result);
 
 }  // namespace vx

@@ -41,18 +41,13 @@ struct DownloadRequest {
   std::uint32_t gathered = 0;  // bytes in the buffer not yet appended to the partial file
   std::uint32_t content_length = 0;
   std::uint32_t received = 0;  // bytes received, counted from the start of the file
+  bool started_over = false;   // a call starts over from byte 0 at most once
 };
 
 std::string Narrow(const wchar_t* text) {
   std::string narrow;
   if (text == nullptr || !ChangeWideToUtf8Str(text, narrow)) narrow.clear();
   return narrow;
-}
-
-std::wstring RangeHeader(std::uint32_t from, std::uint32_t to) {
-  wchar_t header[64];
-  std::swprintf(header, 64, L"Range: bytes=%u-%u", from, to);
-  return header;
 }
 
 bool BrokenConnection(DWORD code) {
@@ -166,13 +161,20 @@ int PrepareResume(DownloadRequest& request) {
   }
   request.received = request.handler.StoredPartialSize();
   request.buffer.assign(request.handler.SaveLimit(), '\0');
+  if (request.received > request.content_length) {
+    // The same Last-Modified text with a shorter file: no range of it starts at the recorded size,
+    // so resuming would be refused every time.
+    LogError("%s : The partial file holds %u bytes, more than the content length %u; starting over \n",
+             request.operation, static_cast<unsigned>(request.received), static_cast<unsigned>(request.content_length));
+    request.handler.StartOver();
+    request.received = 0;
+  }
   return 0;
 }
 
-// The server sent the whole file for a range that does not start at 0: nothing gathered or saved
-// so far may be spliced with it, so the download continues from byte 0 with this body.
+// Nothing gathered or saved so far may be spliced with what comes next: the download continues
+// from byte 0.
 void StartOver(DownloadRequest& request) {
-  LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
   request.handler.StartOver();
   request.gathered = 0;
   request.received = 0;
@@ -236,12 +238,63 @@ BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
   }
 }
 
-// Whether the answer to a range request may be read into the partial file; starts over for a whole
-// file sent to a range that does not start at 0.
-bool AcceptRangeAnswer(DownloadRequest& request, DWORD status) {
-  if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) return false;
-  if (status == HTTP_STATUS_OK && request.received != 0) StartOver(request);
-  return true;
+// The rest of the file, or the next block of blocks bytes (0: the whole rest).
+std::uint32_t RangeEnd(const DownloadRequest& request, bool in_blocks, std::uint32_t block_size) {
+  return in_blocks ? BlockEnd(request.received, block_size, request.content_length) : request.content_length;
+}
+
+// The bytes received belong to a version the server no longer serves, or to a range it will never
+// serve: the first exchange is made again for the version it has now, everything received is
+// dropped and the download continues from byte 0. Once per call: the second time the download ends
+// with 412. 0, or the result that ends the download.
+int StartOverWithNewVersion(DownloadRequest& request) {
+  if (request.started_over) {
+    LogError("%s : The server's file changed again after the download started over; giving up \n", request.operation);
+    return kServerFileChanged;
+  }
+  request.started_over = true;
+  LogInfo("%s : The received bytes are not of the server's file; starting over from byte 0 \n", request.operation);
+  if (const int result = PreDownloadHandling(request)) return result;
+  request.handler.StartOver(request.server_last_modified);
+  request.gathered = 0;
+  request.received = 0;
+  return 0;
+}
+
+// Asks for the next range, validated against the version being received, and settles what the
+// answer means. 0 with handles ready to read (the range, or the whole file, which then replaces
+// what was received); otherwise the result that ends the download, the handles closed.
+int OpenNextRange(DownloadRequest& request, RequestHandles& handles, unsigned char keep_alive, bool in_blocks,
+                  std::uint32_t block_size) {
+  for (;;) {
+    const std::uint32_t first = request.received;
+    const std::uint32_t last = RangeEnd(request, in_blocks, block_size);
+    LogDebug("%s: Content-Range Header message: Range: bytes=%u-%u\n", request.operation, static_cast<unsigned>(first),
+             static_cast<unsigned>(last));
+    int result = 0;
+    const FileVersion version{request.content_length, request.server_last_modified};
+    const RangeAnswer answer = OpenRange(*request.parameters, request.url, request.request_type, keep_alive, handles,
+                                         first, last, version, result);
+    if (answer == RangeAnswer::kPart) return 0;
+    if (answer == RangeAnswer::kWholeFile) {
+      if (request.received != 0) {
+        LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
+        StartOver(request);
+      }
+      return 0;
+    }
+    const DWORD status = handles.status;
+    CloseRequestHandles(handles);
+    if (answer == RangeAnswer::kFailed) {
+      if (result == 0) {
+        LogError("%s : Failed with the http status code, %d \n", request.operation, static_cast<int>(status));
+        result = static_cast<int>(status);
+      }
+      return result;
+    }
+    if (const int code = StartOverWithNewVersion(request)) return code;
+    if (request.content_length == 0) return request.handler.CreateEmptyPartialFile();  // nothing to ask for
+  }
 }
 
 // Counts an incomplete whole download where the agent's tools look for failures.
@@ -342,22 +395,17 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
     return result;
   }
 
-  std::wstring range_header = RangeHeader(request.handler.ResumeOffset(), request.content_length);
-  LogError("ResumeGetRequestEx: Content-Range Header message: %ls\n", range_header.c_str());
   RequestHandles handles;
-  handles.kind = kGetWithHeader;
-  handles.extra_header = range_header.c_str();
-  result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  result = OpenNextRange(request, handles, 1, false, 0);
   LogDebug("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
-  if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
-    // A refused range ends here: the partial file and its metadata stay for a later attempt.
-    CloseRequestHandles(handles);
+  if (result != 0) {
+    // A failed range request ends here; what was recorded before stays for a later attempt.
     LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
-    return result != 0 ? result : static_cast<int>(handles.status);
+    return result;
   }
 
   bool just_recovered = false;
-  for (;;) {
+  while (result == 0 && request.received < request.content_length) {
     const BodyOutcome outcome = GatherBody(request, handles.request);
     result = static_cast<int>(outcome.code);
     if (outcome.end != BodyEnd::kAvailabilityFailed || !BrokenConnection(outcome.code)) break;
@@ -366,18 +414,7 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
     LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(request.received));
     LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
     CloseRequestHandles(handles);
-    range_header = request.received == 0 ? L"Range: bytes=0-" + std::to_wstring(request.content_length)
-                                         : RangeHeader(request.received, request.content_length);
-    LogDebug("ResumeGetRequestEx: Content-Range Header message: %ls\n", range_header.c_str());
-    handles = RequestHandles{};
-    handles.kind = kGetWithHeader;
-    handles.extra_header = range_header.c_str();
-    if ((result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0)) != 0) break;
-    if (!AcceptRangeAnswer(request, handles.status)) {
-      LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-      result = static_cast<int>(handles.status);
-      break;
-    }
+    result = OpenNextRange(request, handles, keep_alive, false, 0);
     just_recovered = true;
   }
 
@@ -416,19 +453,10 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
     while (request.received < request.content_length) {
       const BlockPace pace;
       const std::uint32_t block_first = request.received;
-      const std::wstring range_header =
-          RangeHeader(request.received, BlockEnd(request.received, block_size, request.content_length));
-      LogDebug("ResumeGetRequestByBitrate: Content-Range Header message: %ls\n", range_header.c_str());
-      handles = RequestHandles{};
-      handles.kind = kGetWithHeader;
-      handles.extra_header = range_header.c_str();
-      result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+      result = OpenNextRange(request, handles, 1, true, block_size);
       LogError("ResumeGetRequestByBitrate: GetInternetRequestHandle function return code: %u  %d\n",
                static_cast<unsigned>(result), static_cast<int>(handles.status));
-      if (result == static_cast<int>(ERROR_WINHTTP_TIMEOUT) || !AcceptRangeAnswer(request, handles.status)) {
-        if (result == 0) result = static_cast<int>(handles.status);
-        break;
-      }
+      if (result != 0) break;
 
       const BodyOutcome outcome = GatherBody(request, handles.request);
       if (outcome.answered_queries > 0) retry_mark = false;

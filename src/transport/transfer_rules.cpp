@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "logging/logger.h"
 #include "transport/transport_types.h"
@@ -128,6 +129,100 @@ std::string TextFromDownloadedBytes(std::string_view bytes) {
 
 bool AlwaysWholeDownload(std::wstring_view object_path) {
   return object_path.find(L".xml") != std::wstring_view::npos || object_path.find(L".json") != std::wstring_view::npos;
+}
+
+namespace {
+
+// Digits only, fitting 32 bits.
+std::optional<std::uint32_t> ParseCount(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The first byte and the total of "bytes A-B/T", or none for anything else (an unknown total "*"
+// included).
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseContentRange(std::string_view text) {
+  text = Trimmed(text);
+  constexpr std::string_view kUnit = "bytes";
+  if (text.size() <= kUnit.size() || !EqualsIgnoringCase(text.substr(0, kUnit.size()), kUnit)) return std::nullopt;
+  text = Trimmed(text.substr(kUnit.size()));
+  const std::size_t dash = text.find('-');
+  const std::size_t slash = text.find('/');
+  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
+  const auto first = ParseCount(Trimmed(text.substr(0, dash)));
+  const auto last = ParseCount(Trimmed(text.substr(dash + 1, slash - dash - 1)));
+  const auto total = ParseCount(Trimmed(text.substr(slash + 1)));
+  if (!first || !last || !total || *last < *first || *last >= *total) return std::nullopt;
+  return std::make_pair(*first, *total);
+}
+
+}  // namespace
+
+RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first, const FileVersion& version) {
+  constexpr std::uint32_t kOk = 200;
+  constexpr std::uint32_t kPartialContent = 206;
+  constexpr std::uint32_t kRangeNotSatisfiable = 416;
+  if (response.status == kRangeNotSatisfiable) return first != 0 ? RangeAnswer::kStartOver : RangeAnswer::kFailed;
+  if (response.status != kOk && response.status != kPartialContent) return RangeAnswer::kFailed;
+  if (response.last_modified && !version.last_modified.empty() &&
+      !EqualsIgnoringCase(Trimmed(*response.last_modified), version.last_modified)) {
+    return RangeAnswer::kStartOver;
+  }
+  if (response.status == kOk) {
+    return response.content_length == version.length ? RangeAnswer::kWholeFile : RangeAnswer::kStartOver;
+  }
+  const auto range = response.content_range ? ParseContentRange(*response.content_range) : std::nullopt;
+  return range && range->first == first && range->second == version.length ? RangeAnswer::kPart
+                                                                           : RangeAnswer::kStartOver;
+}
+
+std::vector<std::string> ParseCertificatePins(std::string_view text) {
+  constexpr std::size_t kFingerprintDigits = 64;
+  std::vector<std::string> pins;
+  std::string entry;
+  const auto finish = [&] {
+    if (entry.size() == kFingerprintDigits) pins.push_back(entry);
+    entry.clear();
+  };
+  bool valid = true;
+  for (const char c : text) {
+    if (c == ';' || c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (valid) finish();
+      entry.clear();
+      valid = true;
+    } else if (c == ':') {
+      continue;
+    } else if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+      if (entry.size() == kFingerprintDigits) valid = false;  // longer than a fingerprint
+      if (valid) entry += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else {
+      valid = false;
+    }
+  }
+  if (valid) finish();
+  return pins;
+}
+
+std::string HexText(const unsigned char* bytes, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
 }
 
 }  // namespace vx

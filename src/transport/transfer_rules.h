@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/time_source.h"
 
@@ -86,6 +87,45 @@ class BlockProgress {
  private:
   int blocks_without_progress_ = 0;
 };
+
+// How the answer to a ranged GET may be used.
+enum class RangeAnswer {
+  kPart,       // 206 for the bytes asked for, of the version the bytes so far belong to
+  kWholeFile,  // 200 with the whole of that version: it replaces what was received so far
+  kStartOver,  // another version, another length, or a range the server will never serve
+  kFailed,     // a status that is not file content
+};
+
+// What a download knows of the file it is receiving: the length and the Last-Modified text of the
+// first answer ("" when the server sent none).
+struct FileVersion {
+  std::uint32_t length = 0;
+  std::string last_modified;
+};
+
+// The parts of a ranged answer that decide whether its body continues the bytes received so far.
+// Texts are absent when the header was not sent.
+struct RangeResponse {
+  std::uint32_t status = 0;
+  std::optional<std::string> content_range;
+  std::optional<std::string> last_modified;
+  std::optional<std::uint32_t> content_length;
+};
+
+// A 206 is taken only when its Content-Range ("bytes A-B/T") starts at first and T is the version's
+// length; a 200 only with the version's length. Either is another version when it carries a
+// Last-Modified text other than the recorded one. A 416 for a range that does not start at 0 can
+// never be served; any other status fails the download.
+[[nodiscard]] RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first,
+                                           const FileVersion& version);
+
+// The SHA-256 fingerprints in an administrator's pin list, as 64 lower-case hexadecimal digits
+// each. Entries are separated by ';', ',' or white space; colons inside an entry and the case of the
+// digits do not matter. Entries that are not 32 bytes of hexadecimal are left out.
+[[nodiscard]] std::vector<std::string> ParseCertificatePins(std::string_view text);
+
+// Bytes as lower-case hexadecimal digits.
+[[nodiscard]] std::string HexText(const unsigned char* bytes, std::size_t size);
 
 // Downloaded bytes as the text handed to a caller: ends at the first NUL, CR LF read as LF.
 [[nodiscard]] std::string TextFromDownloadedBytes(std::string_view bytes);

@@ -27,6 +27,9 @@ inline constexpr int kNotModified = 90001;   // the server answered 304
 inline constexpr int kLengthMismatch = 707;  // the body was shorter or longer than Content-Length
 inline constexpr int kReadBackFailed = 6;    // a GET_DATA temporary file could not be read back
 inline constexpr int kMissingInput = 13;     // a missing argument or an internal failure
+// The server's file changed again after the download had started over for a new version (the HTTP
+// status for a validator that no longer holds).
+inline constexpr int kServerFileChanged = 412;
 
 // How a server is reached. The server and proxy texts are UTF-16; the proxy values are used only
 // when use_proxy is 1.

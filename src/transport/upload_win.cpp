@@ -338,7 +338,6 @@ int InternetSendRequestEx(const ConnectionParameters& parameters, const wchar_t*
   LogDebug("@@@@@@@@ Inside InternetSendRequestEx Method @@@@@@@@ \n");
   LogInfo("InternetSendRequestEx : Quorvant Server & Port -> %ls : %d \n", parameters.server.c_str(), parameters.port);
   LogDebug("InternetSendRequestEx : URL to Post -> %ls \n", object_path);
-  LogDebug("InternetSendRequestEx : Data to Send -> \n %s \n", body != nullptr ? body : "");
   if (body == nullptr) {
     LogError("InternetSendRequestEx : No data given to post \n");
     return kMissingInput;
@@ -358,6 +357,13 @@ int InternetSendRequestEx(const ConnectionParameters& parameters, const wchar_t*
     return kMissingInput;
   }
   const DWORD post_bytes = static_cast<DWORD>(size);
+  if (request_type == POST_MULTIPART) {
+    // A multipart body may be binary, and need not end with a NUL: only its size is logged.
+    LogDebug("InternetSendRequestEx : Data to Send -> %u bytes of multipart data \n",
+             static_cast<unsigned>(post_bytes));
+  } else {
+    LogDebug("InternetSendRequestEx : Data to Send -> \n %s \n", body);
+  }
   LogDebug("InternetSendRequestEx : dwPostSize: %d \n", static_cast<int>(post_bytes));
 
   UploadChain chain;

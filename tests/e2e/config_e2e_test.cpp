@@ -351,6 +351,11 @@ TEST_F(ConfigEndToEnd, DistributionRouteReplacesTheManagementServer) {
 }
 
 TEST_F(ConfigEndToEnd, ProxyPasswordNeverReachesTheLog) {
+  // No resource identifier in the registry: the program asks the management server through the
+  // proxy, so the password goes through the request set-up as well as the configuration.
+  test::TestServerNamespace server("proxy-e2e");
+  if (!server.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+  server.SetProxyCredentials("proxyuser:secretPass");
   struct ProxyCase {
     const char* name;
     std::optional<std::string> stored;
@@ -363,22 +368,33 @@ TEST_F(ConfigEndToEnd, ProxyPasswordNeverReachesTheLog) {
       {"absent", std::nullopt,
        "InitializeProxyDetails : No proxy password in the registry, an empty password is used "},
   };
+  const std::string proxy = "127.0.0.1:" + std::to_string(server.ProxyPort());
   for (const ProxyCase& c : cases) {
     SCOPED_TRACE(c.name);
     test::ScopedCleanRegistry clean;
     std::filesystem::remove(ProcessLog());
+    const std::size_t requests_before = server.Requests().size();
     Seed(FullConfiguration(), {{kRoot, "ProxyEnabled", "Yes"},
                                {kRoot, "ProxyUserName", "proxyuser"},
-                               {kRoot, "ProxyServerName", "proxy.example.test:3128"},
+                               {kRoot, "ProxyServerName", proxy},
                                {kRoot, "ProxyByPass", "<local>;*.example.test"},
-                               {kRoot, "ProxyPassword", c.stored}});
+                               {kRoot, "ProxyPassword", c.stored},
+                               {kRoot, "CustomerId", "proxy-e2e"},
+                               {kSystemDetails, "VXAgentResourceID", std::nullopt},
+                               {kServerInfo, "VXServerProtocol", "http"},
+                               {kServerInfo, "VXServerPort", std::to_string(server.HttpPort())},
+                               {kServerInfo, "VXServerIPAddress", "127.0.0.1"},
+                               {kServerInfo, "VXServerSecIPAddress", std::nullopt}});
     RunAndCheckDecision();
-    EXPECT_TRUE(LogHas("[INFO] Proxy Server Name -> proxy.example.test:3128 "));
+    EXPECT_TRUE(LogHas("[INFO] Proxy Server Name -> " + proxy + " "));
     EXPECT_TRUE(LogHas("[INFO] Proxy UserName    -> proxyuser "));
     EXPECT_TRUE(LogHas("[INFO] Proxy ByPass List -> <local>;*.example.test "));
     if (c.error != nullptr) {
       EXPECT_TRUE(LogHas(std::string("[ERROR] ") + c.error));
     }
+    const auto requests = server.Requests();
+    ASSERT_GT(requests.size(), requests_before);
+    EXPECT_EQ(requests.back().listener, "proxy");
     const std::string log = test::ReadWholeFile(ProcessLog());
     EXPECT_EQ(log.find("secretPass"), std::string::npos);
     EXPECT_EQ(log.find("c2VjcmV0UGFzcw"), std::string::npos);

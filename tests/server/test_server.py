@@ -21,6 +21,11 @@ rule that matches and is not used up decides the answer.
                                                   rule answers the default (the file), with status
                                                   alone an empty body.
   ignore_range                                    serve (or the default file) answers 200 to a Range
+  ignore_if_range                                 a Range is served even when If-Range names another
+                                                  version (by default such a request gets the whole file)
+  replace_with [+ replace_mtime]                  before answering, the served file is replaced by the
+                                                  bytes of this namespace file, modified at replace_mtime
+                                                  (default: a second after the old version)
   no_content_length, close_after, stall_after +   how the answer is delivered
   stall_seconds, stall_before_headers, delay_ms,
   rate_bytes_per_second                           the body goes out in small pieces, no faster than
@@ -36,6 +41,7 @@ with an absolute target http://host:port/path is handled as the http listener ha
 import argparse
 import base64
 import email.utils
+import hashlib
 import json
 import os
 import re
@@ -314,14 +320,18 @@ class Handler(BaseHTTPRequestHandler):
     def not_found(self):
         return Plan(404, [("Content-Type", "text/plain")], Body(b"Not Found\n"))
 
-    def file_plan(self, path, ignore_range=False):
+    def file_plan(self, path, ignore_range=False, ignore_if_range=False):
         if path is None or not os.path.isfile(path):
             return self.not_found()
         stat = os.stat(path)
         size = stat.st_size
-        headers = [("Content-Type", "application/octet-stream"), ("Last-Modified", http_date(stat.st_mtime)),
+        last_modified = http_date(stat.st_mtime)
+        headers = [("Content-Type", "application/octet-stream"), ("Last-Modified", last_modified),
                    ("Accept-Ranges", "bytes")]
         requested = self.headers.get("Range")
+        validator = self.headers.get("If-Range")
+        if validator is not None and not ignore_if_range and validator.strip() != last_modified:
+            requested = None  # another version than the client holds: the whole file
         wanted = parse_range(requested, size) if requested and not ignore_range else None
         if wanted == UNSATISFIABLE:
             return Plan(416, headers + [("Content-Range", f"bytes */{size}")])
@@ -335,7 +345,10 @@ class Handler(BaseHTTPRequestHandler):
         target_file = resolve_under(directory, unquote(re.split(r"[?&#]", rest, maxsplit=1)[0]))
         if rule is None:
             rule = {}
+        if "replace_with" in rule:
+            self.replace_file(directory, target_file, rule)
         ignore_range = bool(rule.get("ignore_range"))
+        ignore_if_range = bool(rule.get("ignore_if_range"))
         if "body" in rule:
             plan = Plan(rule.get("status", 200), [], Body(str(rule["body"]).encode("utf-8")))
         elif "body_file" in rule:
@@ -344,17 +357,35 @@ class Handler(BaseHTTPRequestHandler):
                 return Plan(500, [("Content-Type", "text/plain")], Body(b"script: body_file not found\n"))
             plan = Plan(rule.get("status", 200), [], Body(path=path, length=os.path.getsize(path)))
         elif "serve" in rule:
-            plan = self.file_plan(resolve_under(directory, rule["serve"]), ignore_range)
+            plan = self.file_plan(resolve_under(directory, rule["serve"]), ignore_range, ignore_if_range)
             plan.status = rule.get("status", plan.status)
         elif "status" in rule:
             plan = Plan(rule["status"])
         elif self.command in ("GET", "HEAD"):
-            plan = self.file_plan(target_file, ignore_range)
+            plan = self.file_plan(target_file, ignore_range, ignore_if_range)
         else:
             plan = Plan(200)
         for name, value in rule.get("headers", {}).items():
             plan.set_header(name, value)
         return plan
+
+    @staticmethod
+    def replace_file(directory, target_file, rule):
+        """Puts another version in place of the served file before the answer: the bytes of
+        replace_with, modified at replace_mtime (default: a second after the old version)."""
+        source = resolve_under(directory, rule["replace_with"])
+        if source is None or target_file is None or not os.path.isfile(source):
+            sys.stderr.write(f"replace_with: {rule['replace_with']} not found\n")
+            return
+        old_mtime = os.stat(target_file).st_mtime if os.path.isfile(target_file) else time.time()
+        with open(source, "rb") as new_version:
+            data = new_version.read()
+        temporary = target_file + ".replacing"
+        with open(temporary, "wb") as replacement:
+            replacement.write(data)
+        mtime = float(rule.get("replace_mtime", int(old_mtime) + 1))
+        os.utime(temporary, (mtime, mtime))
+        os.replace(temporary, target_file)
 
     def deliver(self, plan, rule):
         stop = self.server.stop_event
@@ -499,6 +530,11 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.minimum_version = ssl.TLSVersion.TLSv1_2
     context.load_cert_chain(os.path.join(root, "cert.pem"), os.path.join(root, "key.pem"))
+    # The certificate's SHA-256 fingerprint, for the tests that pin it.
+    with open(os.path.join(root, "cert.pem"), encoding="ascii") as pem:
+        der = ssl.PEM_cert_to_DER_cert(pem.read())
+    with open(os.path.join(root, "cert.sha256"), "w", encoding="ascii") as fingerprint:
+        fingerprint.write(hashlib.sha256(der).hexdigest())
 
     stop_event = threading.Event()
     states = {}

@@ -2,6 +2,7 @@
 // range, answers that must not be appended, short bodies, the block ranges and their pacing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "agent/agent_config.h"
@@ -32,6 +33,26 @@ FakeResponse Body(DWORD status, std::string body, std::optional<std::size_t> ann
   return response;
 }
 
+// A 206 for size bytes of file from first, as a server sends it, of the version modified at
+// last_modified (none: no such header).
+FakeResponse Part(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
+                  const wchar_t* last_modified = nullptr) {
+  FakeResponse response = Body(206, file.substr(first, size));
+  const std::size_t end = size == 0 ? first : first + size - 1;
+  response.headers.emplace_back(L"Content-Range", L"bytes " + std::to_wstring(first) + L"-" + std::to_wstring(end) +
+                                                      L"/" + std::to_wstring(total != 0 ? total : file.size()));
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
+  return response;
+}
+
+// The request's range line, or "-".
+std::wstring RangeLine(const test::FakeRequest& request) {
+  for (const std::wstring& header : request.added_headers) {
+    if (header.starts_with(L"Range:")) return header;
+  }
+  return L"-";
+}
+
 // The answer to the rate-limited download's HEAD probe.
 FakeResponse Head(std::size_t length) {
   FakeResponse response;
@@ -42,7 +63,9 @@ FakeResponse Head(std::size_t length) {
 // The range lines of the block requests that followed the probe.
 std::vector<std::wstring> BlockRanges(const FakeWinHttp& fake) {
   std::vector<std::wstring> ranges;
-  for (std::size_t i = 1; i < fake.Requests().size(); ++i) ranges.push_back(fake.Requests()[i].added_headers.back());
+  for (std::size_t i = 1; i < fake.Requests().size(); ++i) {
+    if (fake.Requests()[i].verb != L"HEAD") ranges.push_back(RangeLine(fake.Requests()[i]));
+  }
   return ranges;
 }
 
@@ -85,37 +108,63 @@ class Download : public ::testing::Test {
 
 TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   const std::string file = Pattern(10000);
+  const std::string newer(10000, 'v');
+  constexpr const wchar_t* kOlder = L"Thu, 19 May 2022 00:00:00 GMT";
+  constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
+  FakeResponse newer_whole = Body(200, newer);
+  newer_whole.headers.emplace_back(L"Last-Modified", kNewer);
   struct Case {
     const char* name;
     std::size_t fail_after;
-    FakeResponse recovery;
+    std::vector<FakeResponse> recovery;
     int expected_result;
     std::wstring expected_range;
+    const std::string* delivered;
   };
   const Case cases[] = {
-      {"the rest is appended", 4000, Body(206, file.substr(4000)), 0, L"Range: bytes=4000-10000"},
-      {"nothing read yet", 0, Body(206, file), 0, L"Range: bytes=0-10000"},
-      {"the whole file again replaces what was read", 4000, Body(200, file), 0, L"Range: bytes=4000-10000"},
-      {"a refused range is not file content", 4000, Body(416, "not satisfiable"), 416, L"Range: bytes=4000-10000"},
+      {"the rest is appended", 4000, {Part(file, 4000, 6000)}, 0, L"Range: bytes=4000-10000", &file},
+      {"nothing read yet", 0, {Part(file, 0, 10000)}, 0, L"Range: bytes=0-10000", &file},
+      {"the whole file again replaces what was read", 4000, {Body(200, file)}, 0, L"Range: bytes=4000-10000", &file},
+      {"a refused range starts over with the whole file",
+       4000,
+       {Body(416, "not satisfiable"), Body(200, file)},
+       0,
+       L"Range: bytes=4000-10000",
+       &file},
+      {"another version's range starts over with that version",
+       4000,
+       {Part(newer, 4000, 6000, 0, kNewer), newer_whole},
+       0,
+       L"Range: bytes=4000-10000",
+       &newer},
+      {"another length's range starts over with that length",
+       4000,
+       {Part(file, 4000, 6000, 12000), Body(200, file)},
+       0,
+       L"Range: bytes=4000-10000",
+       &file},
+      {"a server error is not file content", 4000, {Body(500, "error")}, 500, L"Range: bytes=4000-10000", nullptr},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;
     FakeResponse first = Body(200, file);
+    first.headers.emplace_back(L"Last-Modified", kOlder);
     first.fail_after = c.fail_after;
     fake.Add(first);
-    fake.Add(c.recovery);
+    for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Whole(), c.expected_result) << c.name;
-    ASSERT_EQ(fake.Requests().size(), 2u) << c.name;
-    EXPECT_EQ(fake.Requests()[1].added_headers.back(), c.expected_range) << c.name;
+    ASSERT_EQ(fake.Requests().size(), 1 + c.recovery.size()) << c.name;
+    EXPECT_EQ(RangeLine(fake.Requests()[1]), c.expected_range) << c.name;
+    EXPECT_EQ(fake.Requests()[1].added_headers.back(), std::wstring(L"If-Range: ") + kOlder) << c.name;
     EXPECT_EQ(fake.Requests()[1].send_headers.back(), L"") << c.name << ": the recovery does not ask for gzip";
-    if (c.expected_result == 0) {
-      EXPECT_EQ(test::ReadWholeFile(destination_), file) << c.name;
+    if (c.delivered != nullptr) {
+      EXPECT_TRUE(test::ReadWholeFile(destination_) == *c.delivered) << c.name;
     } else {
       EXPECT_FALSE(std::filesystem::exists(destination_)) << c.name;
     }
     EXPECT_EQ(fake.OpenHandles(), 0) << c.name;
-    EXPECT_EQ(FilesLeft(), c.expected_result == 0 ? 1u : 0u) << c.name << ": temporary files are deleted";
+    EXPECT_EQ(FilesLeft(), c.delivered != nullptr ? 1u : 0u) << c.name << ": temporary files are deleted";
   }
 }
 
@@ -147,11 +196,22 @@ TEST_F(Download, WholeDownloadResults) {
     FakeWinHttp fake;
     fake.Add(c.response);
     test::WriteWholeFile(destination_, "the previous file");
+    // A file at a name derived from the thread is someone else's: never read, written or removed.
+    const auto planted = directory_.path() / ("vx" + std::to_string(CurrentThreadId()) + ".tmp");
+    if (c.type == GET_DATA) test::WriteWholeFile(planted, "planted");
     text_.clear();
     const int result = Whole(c.type, 1);
     EXPECT_EQ(result, c.expected_result) << c.name;
     if (c.type == GET_DATA) {
       EXPECT_EQ(text_, c.expected_content) << c.name;
+      EXPECT_EQ(test::ReadWholeFile(planted), "planted") << c.name;
+      std::filesystem::remove(planted);
+      const std::string named = "[DEBUG] LoadDatafromFile: tmpDataFilePath, " + directory_.str() + "\\vx";
+      const auto messages = log_.Messages();
+      const auto line = std::find_if(messages.begin(), messages.end(),
+                                     [&](const std::string& message) { return message.starts_with(named); });
+      ASSERT_NE(line, messages.end()) << c.name;
+      EXPECT_EQ(line->size(), named.size() + 32 + 4) << *line << ": 128 random bits name the file";
     }
     // The destination is replaced by a complete download only.
     EXPECT_EQ(test::ReadWholeFile(destination_),
@@ -181,7 +241,7 @@ TEST_F(Download, RateLimitedBlocksAndPacing) {
     gv_dataTransferRateKBps = c.rate;
     fake.Add(Head(file.size()));
     for (std::size_t start = 0; start < file.size(); start += c.rate == 1 ? 500 : file.size()) {
-      fake.Add(Body(206, file.substr(start, c.rate == 1 ? 500 : file.size())));
+      fake.Add(Part(file, start, std::min<std::size_t>(c.rate == 1 ? 500 : file.size(), file.size() - start)));
     }
     std::filesystem::remove(destination_);
     EXPECT_EQ(RateLimited(), 0) << c.name;
@@ -196,11 +256,23 @@ TEST_F(Download, RateLimitedBlocksAndPacing) {
 
 TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   const std::string file = Pattern(1200);
-  FakeResponse timeout_mid_block = Body(206, file.substr(0, 500));
+  FakeResponse timeout_mid_block = Part(file, 0, 500);
   timeout_mid_block.fail_after = 200;
-  FakeResponse timeout_at_once = Body(206, file.substr(200, 300));
+  FakeResponse timeout_at_once = Part(file, 200, 300);
   timeout_at_once.fail_after = 0;
-  FakeResponse empty_block = Body(206, "");
+  FakeResponse broken_at_once = Part(file, 200, 500);
+  broken_at_once.fail_after = 0;
+  broken_at_once.timeout_error = ERROR_WINHTTP_CONNECTION_ERROR;
+  FakeResponse empty_block = Part(file, 500, 500);
+  empty_block.body.clear();  // the connection closed before the first byte
+  const std::vector<std::wstring> started_over = {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=0-499",
+                                                  L"Range: bytes=500-999", L"Range: bytes=1000-1200"};
+  const std::vector<FakeResponse> whole_again = {Head(file.size()), Part(file, 0, 500), Part(file, 500, 500),
+                                                 Part(file, 1000, 200)};
+  const auto then = [](std::vector<FakeResponse> blocks, const std::vector<FakeResponse>& more) {
+    blocks.insert(blocks.end(), more.begin(), more.end());
+    return blocks;
+  };
   struct Case {
     const char* name;
     std::vector<FakeResponse> blocks;
@@ -210,9 +282,14 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   };
   const Case cases[] = {
       {"a time-out is retried at once from where it stopped",
-       {timeout_mid_block, Body(206, file.substr(200, 500)), Body(206, file.substr(700))},
+       {timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)},
        0,
        {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
+       2},
+      {"a time-out, then a broken connection: no handle is lost",
+       {timeout_mid_block, broken_at_once, Part(file, 200, 500), Part(file, 700, 500)},
+       0,
+       {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
        2},
       {"a second time-out in a row ends the download",
        {timeout_mid_block, timeout_at_once},
@@ -220,18 +297,27 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
        {L"Range: bytes=0-499", L"Range: bytes=200-699"},
        0},
       {"the whole file sent for a later block starts over",
-       {Body(206, file.substr(0, 500)), Body(200, file)},
+       {Part(file, 0, 500), Body(200, file)},
        0,
        {L"Range: bytes=0-499", L"Range: bytes=500-999"},
        2},
       {"blocks without data are not fetched for ever",
-       {Body(206, file.substr(0, 500)), empty_block, empty_block, empty_block, empty_block},
+       {Part(file, 0, 500), empty_block, empty_block, empty_block, empty_block},
        kLengthMismatch,
        {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=500-999", L"Range: bytes=500-999"},
        3},
-      {"a refused block ends with its status",
-       {Body(206, file.substr(0, 500)), Body(416, "")},
-       416,
+      {"a refused block starts over from byte 0", then({Part(file, 0, 500), Body(416, "")}, whole_again), 0,
+       started_over, 4},
+      {"a block of another length starts over from byte 0",
+       then({Part(file, 0, 500), Part(file, 500, 500, 1300)}, whole_again), 0, started_over, 4},
+      {"changed again after starting over: a clear failure",
+       {Part(file, 0, 500), Part(file, 500, 500, 1300), Head(file.size()), Part(file, 0, 500, 1300)},
+       kServerFileChanged,
+       {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=0-499"},
+       1},
+      {"a server error ends the download with its status",
+       {Part(file, 0, 500), Body(500, "")},
+       500,
        {L"Range: bytes=0-499", L"Range: bytes=500-999"},
        1},
   };

@@ -2,9 +2,9 @@
 // interruption, what makes a partial file start over, the in-progress mark, the failure counters,
 // the access logs; and, against the scripted WinHTTP, the recoveries the server cannot produce.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -17,6 +17,7 @@
 #include "test_log.h"
 #include "test_registry_win.h"
 #include "test_server_win.h"
+#include "transport/download_resume_handler_win.h"
 #include "transport/file_download_win.h"
 #include "transport/transport_types.h"
 
@@ -48,9 +49,24 @@ std::optional<DWORD> Dword(const std::string& key, const char* name) {
   return number;
 }
 
-// Holds the named object by which a running download claims its id, as another process would.
-UniqueHandle HoldId(const std::string& id) {
-  return UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
+// Holds the named object by which a running download claims its id: as another download of the
+// agent's account would (its owner stated), or as an object of unknown origin (no owner, as Wine
+// creates objects by default).
+UniqueHandle HoldId(const std::string& id, bool by_the_agent = true) {
+  unsigned char owner[256] = {};
+  DWORD size = 0;
+  HANDLE token = nullptr;
+  SECURITY_DESCRIPTOR descriptor{};
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (by_the_agent && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    const UniqueHandle owned_token(token);
+    if (::GetTokenInformation(token, TokenOwner, owner, sizeof(owner), &size) &&
+        ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        ::SetSecurityDescriptorOwner(&descriptor, reinterpret_cast<TOKEN_OWNER*>(owner)->Owner, FALSE)) {
+      attributes.lpSecurityDescriptor = &descriptor;
+    }
+  }
+  return UniqueHandle(::CreateMutexW(&attributes, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
 }
 
 class Resumable : public ::testing::Test {
@@ -131,6 +147,15 @@ class Resumable : public ::testing::Test {
       }
     }
     return entries;
+  }
+  std::vector<std::string> FilesInRepository() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(Repository(), error)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
   // Neither the URL's id nor any partial file is left.
   void ExpectNothingLeft() const {
@@ -218,17 +243,19 @@ TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
 }
 
 TEST_F(Resumable, InProgressMark) {
+  enum Holder { kNone, kAgent, kUnknownOrigin };
   struct Case {
     const char* name;
-    bool held;          // a running download holds the id
+    Holder held;        // who holds the id's object
     int age_minutes;    // of the mark's last append
     bool resumed;       // the download continues the partial file
     bool original_kept; // the first attempt's partial file and metadata are still there afterwards
   };
   const Case cases[] = {
-      {"fresh mark of a running download: a temporary download of its own", true, 10, false, true},
-      {"mark of a running download older than 90 minutes: cleaned", true, 91, false, false},
-      {"mark left by a download that ended: resumed", false, 10, true, false},
+      {"fresh mark of a running download: a temporary download of its own", kAgent, 10, false, true},
+      {"mark of a running download older than 90 minutes: still its own", kAgent, 91, false, true},
+      {"mark left by a download that ended: resumed", kNone, 10, true, false},
+      {"object of unknown origin, old mark: neither blocks nor holds", kUnknownOrigin, 91, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,7 +266,7 @@ TEST_F(Resumable, InProgressMark) {
     test::SetDword(IdKey().c_str(), "downloadInProgress", 1);
     const std::int64_t mark_time = time_.UnixSeconds() * 1000 - c.age_minutes * 60000LL;
     test::SetString(IdKey().c_str(), "LastRetryTime", std::to_string(mark_time));
-    UniqueHandle holder = c.held ? HoldId(id) : UniqueHandle();
+    UniqueHandle holder = c.held != kNone ? HoldId(id, c.held == kAgent) : UniqueHandle();
     // The holder's latest append is written but not yet recorded: only its owner may cut it off.
     test::WriteWholeFile(partial, test::ReadWholeFile(partial) + std::string(5000, '?'));
 
@@ -253,9 +280,40 @@ TEST_F(Resumable, InProgressMark) {
       EXPECT_EQ(Id(), id);
       EXPECT_EQ(Dword(kMetadataKey + "\\" + id, "PartialFileSize"), kCut);
       EXPECT_EQ(std::filesystem::file_size(partial), kCut + 5000);
+      EXPECT_EQ(FilesInRepository(), std::vector<std::string>{id}) << "the temporary download's file is gone";
     } else {
       ExpectNothingLeft();
     }
+  }
+}
+
+// Partial files are recorded or removed: a temporary download's file goes with it, and a file that
+// no metadata records and no running download holds is removed by the next download.
+TEST_F(Resumable, NoPartialFileIsLeftUnrecorded) {
+  struct Case {
+    const char* name;
+    const char* stray;  // an unrecorded file in the repository
+    bool stray_held;
+    bool temporary_fails;  // the URL's id is held and the temporary download breaks off
+  };
+  const Case cases[] = {
+      {"a temporary download that fails", nullptr, false, true},
+      {"a stray file nobody holds", "999", false, false},
+      {"the file of a running temporary download", "998", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    Interrupt();
+    const std::string id = Id();
+    UniqueHandle holder = c.temporary_fails ? HoldId(id) : c.stray_held ? HoldId(c.stray) : UniqueHandle();
+    if (c.stray != nullptr) test::WriteWholeFile(Repository() / c.stray, "stray");
+    if (c.temporary_fails) server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 5000}]})");
+    EXPECT_EQ(Download(), c.temporary_fails ? kLengthMismatch : 0);
+    std::vector<std::string> expected;
+    if (c.temporary_fails) expected.push_back(id);  // the running download's own, untouched
+    if (c.stray_held) expected.push_back(c.stray);
+    EXPECT_EQ(FilesInRepository(), expected);
   }
 }
 
@@ -278,32 +336,84 @@ TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
   ExpectNothingLeft();
 }
 
-TEST_F(Resumable, RefusedRangeKeepsThePartialFileAndLogsNothing) {
+// A partial file whose range the server can never serve is dropped, and the same call starts over
+// from byte 0: no URL stays undownloadable.
+TEST_F(Resumable, RangeThatCanNeverBeServedStartsOverFromByteZero) {
   struct Case {
     const char* name;
     bool rate_limited;
     const char* script;
-    std::string range;
+    std::size_t new_size;  // of the server's file, same Last-Modified; 0 keeps it
+    std::vector<std::string> ranges;
   };
   const Case cases[] = {
-      {"416 to the rest", false, R"([{"count": 1}, {"status": 416}])", "bytes=100000-300000"},
+      {"416 to the rest",
+       false,
+       R"([{"count": 1}, {"count": 1, "status": 416}])",
+       0,
+       {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
       // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", true, "[]", "bytes=100000-99999"},
+      {"rate 0 with a partial file", true, "[]", 0, {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
+      {"recorded size beyond a new, shorter length", false, "[]", 60000, {"-", "bytes=0-60000"}},
+      {"recorded size beyond a new, shorter length, rate-limited",
+       true,
+       "[]",
+       60000,
+       {"-", "bytes=0-49999", "bytes=50000-60000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartCase();
+    server_.SetLastModified("file.bin", 1600000000);
     Interrupt();
-    const std::size_t failure_lines = AccessLog("downloadFailureAccess.log").size();
-    gv_dataTransferRateKBps = c.rate_limited ? 0 : 100;
+    const std::string expected = c.new_size != 0 ? file_.substr(0, c.new_size) : file_;
+    if (c.new_size != 0) {
+      server_.WriteFile("file.bin", expected);
+      server_.SetLastModified("file.bin", 1600000000);
+    }
+    gv_dataTransferRateKBps = c.rate_limited && c.new_size == 0 ? 0 : 100;
     server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
-    EXPECT_EQ(Download(c.rate_limited), 416);
-    EXPECT_EQ(LaterRanges().back(), c.range);
-    EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
-    EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
-    // The whole download's refused range ends before the log; the rate-limited one logs its end.
-    EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), failure_lines + (c.rate_limited ? 1 : 0));
-    EXPECT_FALSE(std::filesystem::exists(destination_));
+    EXPECT_EQ(Download(c.rate_limited), 0);
+    EXPECT_EQ(LaterRanges(), c.ranges);
+    EXPECT_TRUE(Destination() == expected);
+    ExpectNothingLeft();
+  }
+}
+
+// The server's file is replaced between two range requests of one download. Whatever the server
+// does with If-Range, the download ends with one whole version, never a mix of two.
+TEST_F(Resumable, FileReplacedBetweenRangesEndsAsOneVersion) {
+  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
+  const std::string longer = std::string(kFileSize + 7000, 'L');
+  struct Case {
+    const char* name;
+    DWORD mode;  // "DownloadMode"
+    bool rate_limited;
+    const std::string* replacement;
+    bool if_range_ignored;  // the server answers with a range of the new version
+  };
+  const Case cases[] = {
+      {"rate-limited, new version sent whole for If-Range", 0, true, &same_length, false},
+      {"rate-limited, new total in Content-Range", 0, true, &longer, true},
+      {"resumable rate-limited, new version sent whole for If-Range", 1, true, &same_length, false},
+      {"resumable rate-limited, same length, new Last-Modified in the range", 1, true, &same_length, true},
+      {"resumable rate-limited, new total in Content-Range", 1, true, &longer, true},
+      {"resumed range, new version sent whole for If-Range", 1, false, &same_length, false},
+      {"resumed range, new total in Content-Range", 1, false, &longer, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartCase();
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
+    if (!c.rate_limited) Interrupt();
+    server_.WriteFile("v2.bin", *c.replacement);
+    // The rate-limited download is replaced before its second block, the resumed one before its range.
+    server_.WriteScript(std::string(R"({"rules": [{"count": )") + (c.rate_limited ? "2" : "1") +
+                        R"(}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": )" +
+                        (c.if_range_ignored ? "true" : "false") + "}]}");
+    EXPECT_EQ(Download(c.rate_limited), 0);
+    EXPECT_TRUE(Destination() == *c.replacement) << Destination().size();
+    if (c.mode == 1) ExpectNothingLeft();
   }
 }
 
@@ -345,12 +455,19 @@ using test::FakeWinHttp;
 
 constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 
-FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length, bool last_modified = true) {
+FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length,
+                    const wchar_t* last_modified = kLastModified) {
   FakeResponse response;
   response.status = status;
   if (length) response.headers.emplace_back(L"Content-Length", std::to_wstring(*length));
-  if (last_modified) response.headers.emplace_back(L"Last-Modified", kLastModified);
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
   response.body = std::move(body);
+  return response;
+}
+
+// A 206 as a server sends it: its Content-Range ("bytes A-B/T").
+FakeResponse Ranged(FakeResponse response, const wchar_t* content_range) {
+  response.headers.emplace_back(L"Content-Range", content_range);
   return response;
 }
 
@@ -403,41 +520,96 @@ class ResumableScripted : public ::testing::Test {
   std::string file_ = test::PatternBytes(10000);
 };
 
-TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithARangeFromTheBytesReceived) {
+// The range that continues a broken connection carries If-Range; an answer of another version or
+// another length, or a refusal, starts over from byte 0 with the version the server has now, once.
+TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithAValidatedRangeFromTheBytesReceived) {
+  constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
+  const std::string newer(10000, 'v');
+  const std::string longer(12000, 'w');
   struct Case {
     const char* name;
     DWORD error;
-    FakeResponse recovery;
+    std::vector<FakeResponse> recovery;
     int expected_result;
+    std::vector<std::wstring> ranges;
+    const std::string* delivered;
   };
+  const std::wstring from_0 = L"Range: bytes=0-10000";
+  const std::wstring rest = L"Range: bytes=4000-10000";
   const Case cases[] = {
-      {"time-out, the rest appended", ERROR_WINHTTP_TIMEOUT, Answer(206, file_.substr(4000), 6000), 0},
-      {"connection error, the whole file replaces what was read", ERROR_WINHTTP_CONNECTION_ERROR,
-       Answer(200, file_, 10000), 0},
-      {"refused range", ERROR_WINHTTP_CANNOT_CONNECT, Answer(416, "", 0), 416},
+      {"time-out, the rest appended",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, file_.substr(4000), 6000), L"bytes 4000-9999/10000")},
+       0,
+       {from_0, rest},
+       &file_},
+      {"connection error, the whole file replaces what was read",
+       ERROR_WINHTTP_CONNECTION_ERROR,
+       {Answer(200, file_, 10000)},
+       0,
+       {from_0, rest},
+       &file_},
+      {"refused range: started over",
+       ERROR_WINHTTP_CANNOT_CONNECT,
+       {Answer(416, "", 0), Answer(200, "", 10000), Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
+       0,
+       {from_0, rest, from_0},
+       &file_},
+      {"a newer version's bytes: started over with it",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, newer.substr(4000), 6000, kNewer), L"bytes 4000-9999/10000"), Answer(200, "", 10000, kNewer),
+        Ranged(Answer(206, newer, 10000, kNewer), L"bytes 0-9999/10000")},
+       0,
+       {from_0, rest, from_0},
+       &newer},
+      {"another total: started over with the new length",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
+        Ranged(Answer(206, longer, 12000), L"bytes 0-11999/12000")},
+       0,
+       {from_0, rest, L"Range: bytes=0-12000"},
+       &longer},
+      {"changed again after starting over: a clear failure",
+       ERROR_WINHTTP_TIMEOUT,
+       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
+        Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
+       kServerFileChanged,
+       {from_0, rest, L"Range: bytes=0-12000"},
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeWinHttp fake;
     fake.Add(Answer(200, "", 10000));
-    fake.Add(Broken(Answer(206, file_, 10000), 4000, c.error));
-    fake.Add(c.recovery);
+    fake.Add(Broken(Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000"), 4000, c.error));
+    for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Download(), c.expected_result);
     std::vector<std::wstring> ranges;
     for (const auto& request : fake.Requests()) {
-      if (request.added_headers.size() > 1) ranges.push_back(request.added_headers.back());
+      const std::vector<std::wstring>& headers = request.added_headers;
+      for (std::size_t i = 0; i < headers.size(); ++i) {
+        if (!headers[i].starts_with(L"Range:")) continue;
+        ranges.push_back(headers[i]);
+        EXPECT_TRUE(i + 1 < headers.size() && headers[i + 1].starts_with(L"If-Range: ")) << "no validator";
+      }
     }
-    EXPECT_EQ(ranges, (std::vector<std::wstring>{L"Range: bytes=0-10000", L"Range: bytes=4000-10000"}));
-    EXPECT_EQ(c.expected_result == 0 && test::ReadWholeFile(destination_) == file_, c.expected_result == 0);
+    EXPECT_EQ(ranges, c.ranges);
+    if (c.delivered != nullptr) {
+      EXPECT_TRUE(test::ReadWholeFile(destination_) == *c.delivered);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(destination_));
+    }
     EXPECT_EQ(fake.OpenHandles(), 0);
   }
 }
 
 TEST_F(ResumableScripted, RateLimitedBlockIsRetriedOnceAtOnceThenTheDownloadEnds) {
   fake_.Add(Answer(200, "", 5000));
-  fake_.Add(Broken(Answer(206, file_.substr(0, 2000), 2000), 1000, ERROR_WINHTTP_TIMEOUT));
-  fake_.Add(Broken(Answer(206, file_.substr(1000, 2000), 2000), 0, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(
+      Broken(Ranged(Answer(206, file_.substr(0, 2000), 2000), L"bytes 0-1999/5000"), 1000, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(
+      Broken(Ranged(Answer(206, file_.substr(1000, 2000), 2000), L"bytes 1000-2999/5000"), 0, ERROR_WINHTTP_TIMEOUT));
   EXPECT_EQ(Download(true), static_cast<int>(ERROR_WINHTTP_TIMEOUT));
   EXPECT_EQ(Ranges(), (std::vector<std::wstring>{L"Range: bytes=0-1999", L"Range: bytes=1000-2999"}));
   EXPECT_TRUE(time_.Sleeps().empty()) << "a retried block is fetched without a pause";
@@ -487,11 +659,48 @@ TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
   test::SetString((kMetadataKey + "\\77").c_str(), "LastModifiedTime", "");
   std::filesystem::create_directories(directory_.path() / "DownloadRepository");
   test::WriteWholeFile(directory_.path() / "DownloadRepository" / "77", std::string(4000, '?'));
-  fake_.Add(Answer(200, "", 10000, false));
-  fake_.Add(Answer(206, file_, 10000, false));
+  fake_.Add(Answer(200, "", 10000, nullptr));
+  fake_.Add(Ranged(Answer(206, file_, 10000, nullptr), L"bytes 0-9999/10000"));
   ASSERT_EQ(Download(), 0);
   EXPECT_EQ(Ranges(), std::vector<std::wstring>{L"Range: bytes=0-10000"});
   EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
+}
+
+// Every way of dropping a partial file resets its record before the file goes. The process is then
+// stopped after bytes of the new version were written but before they were recorded, and the old
+// version comes back: nothing of the old record may make those bytes look like its own.
+TEST_F(ResumableScripted, DroppedPartialFileLeavesNoRecordThatRunsAhead) {
+  enum Drop { kServerFileChanged, kShorterThanRecorded, kWholeFileForTheRange };
+  const struct {
+    const char* name;
+    Drop drop;
+  } cases[] = {{"server file changed", kServerFileChanged},
+               {"partial file shorter than recorded", kShorterThanRecorded},
+               {"whole file sent for the range", kWholeFileForTheRange}};
+  const std::wstring url = L"/f/file.bin";
+  const std::string id_key = kMetadataKey + "\\77";
+  const std::filesystem::path partial = directory_.path() / "DownloadRepository" / "77";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
+    test::SetDword(id_key.c_str(), "PartialFileSize", 4000);
+    test::SetString(id_key.c_str(), "LastModifiedTime", "version A");
+    std::filesystem::create_directories(partial.parent_path());
+    test::WriteWholeFile(partial, std::string(c.drop == kShorterThanRecorded ? 3999 : 4000, 'A'));
+    {
+      DownloadResumeHandler handler;
+      ASSERT_EQ(handler.Initialize(destination_, c.drop == kServerFileChanged ? "version B" : "version A", url), 0);
+      if (c.drop == kWholeFileForTheRange) handler.StartOver();
+      EXPECT_EQ(handler.ResumeOffset(), 0u);
+      EXPECT_FALSE(test::GetValue(id_key.c_str(), "PartialFileSize"));
+      EXPECT_FALSE(test::GetValue(id_key.c_str(), "LastModifiedTime"));
+      EXPECT_FALSE(std::filesystem::exists(partial));
+      test::WriteWholeFile(partial, std::string(5000, 'B'));  // written, not yet recorded: the stop
+    }
+    DownloadResumeHandler next;
+    ASSERT_EQ(next.Initialize(destination_, "version A", url), 0);
+    EXPECT_EQ(next.ResumeOffset(), 0u);
+  }
 }
 
 TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {
@@ -499,7 +708,7 @@ TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {
   const std::wstring urls[] = {L"/f/a.bin", L"/f/b.bin"};
   for (const std::wstring& url : urls) {
     fake_.Add(Answer(200, "", 10000));
-    fake_.Add(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000));
+    fake_.Add(Ranged(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000), L"bytes 0-9999/10000"));
     EXPECT_EQ(InternetGetRequestEx(parameters_, url.c_str(), destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1),
               kLengthMismatch);
   }

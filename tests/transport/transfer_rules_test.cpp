@@ -112,6 +112,51 @@ TEST(RateLimitedBlocks, RangesEndAtTheContentLengthAndPacingFollowsTheBlockTime)
   EXPECT_EQ(MillisecondsOfDay(LocalTime{2026, 1, 1, 23, 59, 59, 999}), 86399999);
 }
 
+TEST(RangeAnswers, OnlyTheAskedRangeOfTheRecordedVersionContinuesTheFile) {
+  const FileVersion version{1000, "Thu, 19 May 2022 00:00:00 GMT"};
+  struct Case {
+    std::uint32_t status;
+    std::optional<std::string> content_range;
+    std::optional<std::string> last_modified;
+    std::optional<std::uint32_t> content_length;
+    RangeAnswer answer;
+  };
+  const Case cases[] = {
+      {206, "bytes 500-999/1000", "thu, 19 may 2022 00:00:00 GMT", 500, RangeAnswer::kPart},
+      {206, " Bytes  500 - 999 / 1000 ", std::nullopt, 500, RangeAnswer::kPart},
+      {206, "bytes 500-999/1000", "Fri, 20 May 2022 00:00:00 GMT", 500, RangeAnswer::kStartOver},
+      {206, "bytes 400-999/1000", std::nullopt, 600, RangeAnswer::kStartOver},
+      {206, "bytes 500-999/1200", std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, std::nullopt, std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, "bytes 500-999/*", std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, "bytes 500-1000/1000", std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, "bytes 500-999/99999999999", std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, "bytes -/", std::nullopt, 500, RangeAnswer::kStartOver},
+      {206, "", std::nullopt, 500, RangeAnswer::kStartOver},
+      {200, std::nullopt, std::nullopt, 1000, RangeAnswer::kWholeFile},
+      {200, std::nullopt, std::nullopt, 1001, RangeAnswer::kStartOver},
+      {200, std::nullopt, "Fri, 20 May 2022 00:00:00 GMT", 1000, RangeAnswer::kStartOver},
+      {416, "bytes */1000", std::nullopt, 0, RangeAnswer::kStartOver},
+      {500, std::nullopt, std::nullopt, 0, RangeAnswer::kFailed},
+  };
+  for (const Case& c : cases) {
+    const RangeResponse response{c.status, c.content_range, c.last_modified, c.content_length};
+    EXPECT_EQ(JudgeRangeAnswer(response, 500, version), c.answer) << c.status << " " << c.content_range.value_or("-");
+  }
+  EXPECT_EQ(JudgeRangeAnswer(RangeResponse{416, std::nullopt, std::nullopt, 0}, 0, version), RangeAnswer::kFailed);
+}
+
+TEST(CertificatePins, FingerprintsAreReadLeniently) {
+  const std::string a(64, 'a');
+  std::string colons = "AA";  // the same fingerprint as certificate viewers spell it
+  for (int i = 0; i < 31; ++i) colons += ":AA";
+  EXPECT_EQ(ParseCertificatePins(a + ";" + colons + ", x " + a + "a\r\n" + a.substr(1)),
+            (std::vector<std::string>{a, a}));
+  EXPECT_TRUE(ParseCertificatePins("not a fingerprint").empty());
+  const unsigned char bytes[] = {0x00, 0x9f, 0xff};
+  EXPECT_EQ(HexText(bytes, 3), "009fff");
+}
+
 TEST(DownloadedText, EndsAtTheFirstNulAndReadsCrLfAsLf) {
   using namespace std::string_literals;
   const std::pair<std::string, std::string> cases[] = {

@@ -4,7 +4,9 @@
 // the server received), not Wine's error codes.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <optional>
 
 #include "agent/agent_config.h"
 #include "fake_time.h"
@@ -14,6 +16,7 @@
 #include "test_server_win.h"
 #include "transport/file_download_win.h"
 #include "transport/request_routing.h"
+#include "transport/request_setup_win.h"
 
 namespace vx {
 namespace {
@@ -139,6 +142,52 @@ TEST_F(ServerTransport, HttpsWithASelfSignedCertificate) {
   EXPECT_EQ(test::ReadWholeFile(destination_), "over TLS");
   ASSERT_FALSE(server_.Requests().empty());
   EXPECT_EQ(server_.Requests().back().listener, "https");
+}
+
+// An administrator may pin the server certificates to accept, or ask for full validation; the test
+// server's certificate is self-signed. A refused certificate fails the request before any byte of
+// the answer reaches a file.
+TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
+  const std::filesystem::path fingerprint_file =
+      std::filesystem::path(server_.WindowsDirectory()).parent_path() / "cert.sha256";
+  const std::string fingerprint = test::ReadWholeFile(fingerprint_file);
+  ASSERT_EQ(fingerprint.size(), 64u);
+  std::string spelled;  // upper case with colons, after a fingerprint that is not this one
+  for (std::size_t i = 0; i < fingerprint.size(); i += 2) {
+    spelled += (i ? ":" : "") + fingerprint.substr(i, 2);
+  }
+  for (char& c : spelled) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string other(64, 'a');
+  struct Case {
+    const char* name;
+    std::optional<std::string> pins;
+    bool strict;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"pin matches", other + "; " + spelled, false, true},
+      {"pin differs", other, false, false},
+      {"no valid fingerprint: nothing is accepted", "not a fingerprint", false, false},
+      {"strict validation of a self-signed certificate", std::nullopt, true, false},
+  };
+  server_.WriteFile("file.bin", "over TLS");
+  parameters_.protocol = "https";
+  parameters_.port = server_.HttpsPort();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    if (c.pins) test::SetString(test::kTestAgentRootKey, "ServerCertificateSHA256", *c.pins);
+    if (c.strict) test::SetDword(test::kTestAgentRootKey, "StrictServerCertificateCheck", 1);
+    std::filesystem::remove(destination_);
+    const int result = Download(false, DOWNLOAD_FILE);
+    EXPECT_EQ(result == 0, c.accepted) << result;
+    EXPECT_EQ(std::filesystem::exists(destination_), c.accepted);
+    if (c.pins && !c.accepted) {
+      EXPECT_EQ(result, kCertificateNotPinned);
+      EXPECT_TRUE(log_.Has("[ERROR]", "GetInternetRequestHandle : The server certificate (SHA-256 " + fingerprint +
+                                          ") of 127.0.0.1 matches none of the pinned certificates (" + *c.pins + ") "));
+    }
+  }
 }
 
 TEST_F(ServerTransport, ProxyCredentials) {

@@ -106,6 +106,11 @@ TEST_F(Upload, TypeSizeAndOptionsDecideWhatIsSent) {
     ASSERT_EQ(request.sends.size(), 1u);
     EXPECT_EQ(request.sends[0].data, c.sent);
     EXPECT_EQ(request.sends[0].total_length, c.sent.size());
+    if (c.type == POST_MULTIPART) {  // a body that may be binary is logged by its size only
+      EXPECT_TRUE(log_.Has("[DEBUG]", "InternetSendRequestEx : Data to Send -> " + std::to_string(c.sent.size()) +
+                                          " bytes of multipart data "));
+      for (const std::string& message : log_.Messages()) EXPECT_EQ(message.find("--b"), std::string::npos) << message;
+    }
   }
 }
 

@@ -5,9 +5,11 @@
 # "InterSaveByteLimit" 64 KiB) is started again and again by a helper process: rounds of one to
 # three runs terminated (TerminateProcess) at a random moment, then a run that must finish. After
 # every kill the next run must ask for the range the metadata recorded; every finished destination
-# must be byte-identical to the source, with no partial file and no metadata left. The test prints
-# its journal (each kill moment and what it left) and a summary: rounds, kills, resumptions (runs
-# that asked for a range past byte 0).
+# must be byte-identical to the version of the file served at the end of its round, with no partial
+# file and no metadata left. About one round in four the server replaces the file by its other
+# version (same length, a newer Last-Modified) at a random request of the round. The test prints its
+# journal (each kill moment, what it left, each round that saw a replacement) and a summary: rounds,
+# kills, resumptions (runs that asked for a range past byte 0), rounds that saw a replacement.
 # Target: every one of the kills followed by a correct resumption or restart, every finished
 # download identical and clean (the test passes).
 #
@@ -59,6 +61,7 @@ if [ "$status" = 0 ] && grep -q '^\[  PASSED  \] 1 test' "$JOURNAL"; then passed
 echo "Resume soak: one download killed and resumed again and again, under Wine (seed $SEED)"
 echo "  kills $(field kills) (wanted $KILLS) in $(field rounds) rounds; runs after a kill that resumed past byte 0:" \
   "$(field resumptions)"
+echo "  rounds that saw the server replace the file: $(field replacements)"
 echo "  wall time $(python3 -c "print(f'{$ended - $started:.1f}')") s (the test's own count: $(field seconds) s)"
 # What each kill left: a partial file its metadata agrees with (the next run resumes), one longer
 # than its record (killed after writing an append and before its record: the next run cuts it back
@@ -81,8 +84,8 @@ for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
         outcomes["start over"] += 1
 print("  what the kills left: " + ", ".join(f"{name} {count}" for name, count in outcomes.items()))
 EOF
-echo "  every finished download byte-identical, no partial file or metadata left, every resumption from" \
-  "the recorded size: $passed"
+echo "  every finished download byte-identical to one version of the file, no partial file or metadata" \
+  "left, every resumption from the recorded size: $passed"
 if [ "$passed" != MET ]; then
   grep -B2 -A6 'Failure' "$JOURNAL" | head -n 60 >&2 || true
 fi

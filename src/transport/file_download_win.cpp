@@ -16,6 +16,7 @@
 #include "logging/logger.h"
 #include "platform/registry.h"
 #include "platform/text_conversion.h"
+#include "transport/block_download_win.h"
 #include "transport/request_setup_win.h"
 #include "transport/resumable_download_win.h"
 #include "transport/transfer_rules.h"
@@ -251,7 +252,7 @@ bool ResponseIsGzip(HINTERNET request) {
 }
 
 // Reads up to available bytes of the response body into buffer. 0 or the error.
-DWORD ReadBody(HINTERNET request, DWORD available, std::vector<char>& buffer, DWORD& read) {
+DWORD ReadPiece(HINTERNET request, DWORD available, std::vector<char>& buffer, DWORD& read) {
   if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
   read = 0;
   return WinHttp().read_data(request, buffer.data(), available, &read) ? 0 : WinHttp().last_error();
@@ -284,6 +285,149 @@ int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_
   return 0;
 }
 
+// The whole download's side of the rate-limited blocks: the bytes go to the temporary file, a
+// time-out is the broken connection that asks for a block once more.
+class WholeFileBlocks final : public RangedDownload {
+ public:
+  WholeFileBlocks(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                  FileVersion version, TemporaryDownloadFile& temporary)
+      : RangedDownload(parameters, object_path, request_type, "InternetGetRequestByBitrate"),
+        version_(std::move(version)),
+        temporary_(temporary) {}
+
+  std::uint32_t Received() const override { return bytes_so_far_; }
+  FileVersion Version() const override { return version_; }
+
+  int DropReceived() override {
+    LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
+    return Restart();
+  }
+
+  // The version the server has now is learnt again with a HEAD and fetched from its first byte,
+  // once.
+  int StartOverWithNewVersion() override {
+    if (started_over_) {
+      LogError("InternetGetRequestByBitrate : The server's file changed again; giving up \n");
+      return kServerFileChanged;
+    }
+    started_over_ = true;
+    RequestHandles head;
+    if (const int result = OpenWholeFile(Parameters(), Url(), RequestType(), 1, head, version_, true)) return result;
+    return Restart();
+  }
+
+  BodyOutcome ReadBody(HINTERNET request) override;
+
+  bool BrokenConnection(DWORD code) const override { return code == ERROR_WINHTTP_TIMEOUT; }
+
+  void LogFailedStatus(DWORD status) const override {
+    LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n", static_cast<int>(status));
+  }
+  void LogRangeAnswered(int result) const override {
+    LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
+             static_cast<unsigned>(result));
+  }
+  void LogBlockRead() const override {
+    LogDebug("InternetGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(bytes_so_far_));
+  }
+
+ private:
+  // Drops what was written: the download continues from byte 0.
+  int Restart() {
+    if (const DWORD code = temporary_.Truncate()) return static_cast<int>(code);
+    bytes_so_far_ = 0;
+    return 0;
+  }
+
+  FileVersion version_;
+  TemporaryDownloadFile& temporary_;
+  std::uint32_t bytes_so_far_ = 0;
+  bool started_over_ = false;
+  std::vector<char> buffer_;
+};
+
+// Reads what the answer has, until it has nothing more, into the temporary file.
+BodyOutcome WholeFileBlocks::ReadBody(HINTERNET request) {
+  const WinHttpApi& api = WinHttp();
+  BodyOutcome outcome;
+  for (;;) {
+    DWORD available = 0;
+    if (!api.query_data_available(request, &available)) {
+      outcome.end = BodyEnd::kAvailabilityFailed;
+      outcome.code = api.last_error();
+      LogError("InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
+               static_cast<int>(outcome.code));
+      HttpGetLastError(outcome.code);
+      return outcome;
+    }
+    ++outcome.answered_queries;
+    LogDebug("InternetGetRequestByBitrate: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
+    if (available == 0) return outcome;
+    DWORD read = 0;
+    if (const DWORD code = ReadPiece(request, available, buffer_, read)) {
+      LogError("InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
+      HttpGetLastError(code);
+      return {BodyEnd::kReadFailed, code, outcome.answered_queries};
+    }
+    if (read != 0) {
+      if (const DWORD code = temporary_.Append(buffer_.data(), read)) {
+        LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));
+        HttpGetLastError(code);
+        return {BodyEnd::kWriteFailed, code, outcome.answered_queries};
+      }
+    }
+    bytes_so_far_ += read;
+    if (read == 0) return outcome;
+  }
+}
+
+// What the whole download's body has come to: the version being received and the bytes written.
+struct WholeBodyProgress {
+  FileVersion version;
+  std::uint32_t bytes_so_far = 0;
+  bool started_over = false;  // a call starts over from byte 0 at most once
+};
+
+// After a time-out, asks for the rest of the file with a validated range; another version, or a
+// range never to be served, brings the version the server has now from its first byte, once. 0 with
+// the handles ready to read, else the result that ends the download.
+int RecoverWithRange(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                     unsigned char keep_alive, RequestHandles& handles, WholeBodyProgress& progress,
+                     TemporaryDownloadFile& temporary) {
+  std::uint32_t& bytes_so_far = progress.bytes_so_far;
+  LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
+  LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
+  CloseRequestHandles(handles);
+  LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
+           progress.version.length);
+  int retry = 0;
+  RangeAnswer answer = OpenRange(parameters, object_path, request_type, keep_alive, handles, bytes_so_far,
+                                 progress.version.length, progress.version, retry);
+  if (answer == RangeAnswer::kStartOver) {
+    answer = progress.started_over ? RangeAnswer::kFailed : RangeAnswer::kWholeFile;
+    retry = progress.started_over
+                ? kServerFileChanged
+                : OpenWholeFile(parameters, object_path, request_type, keep_alive, handles, progress.version);
+    progress.started_over = true;
+    if (retry != 0) answer = RangeAnswer::kFailed;
+  }
+  if (answer == RangeAnswer::kFailed) {
+    if (retry == 0) {
+      LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+      retry = static_cast<int>(handles.status);
+    }
+    return retry;
+  }
+  // Only the rest of the file may be appended. A whole file (the server ignored the range, or sent
+  // the version it has now) replaces what was written.
+  if (answer == RangeAnswer::kWholeFile && (bytes_so_far != 0 || progress.started_over)) {
+    LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
+    if (const DWORD truncate_error = temporary.Truncate()) return static_cast<int>(truncate_error);
+    bytes_so_far = 0;
+  }
+  return 0;
+}
+
 // The whole download's body: read what the response has into the temporary file, recovering from
 // a time-out with a ranged request for the rest. The result of the transfer.
 int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
@@ -291,9 +435,8 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
                      TemporaryDownloadFile& temporary) {
   const WinHttpApi& api = WinHttp();
   int result = 0;
-  std::uint32_t content_length = version.length;
-  std::uint32_t bytes_so_far = 0;
-  bool started_over = false;
+  WholeBodyProgress progress{std::move(version)};
+  std::uint32_t& bytes_so_far = progress.bytes_so_far;
   std::vector<char> buffer;
   for (;;) {
     DWORD available = 0;
@@ -304,41 +447,9 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
       result = static_cast<int>(code);
       if (code != ERROR_WINHTTP_TIMEOUT) break;
 
-      LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
-      LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
-      CloseRequestHandles(handles);
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
-               content_length);
-      int retry = 0;
-      RangeAnswer answer = OpenRange(parameters, object_path, request_type, keep_alive, handles, bytes_so_far,
-                                     content_length, version, retry);
-      if (answer == RangeAnswer::kStartOver) {
-        // Another version, or a range never to be served: the version the server has now, from
-        // its first byte, once.
-        answer = started_over ? RangeAnswer::kFailed : RangeAnswer::kWholeFile;
-        retry = started_over ? kServerFileChanged
-                             : OpenWholeFile(parameters, object_path, request_type, keep_alive, handles, version);
-        started_over = true;
-        if (retry != 0) answer = RangeAnswer::kFailed;
-        content_length = version.length;
-      }
-      if (answer == RangeAnswer::kFailed) {
-        if (retry == 0) {
-          LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-          retry = static_cast<int>(handles.status);
-        }
-        result = retry;
+      if ((result = RecoverWithRange(parameters, object_path, request_type, keep_alive, handles, progress,
+                                     temporary)) != 0) {
         break;
-      }
-      // Only the rest of the file may be appended. A whole file (the server ignored the range, or
-      // sent the version it has now) replaces what was written.
-      if (answer == RangeAnswer::kWholeFile && (bytes_so_far != 0 || started_over)) {
-        LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
-        if (const DWORD truncate_error = temporary.Truncate()) {
-          result = static_cast<int>(truncate_error);
-          break;
-        }
-        bytes_so_far = 0;
       }
       if (!api.query_data_available(handles.request, &available)) {
         code = api.last_error();
@@ -352,7 +463,7 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
     if (available == 0) break;
 
     DWORD read = 0;
-    if (const DWORD code = ReadBody(handles.request, available, buffer, read)) {
+    if (const DWORD code = ReadPiece(handles.request, available, buffer, read)) {
       LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
       HttpGetLastError(code);
       return static_cast<int>(code);
@@ -365,7 +476,7 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
         return static_cast<int>(code);
       }
     }
-    if (bytes_so_far == content_length) {
+    if (bytes_so_far == progress.version.length) {
       LogInfo("Bytes read reached the contenlength\n");
       break;
     }
@@ -380,7 +491,7 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
       return static_cast<int>(code);
     }
     const std::uint64_t size = temporary.Size();
-    if (size == content_length) {
+    if (size == progress.version.length) {
       LogInfo("InternetGetRequestEx : GetFileSize returns :  %u\n", static_cast<unsigned>(size));
       LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
     } else {
@@ -489,7 +600,6 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
 int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wchar_t* object_path,
                                 const wchar_t* destination, std::string* out, int request_type,
                                 unsigned char keep_alive) {
-  const WinHttpApi& api = WinHttp();
   const DWORD mode = DownloadMode(parameters, object_path);
   if (mode == 1) return ResumeGetRequestByBitrate(parameters, object_path, destination, out, request_type, keep_alive);
   LogDownloadMode(object_path, mode);
@@ -503,7 +613,6 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   RequestHandles handles;
   handles.kind = kHead;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
-  DWORD content_length = 0;
   FileVersion version;
   if (result == 0) {
     if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
@@ -514,6 +623,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
                static_cast<int>(handles.status));
       result = static_cast<int>(handles.status);
     } else {
+      DWORD content_length = 0;
       const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
       if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER) {
         if (code != 0) content_length = 0;
@@ -540,110 +650,9 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   if (result == 0) {
     const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
     LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
-    bool retry_mark = false;
-    bool finished = false;
-    bool started_over = false;
-    BlockProgress progress;
-    std::vector<char> buffer;
-    while (content_length != 0 && bytes_so_far < content_length && !finished) {
-      const BlockPace pace;
-      const std::uint32_t block_first = bytes_so_far;
-      const std::uint32_t block_last = BlockEnd(bytes_so_far, block_size, content_length);
-      LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
-               block_last);
-      const RangeAnswer answer =
-          OpenRange(parameters, object_path, request_type, 1, handles, bytes_so_far, block_last, version, result);
-      LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
-               static_cast<unsigned>(result));
-      if (answer == RangeAnswer::kFailed) {
-        if (result == 0) {
-          LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n",
-                   static_cast<int>(handles.status));
-          result = static_cast<int>(handles.status);
-        }
-        break;
-      }
-      if (answer == RangeAnswer::kStartOver) {
-        // Another version, or a range never to be served: the version the server has now is
-        // learnt again and fetched from its first byte, once.
-        if (started_over) {
-          LogError("InternetGetRequestByBitrate : The server's file changed again; giving up \n");
-          result = kServerFileChanged;
-          break;
-        }
-        started_over = true;
-        if ((result = OpenWholeFile(parameters, object_path, request_type, 1, handles, version, true)) != 0) break;
-        CloseRequestHandles(handles);
-        content_length = version.length;
-        if (const DWORD code = temporary.Truncate()) {
-          result = static_cast<int>(code);
-          break;
-        }
-        bytes_so_far = 0;
-        continue;
-      }
-      // A whole file sent for a range that does not start at 0 replaces what was written before.
-      if (answer == RangeAnswer::kWholeFile && bytes_so_far != 0) {
-        LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
-        if (const DWORD code = temporary.Truncate()) {
-          result = static_cast<int>(code);
-          break;
-        }
-        bytes_so_far = 0;
-      }
-
-      for (;;) {
-        DWORD available = 0;
-        if (!api.query_data_available(handles.request, &available)) {
-          const DWORD code = api.last_error();
-          LogError("InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
-                   static_cast<int>(code));
-          HttpGetLastError(code);
-          result = static_cast<int>(code);
-          if (code == ERROR_WINHTTP_TIMEOUT) {
-            CloseRequestHandles(handles);
-            if (retry_mark) finished = true;
-            retry_mark = true;
-          }
-          break;
-        }
-        retry_mark = false;
-        LogDebug("InternetGetRequestByBitrate: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
-        if (available == 0) break;
-        DWORD read = 0;
-        DWORD code = ReadBody(handles.request, available, buffer, read);
-        if (code != 0) {
-          LogError("InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
-        } else if (read != 0 && (code = temporary.Append(buffer.data(), read)) != 0) {
-          LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));
-        }
-        if (code != 0) {
-          HttpGetLastError(code);
-          result = static_cast<int>(code);
-          finished = true;
-          break;
-        }
-        bytes_so_far += read;
-        if (read == 0) break;
-      }
-      if (finished) break;
-      LogDebug("InternetGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(bytes_so_far));
-
-      if (progress.GiveUp(block_first, bytes_so_far)) {
-        LogError("InternetGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
-                 progress.BlocksWithoutProgress());
-        if (result == 0) result = kLengthMismatch;
-        break;
-      }
-
-      if (retry_mark) {
-        LogInfo("InternetGetRequestByBitrate : second attempt of the previous request\n");
-        continue;
-      }
-      CloseRequestHandles(handles);
-      pace.Pause();
-      result = 0;
-    }
+    WholeFileBlocks blocks(parameters, object_path, request_type, version, temporary);
+    result = DownloadInBlocks(blocks, handles, block_size);
+    bytes_so_far = blocks.Received();
   }
   if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) {
     LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));

@@ -38,13 +38,7 @@ int Fail(const char* message, DWORD code) {
   return static_cast<int>(code);
 }
 
-// The administrator's certificate rules for HTTPS requests, read from the agent's key for each
-// request so that a change applies at once.
-struct CertificatePolicy {
-  bool strict = false;                  // "StrictServerCertificateCheck" 1: validate against the trust store
-  std::optional<std::string> pin_text;  // "ServerCertificateSHA256", when present
-  std::vector<std::string> pins;
-};
+}  // namespace
 
 CertificatePolicy ReadCertificatePolicy() {
   CertificatePolicy policy;
@@ -61,8 +55,10 @@ CertificatePolicy ReadCertificatePolicy() {
   return policy;
 }
 
-// The SHA-256 fingerprint of the server certificate of an answered request, "" when it cannot be
-// had. The certificate context is freed through crypt32, bound at first use.
+namespace {
+
+// The SHA-256 fingerprint of the server certificate of a sent request, "" when it cannot be had.
+// The certificate context is freed through crypt32, bound at first use.
 std::string ServerCertificateFingerprint(HINTERNET request) {
   PCCERT_CONTEXT certificate = nullptr;
   DWORD size = sizeof(certificate);
@@ -329,6 +325,18 @@ DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::
   return 0;
 }
 
+int CheckPinnedCertificate(const CertificatePolicy& policy, HINTERNET request, const wchar_t* server,
+                           const char* operation) {
+  if (!policy.pin_text) return 0;
+  const std::string fingerprint = ServerCertificateFingerprint(request);
+  if (!fingerprint.empty() && std::find(policy.pins.begin(), policy.pins.end(), fingerprint) != policy.pins.end()) {
+    return 0;
+  }
+  LogError("%s : The server certificate (SHA-256 %s) of %ls matches none of the pinned certificates (%s) \n", operation,
+           fingerprint.empty() ? "unknown" : fingerprint.c_str(), server, policy.pin_text->c_str());
+  return kCertificateNotPinned;
+}
+
 int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
                              unsigned char keep_alive, RequestHandles& handles, unsigned char accept_gzip) {
   LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
@@ -356,15 +364,9 @@ int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar
 
   // A pinned server is checked before anything of its answer is used; the result is no failover
   // code, so no other address is tried with a weaker check.
-  if (policy.pin_text) {
-    const std::string fingerprint = ServerCertificateFingerprint(handles.request);
-    if (fingerprint.empty() || std::find(policy.pins.begin(), policy.pins.end(), fingerprint) == policy.pins.end()) {
-      LogError(
-          "GetInternetRequestHandle : The server certificate (SHA-256 %s) of %ls matches none of the pinned "
-          "certificates (%s) \n",
-          fingerprint.empty() ? "unknown" : fingerprint.c_str(), parameters.server.c_str(), policy.pin_text->c_str());
-      return kCertificateNotPinned;
-    }
+  if (const int code =
+          CheckPinnedCertificate(policy, handles.request, parameters.server.c_str(), "GetInternetRequestHandle")) {
+    return code;
   }
 
   std::wstring raw_headers;

@@ -7,7 +7,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "transport/transfer_rules.h"
 #include "transport/transport_types.h"
@@ -71,6 +73,20 @@ int SetSecureProtocols(HINTERNET session);
 inline constexpr const char* kCertificatePinsValue = "ServerCertificateSHA256";
 inline constexpr const char* kStrictCertificateValue = "StrictServerCertificateCheck";
 inline constexpr int kCertificateNotPinned = ERROR_WINHTTP_SECURE_INVALID_CERT;
+
+// The administrator's certificate rules, read from the agent's key for each request so that a
+// change applies at once. Downloads and uploads apply them alike.
+struct CertificatePolicy {
+  bool strict = false;                  // validate against the trust store
+  std::optional<std::string> pin_text;  // the pin list as stored, when present
+  std::vector<std::string> pins;        // its valid fingerprints
+};
+[[nodiscard]] CertificatePolicy ReadCertificatePolicy();
+
+// 0 when the policy pins nothing or the server certificate of the sent request is pinned; else
+// kCertificateNotPinned, logged under operation with both fingerprints.
+[[nodiscard]] int CheckPinnedCertificate(const CertificatePolicy& policy, HINTERNET request, const wchar_t* server,
+                                         const char* operation);
 
 // The pieces every request of the agent shares, downloads and uploads alike.
 inline constexpr const wchar_t* kAgentUserAgent = L"QuorvantAgent";

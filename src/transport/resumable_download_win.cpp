@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/text_conversion.h"
 #include "transport/access_log.h"
+#include "transport/block_download_win.h"
 #include "transport/download_resume_handler_win.h"
 #include "transport/request_setup_win.h"
 #include "transport/transfer_rules.h"
@@ -187,13 +188,6 @@ int AppendGathered(DownloadRequest& request, bool periodic) {
   return code;
 }
 
-enum class BodyEnd { kDone, kAvailabilityFailed, kWriteFailed, kReadFailed };
-struct BodyOutcome {
-  BodyEnd end = BodyEnd::kDone;
-  DWORD code = 0;
-  int answered_queries = 0;  // availability queries that succeeded
-};
-
 // Reads what the response has into the gathering buffer, appending the buffer to the partial file
 // whenever the next piece would not fit. Ends at the content length, at an empty read or on a failure.
 BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
@@ -238,11 +232,6 @@ BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
   }
 }
 
-// The rest of the file, or the next block of blocks bytes (0: the whole rest).
-std::uint32_t RangeEnd(const DownloadRequest& request, bool in_blocks, std::uint32_t block_size) {
-  return in_blocks ? BlockEnd(request.received, block_size, request.content_length) : request.content_length;
-}
-
 // The bytes received belong to a version the server no longer serves, or to a range it will never
 // serve: the first exchange is made again for the version it has now, everything received is
 // dropped and the download continues from byte 0. Once per call: the second time the download ends
@@ -258,42 +247,53 @@ int StartOverWithNewVersion(DownloadRequest& request) {
   request.handler.StartOver(request.server_last_modified);
   request.gathered = 0;
   request.received = 0;
+  if (request.content_length == 0) return request.handler.CreateEmptyPartialFile();  // nothing to ask for
   return 0;
 }
 
-// Asks for the next range, validated against the version being received, and settles what the
-// answer means. 0 with handles ready to read (the range, or the whole file, which then replaces
-// what was received); otherwise the result that ends the download, the handles closed.
-int OpenNextRange(DownloadRequest& request, RequestHandles& handles, unsigned char keep_alive, bool in_blocks,
-                  std::uint32_t block_size) {
+// The resumable download's side of the ranged requests: the bytes are gathered and appended to the
+// recorded partial file; a time-out or a lost connection asks for the range once more.
+class ResumableRanges final : public RangedDownload {
+ public:
+  explicit ResumableRanges(DownloadRequest& request)
+      : RangedDownload(*request.parameters, request.url, request.request_type, request.operation), request_(request) {}
+
+  std::uint32_t Received() const override { return request_.received; }
+  FileVersion Version() const override { return {request_.content_length, request_.server_last_modified}; }
+  int DropReceived() override {
+    LogInfo("%s : The server sent the whole file for a range; starting over \n", request_.operation);
+    StartOver(request_);
+    return 0;
+  }
+  int StartOverWithNewVersion() override { return vx::StartOverWithNewVersion(request_); }
+  BodyOutcome ReadBody(HINTERNET request) override { return GatherBody(request_, request); }
+  bool BrokenConnection(DWORD code) const override { return vx::BrokenConnection(code); }
+
+  void LogFailedStatus(DWORD status) const override {
+    LogError("%s : Failed with the http status code, %d \n", request_.operation, static_cast<int>(status));
+  }
+  void LogBlockOpened(int result, DWORD status) const override {
+    LogError("%s: GetInternetRequestHandle function return code: %u  %d\n", request_.operation,
+             static_cast<unsigned>(result), static_cast<int>(status));
+  }
+  void LogBlockRead() const override {
+    LogInfo("%s: Bytes Read: %d\n", request_.operation, static_cast<int>(request_.received));
+  }
+
+ private:
+  DownloadRequest& request_;
+};
+
+// Asks for the rest of the file, validated against the version being received (starting over from
+// byte 0 of the server's version when it is another). 0 with handles ready to read (the rest, or the
+// whole file, which then replaces what was received); otherwise the result that ends the download,
+// the handles closed.
+int OpenRestOfFile(DownloadRequest& request, RequestHandles& handles, unsigned char keep_alive) {
+  ResumableRanges ranges(request);
   for (;;) {
-    const std::uint32_t first = request.received;
-    const std::uint32_t last = RangeEnd(request, in_blocks, block_size);
-    LogDebug("%s: Content-Range Header message: Range: bytes=%u-%u\n", request.operation, static_cast<unsigned>(first),
-             static_cast<unsigned>(last));
     int result = 0;
-    const FileVersion version{request.content_length, request.server_last_modified};
-    const RangeAnswer answer = OpenRange(*request.parameters, request.url, request.request_type, keep_alive, handles,
-                                         first, last, version, result);
-    if (answer == RangeAnswer::kPart) return 0;
-    if (answer == RangeAnswer::kWholeFile) {
-      if (request.received != 0) {
-        LogInfo("%s : The server sent the whole file for a range; starting over \n", request.operation);
-        StartOver(request);
-      }
-      return 0;
-    }
-    const DWORD status = handles.status;
-    CloseRequestHandles(handles);
-    if (answer == RangeAnswer::kFailed) {
-      if (result == 0) {
-        LogError("%s : Failed with the http status code, %d \n", request.operation, static_cast<int>(status));
-        result = static_cast<int>(status);
-      }
-      return result;
-    }
-    if (const int code = StartOverWithNewVersion(request)) return code;
-    if (request.content_length == 0) return request.handler.CreateEmptyPartialFile();  // nothing to ask for
+    const RangeStep step = OpenValidatedRange(ranges, handles, keep_alive, request.content_length, result);
+    if (step != RangeStep::kStartedOver || request.content_length == 0) return result;
   }
 }
 
@@ -396,7 +396,7 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
   }
 
   RequestHandles handles;
-  result = OpenNextRange(request, handles, 1, false, 0);
+  result = OpenRestOfFile(request, handles, 1);
   LogDebug("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
   if (result != 0) {
     // A failed range request ends here; what was recorded before stays for a later attempt.
@@ -414,7 +414,7 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
     LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(request.received));
     LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
     CloseRequestHandles(handles);
-    result = OpenNextRange(request, handles, keep_alive, false, 0);
+    result = OpenRestOfFile(request, handles, keep_alive);
     just_recovered = true;
   }
 
@@ -448,42 +448,8 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
   if (!AlreadyComplete(request)) {
     const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
     LogDebug("ResumeGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
-    bool retry_mark = false;
-    BlockProgress progress;
-    while (request.received < request.content_length) {
-      const BlockPace pace;
-      const std::uint32_t block_first = request.received;
-      result = OpenNextRange(request, handles, 1, true, block_size);
-      LogError("ResumeGetRequestByBitrate: GetInternetRequestHandle function return code: %u  %d\n",
-               static_cast<unsigned>(result), static_cast<int>(handles.status));
-      if (result != 0) break;
-
-      const BodyOutcome outcome = GatherBody(request, handles.request);
-      if (outcome.answered_queries > 0) retry_mark = false;
-      result = static_cast<int>(outcome.code);
-      if (outcome.end == BodyEnd::kWriteFailed || outcome.end == BodyEnd::kReadFailed) break;
-      if (outcome.end == BodyEnd::kAvailabilityFailed && BrokenConnection(outcome.code)) {
-        CloseRequestHandles(handles);
-        if (retry_mark) break;  // the second broken block in a row ends the download
-        retry_mark = true;
-      }
-      LogInfo("ResumeGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(request.received));
-
-      if (progress.GiveUp(block_first, request.received)) {
-        LogError("ResumeGetRequestByBitrate : No data received in %d blocks in a row, giving up \n",
-                 progress.BlocksWithoutProgress());
-        if (result == 0) result = kLengthMismatch;
-        break;
-      }
-
-      if (retry_mark) {
-        LogInfo("ResumeGetRequestByBitrate : second attempt of the previous request\n");
-        continue;
-      }
-      CloseRequestHandles(handles);
-      pace.Pause();
-      result = 0;
-    }
+    ResumableRanges ranges(request);
+    result = DownloadInBlocks(ranges, handles, block_size);
   }
 
   LogInfo("ResumeGetRequestByBitrate: Total bytes read = %u\n", static_cast<unsigned>(request.received));

@@ -46,6 +46,7 @@ struct UploadChain {
   const ConnectionParameters* parameters = nullptr;
   const wchar_t* object_path = nullptr;
   bool https = false;
+  CertificatePolicy certificates;  // the administrator's rules, for HTTPS
   DWORD request_flags = WINHTTP_FLAG_REFRESH;
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
@@ -98,6 +99,7 @@ int OpenChain(UploadChain& chain) {
 
   chain.https = IsHttps(parameters.protocol);
   if (chain.https) {
+    chain.certificates = ReadCertificatePolicy();
     (void)SetSecureProtocols(chain.session);
     chain.request_flags |= WINHTTP_FLAG_SECURE;
   }
@@ -121,7 +123,9 @@ int PrepareRequest(UploadChain& chain, bool keep_alive, bool connect_timeout) {
     return Fail(chain, kOptionFailure, api.last_error());
   }
   if (chain.https) {
-    if (!IgnoreCertificateErrors(chain.request)) return Fail(chain, kOptionFailure, api.last_error());
+    if (!chain.certificates.strict && !IgnoreCertificateErrors(chain.request)) {
+      return Fail(chain, kOptionFailure, api.last_error());
+    }
     LogDebug("%s :  The request is updated with the internet option security flags. \n", chain.operation);
   }
   if (!SetProxyCredentials(chain.request, *chain.parameters)) return Fail(chain, kOptionFailure, api.last_error());
@@ -138,6 +142,19 @@ struct SendOutcome {
 SendOutcome Sent() { return {true, 0, 0}; }
 SendOutcome SendFailed(DWORD error) { return {false, error, 0}; }
 SendOutcome Abandon(int result) { return {false, 0, result}; }
+
+// Sends the request without its body, body_bytes announced, and checks the server certificate
+// against the pinned ones before a byte of the body may follow: a server that is not pinned ends
+// the call with kCertificateNotPinned.
+SendOutcome SendBeforeBody(const UploadChain& chain, HINTERNET request, const wchar_t* headers, DWORD headers_length,
+                           DWORD body_bytes) {
+  if (!WinHttp().send_request(request, headers, headers_length, WINHTTP_NO_REQUEST_DATA, 0, body_bytes, 0)) {
+    return SendFailed(WinHttp().last_error());
+  }
+  const int code =
+      CheckPinnedCertificate(chain.certificates, request, chain.parameters->server.c_str(), chain.operation);
+  return code == 0 ? Sent() : Abandon(code);
+}
 
 // Sends and receives with the retry policy, on the chain's request handle and, once, on a
 // replacement opened on the same connection. send_attempt(request, first_on_handle) sends one
@@ -389,6 +406,15 @@ int InternetSendRequestEx(const ConnectionParameters& parameters, const wchar_t*
         Fail(chain, "%s :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n", api.last_error());
       }
     }
+    if (chain.certificates.pin_text) {
+      // The body goes only to a pinned server, after the request.
+      const SendOutcome outcome = SendBeforeBody(chain, request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, post_bytes);
+      DWORD written = 0;
+      if (outcome.sent && post_bytes != 0 && !api.write_data(request, body, post_bytes, &written)) {
+        Fail(chain, "%s :  Error in WinHttpWriteData --> %d \n", api.last_error());
+      }
+      return outcome;
+    }
     if (!api.send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body), post_bytes, post_bytes,
                           0)) {
       return SendFailed(api.last_error());
@@ -453,12 +479,10 @@ int InternetSendRequestByBitRate(const ConnectionParameters& parameters, const w
       return Abandon(kMissingInput);
     }
     LogInfo("InternetSendRequestByBitRate: Header buffer: %s", header);
-    if (!WinHttp().send_request(request, wide_header.c_str(), static_cast<DWORD>(wide_header.size()),
-                                WINHTTP_NO_REQUEST_DATA, 0, file_bytes, 0)) {
-      return SendFailed(WinHttp().last_error());
-    }
-    WriteFileBody(chain, file.get(), file_bytes, buffer);
-    return Sent();
+    const SendOutcome outcome =
+        SendBeforeBody(chain, request, wide_header.c_str(), static_cast<DWORD>(wide_header.size()), file_bytes);
+    if (outcome.sent) WriteFileBody(chain, file.get(), file_bytes, buffer);
+    return outcome;
   };
   return PostAndAnswer(chain, true, false, out,
                        "***************** End Of InternetSendRequestByBitRate Method ***************** \n",

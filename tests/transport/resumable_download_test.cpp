@@ -215,47 +215,70 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), 1u);
 }
 
+// A partial file that is not the server's file any more, or whose range the server can never serve,
+// is dropped and the same call starts over from byte 0: no URL stays undownloadable.
 TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
-  enum Change { kServerFileChanged, kPartialFileShorter, kWholeFileForTheRange };
+  enum Change { kNone, kServerFileChanged, kPartialFileShorter, kShorterServerFile };
   struct Case {
     const char* name;
     Change change;
-    const char* range;  // of the second request after the probe
+    bool rate_limited;
+    const char* script;
+    std::vector<std::string> ranges;  // of the requests after the interrupted attempt
   };
+  const std::string refuse = R"([{"count": 1}, {"count": 1, "status": 416}])";
+  const std::string whole = R"([{"count": 1}, {"ignore_range": true}])";
   const Case cases[] = {
-      {"server file changed", kServerFileChanged, "bytes=0-300000"},
-      {"partial file shorter than recorded", kPartialFileShorter, "bytes=0-300000"},
+      {"server file changed", kServerFileChanged, false, "[]", {"-", "bytes=0-300000"}},
+      {"partial file shorter than recorded", kPartialFileShorter, false, "[]", {"-", "bytes=0-300000"}},
       // The resumed range is answered with the whole file, which replaces the partial file.
-      {"whole file sent for the range", kWholeFileForTheRange, "bytes=100000-300000"},
+      {"whole file sent for the range", kNone, false, whole.c_str(), {"-", "bytes=100000-300000"}},
+      {"416 to the rest", kNone, false, refuse.c_str(), {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
+      // A rate of 0 asks for a block that ends one byte before it starts.
+      {"rate 0 with a partial file", kNone, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
+      {"recorded size beyond a new, shorter length", kShorterServerFile, false, "[]", {"-", "bytes=0-60000"}},
+      {"the same, rate-limited", kShorterServerFile, true, "[]", {"-", "bytes=0-49999", "bytes=50000-60000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartCase();
+    server_.SetLastModified("file.bin", 1600000000);
     Interrupt();
+    const std::string expected = c.change == kShorterServerFile ? file_.substr(0, 60000) : file_;
     if (c.change == kServerFileChanged) server_.SetLastModified("file.bin", 1700000000);
     if (c.change == kPartialFileShorter) std::filesystem::resize_file(PartialFile(), kCut - 1);
-    if (c.change == kWholeFileForTheRange) server_.WriteScript(R"({"rules": [{"count": 1}, {"ignore_range": true}]})");
-    ASSERT_EQ(Download(), 0);
-    EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", c.range}));
-    EXPECT_TRUE(Destination() == file_);
+    if (c.change == kShorterServerFile) {
+      server_.WriteFile("file.bin", expected);
+      server_.SetLastModified("file.bin", 1600000000);
+    }
+    gv_dataTransferRateKBps = c.rate_limited && c.change == kNone ? 0 : 100;
+    server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
+    ASSERT_EQ(Download(c.rate_limited), 0);
+    EXPECT_EQ(LaterRanges(), c.ranges);
+    EXPECT_TRUE(Destination() == expected);
     ExpectNothingLeft();
   }
 }
 
-TEST_F(Resumable, InProgressMark) {
+// A running download's id is its own; partial files are recorded or removed: a temporary download's
+// file goes with it, and a file that no metadata records and no running download holds is removed.
+TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
   enum Holder { kNone, kAgent, kUnknownOrigin };
   struct Case {
     const char* name;
-    Holder held;        // who holds the id's object
-    int age_minutes;    // of the mark's last append
-    bool resumed;       // the download continues the partial file
-    bool original_kept; // the first attempt's partial file and metadata are still there afterwards
+    Holder held;                   // who holds the id's object
+    int age_minutes;               // of the mark's last append
+    bool resumed;                  // the download continues the partial file
+    bool original_kept;            // the first attempt's partial file and metadata are still there afterwards
+    const char* stray = nullptr;   // an unrecorded file in the repository, held by a running download when "998"
+    bool temporary_fails = false;  // the temporary download breaks off
   };
   const Case cases[] = {
       {"fresh mark of a running download: a temporary download of its own", kAgent, 10, false, true},
-      {"mark of a running download older than 90 minutes: still its own", kAgent, 91, false, true},
-      {"mark left by a download that ended: resumed", kNone, 10, true, false},
+      {"mark of a running download older than 90 minutes: still its own", kAgent, 91, false, true, "998"},
+      {"mark left by a download that ended: resumed", kNone, 10, true, false, "999"},
       {"object of unknown origin, old mark: neither blocks nor holds", kUnknownOrigin, 91, false, false},
+      {"a temporary download that fails", kAgent, 10, false, true, nullptr, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -267,52 +290,30 @@ TEST_F(Resumable, InProgressMark) {
     const std::int64_t mark_time = time_.UnixSeconds() * 1000 - c.age_minutes * 60000LL;
     test::SetString(IdKey().c_str(), "LastRetryTime", std::to_string(mark_time));
     UniqueHandle holder = c.held != kNone ? HoldId(id, c.held == kAgent) : UniqueHandle();
+    const bool stray_held = c.stray != nullptr && std::string(c.stray) == "998";
+    UniqueHandle stray_holder = stray_held ? HoldId(c.stray) : UniqueHandle();
+    if (c.stray != nullptr) test::WriteWholeFile(Repository() / c.stray, "stray");
+    if (c.temporary_fails) server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 5000}]})");
     // The holder's latest append is written but not yet recorded: only its owner may cut it off.
     test::WriteWholeFile(partial, test::ReadWholeFile(partial) + std::string(5000, '?'));
 
-    ASSERT_EQ(Download(), 0);
+    ASSERT_EQ(Download(), c.temporary_fails ? kLengthMismatch : 0);
     EXPECT_EQ(LaterRanges().back(), c.resumed ? "bytes=100000-300000" : "bytes=0-300000");
-    EXPECT_TRUE(Destination() == file_);
+    EXPECT_EQ(Destination() == file_, !c.temporary_fails);
     EXPECT_EQ(test::KeyExists((kMetadataKey + "\\" + id).c_str()), c.original_kept);
     EXPECT_EQ(std::filesystem::exists(partial), c.original_kept);
+    std::vector<std::string> expected;
     if (c.original_kept) {
       // The running download's id and size are untouched.
       EXPECT_EQ(Id(), id);
       EXPECT_EQ(Dword(kMetadataKey + "\\" + id, "PartialFileSize"), kCut);
       EXPECT_EQ(std::filesystem::file_size(partial), kCut + 5000);
-      EXPECT_EQ(FilesInRepository(), std::vector<std::string>{id}) << "the temporary download's file is gone";
-    } else {
+      expected.push_back(id);  // the temporary download's file is gone
+    } else if (!stray_held) {
       ExpectNothingLeft();
     }
-  }
-}
-
-// Partial files are recorded or removed: a temporary download's file goes with it, and a file that
-// no metadata records and no running download holds is removed by the next download.
-TEST_F(Resumable, NoPartialFileIsLeftUnrecorded) {
-  struct Case {
-    const char* name;
-    const char* stray;  // an unrecorded file in the repository
-    bool stray_held;
-    bool temporary_fails;  // the URL's id is held and the temporary download breaks off
-  };
-  const Case cases[] = {
-      {"a temporary download that fails", nullptr, false, true},
-      {"a stray file nobody holds", "999", false, false},
-      {"the file of a running temporary download", "998", true, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StartCase();
-    Interrupt();
-    const std::string id = Id();
-    UniqueHandle holder = c.temporary_fails ? HoldId(id) : c.stray_held ? HoldId(c.stray) : UniqueHandle();
-    if (c.stray != nullptr) test::WriteWholeFile(Repository() / c.stray, "stray");
-    if (c.temporary_fails) server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 5000}]})");
-    EXPECT_EQ(Download(), c.temporary_fails ? kLengthMismatch : 0);
-    std::vector<std::string> expected;
-    if (c.temporary_fails) expected.push_back(id);  // the running download's own, untouched
-    if (c.stray_held) expected.push_back(c.stray);
+    if (stray_held) expected.push_back(c.stray);
+    std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FilesInRepository(), expected);
   }
 }
@@ -334,50 +335,6 @@ TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
   EXPECT_EQ(LaterRanges(), std::vector<std::string>{"-"});
   EXPECT_TRUE(Destination() == file_);
   ExpectNothingLeft();
-}
-
-// A partial file whose range the server can never serve is dropped, and the same call starts over
-// from byte 0: no URL stays undownloadable.
-TEST_F(Resumable, RangeThatCanNeverBeServedStartsOverFromByteZero) {
-  struct Case {
-    const char* name;
-    bool rate_limited;
-    const char* script;
-    std::size_t new_size;  // of the server's file, same Last-Modified; 0 keeps it
-    std::vector<std::string> ranges;
-  };
-  const Case cases[] = {
-      {"416 to the rest",
-       false,
-       R"([{"count": 1}, {"count": 1, "status": 416}])",
-       0,
-       {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
-      // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", true, "[]", 0, {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
-      {"recorded size beyond a new, shorter length", false, "[]", 60000, {"-", "bytes=0-60000"}},
-      {"recorded size beyond a new, shorter length, rate-limited",
-       true,
-       "[]",
-       60000,
-       {"-", "bytes=0-49999", "bytes=50000-60000"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StartCase();
-    server_.SetLastModified("file.bin", 1600000000);
-    Interrupt();
-    const std::string expected = c.new_size != 0 ? file_.substr(0, c.new_size) : file_;
-    if (c.new_size != 0) {
-      server_.WriteFile("file.bin", expected);
-      server_.SetLastModified("file.bin", 1600000000);
-    }
-    gv_dataTransferRateKBps = c.rate_limited && c.new_size == 0 ? 0 : 100;
-    server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
-    EXPECT_EQ(Download(c.rate_limited), 0);
-    EXPECT_EQ(LaterRanges(), c.ranges);
-    EXPECT_TRUE(Destination() == expected);
-    ExpectNothingLeft();
-  }
 }
 
 // The server's file is replaced between two range requests of one download. Whatever the server

@@ -210,8 +210,7 @@ class ResumeKill : public ::testing::Test {
   void SetUp() override {
     if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
     server_.WriteFile("file.bin", file_);
-    server_.WriteScript(R"({"rules": [{"match": "file.bin", "rate_bytes_per_second": )" +
-                        std::to_string(kServerBytesPerSecond) + "}]}");
+    ServePaced();
     test::SetDword(kSettingsKey, "DownloadMode", 1);
     test::SetDword(kFileMetaDataKey, "InterSaveByteLimit", kSaveLimit);
   }
@@ -225,6 +224,25 @@ class ResumeKill : public ::testing::Test {
     auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
     return quoted(test::WindowsPathOf(VX_RESUME_CHILD_PROGRAM)) + " " + std::to_string(server_.HttpPort()) + " " +
            quoted(url_) + " " + quoted(destination.string()) + " " + quoted(install_.str()) + " " + quoted(work_.str());
+  }
+
+  // The paced file; with replace_with, the file.bin request after the first `after` ones first puts
+  // that namespace file in the served file's place, a second newer. Writing the script restarts the
+  // rules' counts.
+  void ServePaced(const std::string& replace_with = "", int after = 0) {
+    const std::string paced =
+        R"({"match": "file.bin", "rate_bytes_per_second": )" + std::to_string(kServerBytesPerSecond);
+    std::string rules = paced + "}";
+    if (!replace_with.empty()) {
+      rules = paced + ", \"count\": " + std::to_string(after) + "}, " + paced + R"(, "count": 1, "replace_with": ")" +
+              replace_with + "\"}, " + rules;
+    }
+    server_.WriteScript(R"({"rules": [)" + rules + "]}");
+  }
+
+  // The file the server serves now.
+  [[nodiscard]] std::string ServedFile() const {
+    return test::ReadWholeFile(std::filesystem::path(server_.WindowsDirectory()) / "file.bin");
   }
 
   [[nodiscard]] std::size_t RequestCount() const { return server_.Requests().size(); }
@@ -272,9 +290,10 @@ class ResumeKill : public ::testing::Test {
 
   // A finished download: the exact file at the destination, and neither the URL's value, nor an id
   // subkey, nor a partial file left.
-  void ExpectFinishedAndClean(const std::string& context) const {
+  void ExpectFinishedAndClean(const std::string& context) const { ExpectFinishedAndClean(context, file_); }
+  void ExpectFinishedAndClean(const std::string& context, const std::string& file) const {
     SCOPED_TRACE(context);
-    EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file_), "identical");
+    EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file), "identical");
     EXPECT_FALSE(test::GetValue(kFileMetaDataKey, url_.c_str()).has_value());
     EXPECT_EQ(Joined(SubkeyNames(kFileMetaDataKey)), "[]");
     EXPECT_EQ(Joined(FileNamesIn(repository_)), "[]");
@@ -312,10 +331,12 @@ class ResumeKill : public ::testing::Test {
   const std::filesystem::path repository_;
 };
 
-// Rounds of one to three runs killed at random moments, then a run that must finish. Every run
-// after a kill must continue from what the killed one recorded; a run killed while it resumed
-// leaves its in-progress mark behind, which the next run takes over since its owner is gone. A run
-// that ends before its kill moment is not a kill; rounds go on until enough kills landed.
+// Rounds of one to three runs killed at random moments, then a run that must finish. About one round
+// in four the server replaces the file by its other version at a random request of the round; the
+// finished file must then be the version served at the end, whole. Every run after a kill must
+// continue from what the killed one recorded (or start from byte 0 once the file was replaced); a run killed while it
+// resumed leaves its in-progress mark behind, which the next run takes over since its owner is gone. A run that ends
+// before its kill moment is not a kill; rounds go on until enough kills landed.
 TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
   const std::uint32_t seed = EnvironmentNumber("VX_RESUME_KILL_SEED", kDefaultSeed);
   const std::uint32_t wanted_kills = EnvironmentNumber("VX_RESUME_KILLS", kDefaultKills);
@@ -333,6 +354,14 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
   // Most of a run is its transfer; a moment near its end would often come after the run ended.
   std::uniform_int_distribution<DWORD> kill_moment(0, full_run_ms * 4 / 5);
   std::uniform_int_distribution<int> kills_per_round(1, 3);
+  // Now and then a round's server puts the other version of the file in place, at a random
+  // request of the round. Its own generator keeps the kill moments of a seed as they were.
+  const std::string versions[] = {file_, RandomBytes(kFileSize, kFileSeed + 1)};
+  server_.WriteFile("version-0.bin", versions[0]);
+  server_.WriteFile("version-1.bin", versions[1]);
+  std::mt19937 replacing(seed + 1);
+  std::uniform_int_distribution<int> replace_after(0, 5);
+  std::uint32_t replaced_rounds = 0;
   std::uint32_t kills = 0;
   std::uint32_t resumptions = 0;
   std::uint32_t successes = 1;
@@ -345,6 +374,14 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
     std::optional<PartialState> left;
     bool finished = false;
     const int planned = kills_per_round(generator);
+    const bool replaces = replacing() % 4 == 0;
+    const int replace_at = replace_after(replacing);
+    const std::size_t round_start = RequestCount();
+    ServePaced(replaces ? (ServedFile() == versions[0] ? "version-1.bin" : "version-0.bin") : "", replace_at);
+    // Once the file was replaced, a run may start over from byte 0 instead of resuming.
+    const auto replaced = [&] {
+      return replaces && RequestCount() - round_start > static_cast<std::size_t>(replace_at);
+    };
     for (int attempt = 1; attempt <= planned && !finished; ++attempt) {
       const std::string name = "round " + std::to_string(round) + ", run " + std::to_string(attempt);
       const DWORD moment = kill_moment(generator);
@@ -357,7 +394,7 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
         if (code != kKilledExitCode) ended = code;
       }
       const std::optional<std::uint64_t> range = FirstRangeAfter(requests_before);
-      if (left && range) {
+      if (left && range && !(replaced() && *range == 0)) {
         EXPECT_EQ(*range, left->ResumeOffset()) << name << " after " << left->Describe();
       }
       if (range && *range > 0) ++resumptions;
@@ -380,8 +417,9 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
       EXPECT_EQ(code, std::optional<DWORD>(0)) << name;
       successes += code == std::optional<DWORD>(0) ? 1 : 0;
       const std::optional<std::uint64_t> range = FirstRangeAfter(requests_before);
-      if (!left) {
-        // No kill landed: the round's run failed by itself, which the check above reported.
+      if (!left || (replaced() && range == std::optional<std::uint64_t>(0))) {
+        // No kill landed (the round's run failed by itself, which the check above reported), or the
+        // new version starts from byte 0.
       } else if (left->ResumeOffset() == kFileSize) {
         EXPECT_EQ(range, std::nullopt) << name << ": the partial file was complete; nothing more to ask for";
       } else {
@@ -389,13 +427,21 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
       }
       if (range && *range > 0) ++resumptions;
     }
-    ExpectFinishedAndClean("round " + std::to_string(round));
+    // The finished file is the version served at the end of the round, whole.
+    const std::string served = ServedFile();
+    EXPECT_TRUE(served == versions[0] || served == versions[1]);
+    ExpectFinishedAndClean("round " + std::to_string(round), served);
+    if (replaced()) {
+      ++replaced_rounds;
+      Journal("round " + std::to_string(round) + ": the server replaced the file");
+    }
   }
 
   const double seconds = static_cast<double>(::GetTickCount64() - test_start) / 1000.0;
-  char summary[160];
-  std::snprintf(summary, sizeof(summary), "summary: seed %u rounds %u kills %u resumptions %u seconds %.1f", seed,
-                round, kills, resumptions, seconds);
+  char summary[200];
+  std::snprintf(summary, sizeof(summary),
+                "summary: seed %u rounds %u kills %u resumptions %u replacements %u seconds %.1f", seed, round, kills,
+                resumptions, replaced_rounds, seconds);
   Journal(summary);
   EXPECT_GE(kills, wanted_kills) << "too many runs ended before their kill moment";
   EXPECT_GT(resumptions, 0u) << "no run after a kill asked for a range past byte 0";

@@ -4,6 +4,7 @@
 // the server received), not Wine's error codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "transport/file_download_win.h"
 #include "transport/request_routing.h"
 #include "transport/request_setup_win.h"
+#include "transport/upload_win.h"
 
 namespace vx {
 namespace {
@@ -163,13 +165,21 @@ TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
     std::optional<std::string> pins;
     bool strict;
     bool accepted;
+    int type = DOWNLOAD_FILE;  // or an upload, whose body goes only where the download would go
   };
   const Case cases[] = {
       {"pin matches", other + "; " + spelled, false, true},
       {"pin differs", other, false, false},
       {"no valid fingerprint: nothing is accepted", "not a fingerprint", false, false},
       {"strict validation of a self-signed certificate", std::nullopt, true, false},
+      {"post, pin matches", spelled, false, true, POST_DATA},
+      {"post, pin differs", other, false, false, POST_DATA},
+      {"file upload, pin differs", other, false, false, UPLOAD_FILE},
+      {"file upload, strict validation", std::nullopt, true, false, UPLOAD_FILE},
   };
+  const std::string report = directory_.str(true) + "report.txt";
+  test::WriteWholeFile(report, "the report");
+  const std::wstring upload_path = Wide(server_.UrlPath("file.bin"));
   server_.WriteFile("file.bin", "over TLS");
   parameters_.protocol = "https";
   parameters_.port = server_.HttpsPort();
@@ -179,13 +189,28 @@ TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
     if (c.pins) test::SetString(test::kTestAgentRootKey, "ServerCertificateSHA256", *c.pins);
     if (c.strict) test::SetDword(test::kTestAgentRootKey, "StrictServerCertificateCheck", 1);
     std::filesystem::remove(destination_);
-    const int result = Download(false, DOWNLOAD_FILE);
+    const std::size_t requests_before = server_.Requests().size();
+    const int result =
+        c.type == DOWNLOAD_FILE ? Download(false, DOWNLOAD_FILE)
+        : c.type == UPLOAD_FILE
+            ? InternetSendRequestByBitRate(parameters_, upload_path.c_str(), report.c_str(), &text_, c.type, 1, 4)
+            : InternetSendRequestEx(parameters_, upload_path.c_str(), "the post", &text_, c.type, 1, 0);
     EXPECT_EQ(result == 0, c.accepted) << result;
-    EXPECT_EQ(std::filesystem::exists(destination_), c.accepted);
+    EXPECT_EQ(std::filesystem::exists(destination_), c.accepted && c.type == DOWNLOAD_FILE);
+    const auto requests = server_.Requests();
+    EXPECT_EQ(requests.size() > requests_before && !requests.back().body.empty(),
+              c.accepted && c.type != DOWNLOAD_FILE);
     if (c.pins && !c.accepted) {
       EXPECT_EQ(result, kCertificateNotPinned);
-      EXPECT_TRUE(log_.Has("[ERROR]", "GetInternetRequestHandle : The server certificate (SHA-256 " + fingerprint +
-                                          ") of 127.0.0.1 matches none of the pinned certificates (" + *c.pins + ") "));
+      const std::string operation = c.type == DOWNLOAD_FILE ? "GetInternetRequestHandle"
+                                    : c.type == UPLOAD_FILE ? "InternetSendRequestByBitRate"
+                                                            : "InternetSendRequestEx";
+      // The file upload's header line ends without a line break, so the error line may follow it.
+      const std::string line = "[ERROR] " + operation + " : The server certificate (SHA-256 " + fingerprint +
+                               ") of 127.0.0.1 matches none of the pinned certificates (" + *c.pins + ") ";
+      const auto messages = log_.Messages();
+      EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
+                              [&](const std::string& message) { return message.find(line) != std::string::npos; }));
     }
   }
 }

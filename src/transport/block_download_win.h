@@ -1,0 +1,84 @@
+// The ranged requests of a download and its rate-limited blocks, shared by the whole download and
+// the resumable one (Windows): every ranged answer is judged against the version being received
+// before a byte of it is kept, blocks are paced, and a block whose connection broke is asked for
+// once more.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+
+#include "transport/request_setup_win.h"
+#include "transport/transfer_rules.h"
+#include "transport/transport_types.h"
+
+namespace vx {
+
+// How reading the body of an answer ended.
+enum class BodyEnd { kDone, kAvailabilityFailed, kWriteFailed, kReadFailed };
+struct BodyOutcome {
+  BodyEnd end = BodyEnd::kDone;
+  DWORD code = 0;
+  int answered_queries = 0;  // availability queries that succeeded
+};
+
+// A download that receives its file in ranges. The driver asks it where it stands and hands it the
+// answers to read; what becomes of the bytes (a temporary file, a recorded partial file) and the
+// log lines of its own are the download's.
+class RangedDownload {
+ public:
+  RangedDownload(const ConnectionParameters& parameters, const wchar_t* url, int request_type, const char* operation)
+      : parameters_(parameters), url_(url), request_type_(request_type), operation_(operation) {}
+  virtual ~RangedDownload() = default;
+  RangedDownload(const RangedDownload&) = delete;
+  RangedDownload& operator=(const RangedDownload&) = delete;
+
+  const ConnectionParameters& Parameters() const { return parameters_; }
+  const wchar_t* Url() const { return url_; }
+  int RequestType() const { return request_type_; }
+  const char* Operation() const { return operation_; }
+
+  // Bytes kept so far, counted from the start of the file, and the version they belong to.
+  [[nodiscard]] virtual std::uint32_t Received() const = 0;
+  [[nodiscard]] virtual FileVersion Version() const = 0;
+  // The server sent the whole file for a range that does not start at 0: what was kept goes, the
+  // answer's body takes its place. 0 or the error.
+  [[nodiscard]] virtual int DropReceived() = 0;
+  // The kept bytes are not of the file the server has now (or of a range it will never serve):
+  // learn its version and drop them. 0, or the result that ends the download.
+  [[nodiscard]] virtual int StartOverWithNewVersion() = 0;
+  // Reads the body of an answered range, keeping its bytes.
+  [[nodiscard]] virtual BodyOutcome ReadBody(HINTERNET request) = 0;
+  // An availability failure after which the block is asked for once more.
+  [[nodiscard]] virtual bool BrokenConnection(DWORD code) const = 0;
+
+  // The download's own lines: the failure status of a range, and the points of the block loop.
+  virtual void LogFailedStatus(DWORD status) const = 0;
+  virtual void LogRangeAnswered(int /*result*/) const {}
+  virtual void LogBlockOpened(int /*result*/, DWORD /*status*/) const {}
+  virtual void LogBlockRead() const = 0;
+
+ private:
+  const ConnectionParameters& parameters_;
+  const wchar_t* url_;
+  int request_type_;
+  const char* operation_;
+};
+
+enum class RangeStep {
+  kReady,        // the handles hold the range, or the whole file, to read
+  kStartedOver,  // the download starts over from byte 0 of the server's version; nothing to read yet
+  kEnded,        // result ends the download
+};
+
+// Asks for bytes Received() to last, validated against the version being received, and settles what
+// the answer means. The handles are closed unless the step is kReady (or a drop failed).
+[[nodiscard]] RangeStep OpenValidatedRange(RangedDownload& download, RequestHandles& handles, unsigned char keep_alive,
+                                           std::uint32_t last, int& result);
+
+// Receives the rest of the file in paced blocks of block_size bytes, every request keeping its
+// connection alive. 0 when the last block arrived, else the result that ended the download.
+[[nodiscard]] int DownloadInBlocks(RangedDownload& download, RequestHandles& handles, std::uint32_t block_size);
+
+}  // namespace vx

@@ -98,4 +98,54 @@ class FakeWinHttp {
   friend struct FakeCalls;
 };
 
+// A 206 for size bytes of file from first, as a server sends it: Content-Length, Content-Range
+// ("bytes A-B/T", T the file's size unless total is given) and, when given, Last-Modified.
+inline FakeResponse Part(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
+                         const wchar_t* last_modified = nullptr) {
+  FakeResponse response;
+  response.status = 206;
+  response.body = file.substr(first, size);
+  const std::size_t end = size == 0 ? first : first + size - 1;
+  response.headers = {{L"Content-Length", std::to_wstring(response.body.size())},
+                      {L"Content-Range", L"bytes " + std::to_wstring(first) + L"-" + std::to_wstring(end) + L"/" +
+                                             std::to_wstring(total != 0 ? total : file.size())}};
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
+  return response;
+}
+
+// The request's Range line, or "-".
+inline std::wstring RangeLine(const FakeRequest& request) {
+  for (const std::wstring& header : request.added_headers) {
+    if (header.starts_with(L"Range:")) return header;
+  }
+  return L"-";
+}
+
+// The Range line of every request that has one; unvalidated, when given, counts the Range lines
+// that the next added header does not follow with If-Range.
+inline std::vector<std::wstring> RangeLines(const FakeWinHttp& fake, std::size_t* unvalidated = nullptr) {
+  std::vector<std::wstring> ranges;
+  for (const FakeRequest& request : fake.Requests()) {
+    const std::vector<std::wstring>& headers = request.added_headers;
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+      if (!headers[i].starts_with(L"Range:")) continue;
+      ranges.push_back(headers[i]);
+      if (unvalidated != nullptr && !(i + 1 < headers.size() && headers[i + 1].starts_with(L"If-Range: "))) {
+        ++*unvalidated;
+      }
+    }
+  }
+  return ranges;
+}
+
+// Rows of scripted answers and of expected Range lines ("0-499" for "Range: bytes=0-499").
+template <typename... Answers>
+std::vector<FakeResponse> Script(const Answers&... answers) {
+  return {answers...};
+}
+template <typename... Spans>
+std::vector<std::wstring> RangesOf(const Spans&... spans) {
+  return {(L"Range: bytes=" + std::wstring(spans))...};
+}
+
 }  // namespace vx::test

@@ -18,12 +18,10 @@ namespace {
 
 using test::FakeResponse;
 using test::FakeWinHttp;
-
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  return bytes;
-}
+using test::Part;
+using test::RangeLine;
+using test::RangesOf;
+using test::Script;
 
 FakeResponse Body(DWORD status, std::string body, std::optional<std::size_t> announced = std::nullopt) {
   FakeResponse response;
@@ -31,26 +29,6 @@ FakeResponse Body(DWORD status, std::string body, std::optional<std::size_t> ann
   response.headers = {{L"Content-Length", std::to_wstring(announced.value_or(body.size()))}};
   response.body = std::move(body);
   return response;
-}
-
-// A 206 for size bytes of file from first, as a server sends it, of the version modified at
-// last_modified (none: no such header).
-FakeResponse Part(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
-                  const wchar_t* last_modified = nullptr) {
-  FakeResponse response = Body(206, file.substr(first, size));
-  const std::size_t end = size == 0 ? first : first + size - 1;
-  response.headers.emplace_back(L"Content-Range", L"bytes " + std::to_wstring(first) + L"-" + std::to_wstring(end) +
-                                                      L"/" + std::to_wstring(total != 0 ? total : file.size()));
-  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
-  return response;
-}
-
-// The request's range line, or "-".
-std::wstring RangeLine(const test::FakeRequest& request) {
-  for (const std::wstring& header : request.added_headers) {
-    if (header.starts_with(L"Range:")) return header;
-  }
-  return L"-";
 }
 
 // The answer to the rate-limited download's HEAD probe.
@@ -107,7 +85,7 @@ class Download : public ::testing::Test {
 };
 
 TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
-  const std::string file = Pattern(10000);
+  const std::string file = test::PatternBytes(10000);
   const std::string newer(10000, 'v');
   constexpr const wchar_t* kOlder = L"Thu, 19 May 2022 00:00:00 GMT";
   constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
@@ -115,35 +93,21 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   newer_whole.headers.emplace_back(L"Last-Modified", kNewer);
   struct Case {
     const char* name;
-    std::size_t fail_after;
     std::vector<FakeResponse> recovery;
-    int expected_result;
-    std::wstring expected_range;
-    const std::string* delivered;
+    const std::string* delivered;  // none: the download fails and leaves nothing
+    std::size_t fail_after = 4000;
+    int expected_result = 0;
   };
   const Case cases[] = {
-      {"the rest is appended", 4000, {Part(file, 4000, 6000)}, 0, L"Range: bytes=4000-10000", &file},
-      {"nothing read yet", 0, {Part(file, 0, 10000)}, 0, L"Range: bytes=0-10000", &file},
-      {"the whole file again replaces what was read", 4000, {Body(200, file)}, 0, L"Range: bytes=4000-10000", &file},
-      {"a refused range starts over with the whole file",
-       4000,
-       {Body(416, "not satisfiable"), Body(200, file)},
-       0,
-       L"Range: bytes=4000-10000",
-       &file},
-      {"another version's range starts over with that version",
-       4000,
-       {Part(newer, 4000, 6000, 0, kNewer), newer_whole},
-       0,
-       L"Range: bytes=4000-10000",
+      {"the rest is appended", Script(Part(file, 4000, 6000)), &file},
+      {"nothing read yet", Script(Part(file, 0, 10000)), &file, 0},
+      {"the whole file again replaces what was read", Script(Body(200, file)), &file},
+      {"a refused range starts over with the whole file", Script(Body(416, "not satisfiable"), Body(200, file)), &file},
+      {"another version's range starts over with that version", Script(Part(newer, 4000, 6000, 0, kNewer), newer_whole),
        &newer},
-      {"another length's range starts over with that length",
-       4000,
-       {Part(file, 4000, 6000, 12000), Body(200, file)},
-       0,
-       L"Range: bytes=4000-10000",
+      {"another length's range starts over with that length", Script(Part(file, 4000, 6000, 12000), Body(200, file)),
        &file},
-      {"a server error is not file content", 4000, {Body(500, "error")}, 500, L"Range: bytes=4000-10000", nullptr},
+      {"a server error is not file content", Script(Body(500, "error")), nullptr, 4000, 500},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;
@@ -155,7 +119,7 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
     std::filesystem::remove(destination_);
     EXPECT_EQ(Whole(), c.expected_result) << c.name;
     ASSERT_EQ(fake.Requests().size(), 1 + c.recovery.size()) << c.name;
-    EXPECT_EQ(RangeLine(fake.Requests()[1]), c.expected_range) << c.name;
+    EXPECT_EQ(RangeLine(fake.Requests()[1]), L"Range: bytes=" + std::to_wstring(c.fail_after) + L"-10000") << c.name;
     EXPECT_EQ(fake.Requests()[1].added_headers.back(), std::wstring(L"If-Range: ") + kOlder) << c.name;
     EXPECT_EQ(fake.Requests()[1].send_headers.back(), L"") << c.name << ": the recovery does not ask for gzip";
     if (c.delivered != nullptr) {
@@ -181,7 +145,8 @@ TEST_F(Download, WholeDownloadResults) {
     int expected_result;
     std::string expected_content;  // destination or text, on 0
   } cases[] = {
-      {"complete file of a few write blocks", Body(200, Pattern(2500000)), DOWNLOAD_FILE, 0, Pattern(2500000)},
+      {"complete file of a few write blocks", Body(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
+       test::PatternBytes(2500000)},
       {"short body", Body(200, "012345", 10), DOWNLOAD_FILE, kLengthMismatch, ""},
       {"no Content-Length", no_length, DOWNLOAD_FILE, kLengthMismatch, ""},
       {"not modified", Body(304, ""), DOWNLOAD_FILE, kNotModified, ""},
@@ -223,7 +188,7 @@ TEST_F(Download, WholeDownloadResults) {
 }
 
 TEST_F(Download, RateLimitedBlocksAndPacing) {
-  const std::string file = Pattern(1200);
+  const std::string file = test::PatternBytes(1200);
   struct Case {
     const char* name;
     int rate;
@@ -255,7 +220,7 @@ TEST_F(Download, RateLimitedBlocksAndPacing) {
 }
 
 TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
-  const std::string file = Pattern(1200);
+  const std::string file = test::PatternBytes(1200);
   FakeResponse timeout_mid_block = Part(file, 0, 500);
   timeout_mid_block.fail_after = 200;
   FakeResponse timeout_at_once = Part(file, 200, 300);
@@ -265,61 +230,40 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   broken_at_once.timeout_error = ERROR_WINHTTP_CONNECTION_ERROR;
   FakeResponse empty_block = Part(file, 500, 500);
   empty_block.body.clear();  // the connection closed before the first byte
-  const std::vector<std::wstring> started_over = {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=0-499",
-                                                  L"Range: bytes=500-999", L"Range: bytes=1000-1200"};
-  const std::vector<FakeResponse> whole_again = {Head(file.size()), Part(file, 0, 500), Part(file, 500, 500),
-                                                 Part(file, 1000, 200)};
-  const auto then = [](std::vector<FakeResponse> blocks, const std::vector<FakeResponse>& more) {
-    blocks.insert(blocks.end(), more.begin(), more.end());
+  const auto started_over = RangesOf(L"0-499", L"500-999", L"0-499", L"500-999", L"1000-1200");
+  const auto then = [&](std::vector<FakeResponse> blocks) {  // and the whole file again from byte 0
+    blocks.insert(blocks.end(), {Head(file.size()), Part(file, 0, 500), Part(file, 500, 500), Part(file, 1000, 200)});
     return blocks;
   };
   struct Case {
     const char* name;
     std::vector<FakeResponse> blocks;
-    int expected_result;
     std::vector<std::wstring> ranges;
     std::size_t pauses;
+    int expected_result = 0;
   };
   const Case cases[] = {
       {"a time-out is retried at once from where it stopped",
-       {timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)},
-       0,
-       {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
-       2},
+       Script(timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)),
+       RangesOf(L"0-499", L"200-699", L"700-1199"), 2},
       {"a time-out, then a broken connection: no handle is lost",
-       {timeout_mid_block, broken_at_once, Part(file, 200, 500), Part(file, 700, 500)},
-       0,
-       {L"Range: bytes=0-499", L"Range: bytes=200-699", L"Range: bytes=200-699", L"Range: bytes=700-1199"},
-       2},
-      {"a second time-out in a row ends the download",
-       {timeout_mid_block, timeout_at_once},
-       ERROR_WINHTTP_TIMEOUT,
-       {L"Range: bytes=0-499", L"Range: bytes=200-699"},
-       0},
-      {"the whole file sent for a later block starts over",
-       {Part(file, 0, 500), Body(200, file)},
-       0,
-       {L"Range: bytes=0-499", L"Range: bytes=500-999"},
-       2},
+       Script(timeout_mid_block, broken_at_once, Part(file, 200, 500), Part(file, 700, 500)),
+       RangesOf(L"0-499", L"200-699", L"200-699", L"700-1199"), 2},
+      {"a second time-out in a row ends the download", Script(timeout_mid_block, timeout_at_once),
+       RangesOf(L"0-499", L"200-699"), 0, ERROR_WINHTTP_TIMEOUT},
+      {"the whole file sent for a later block starts over", Script(Part(file, 0, 500), Body(200, file)),
+       RangesOf(L"0-499", L"500-999"), 2},
       {"blocks without data are not fetched for ever",
-       {Part(file, 0, 500), empty_block, empty_block, empty_block, empty_block},
-       kLengthMismatch,
-       {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=500-999", L"Range: bytes=500-999"},
-       3},
-      {"a refused block starts over from byte 0", then({Part(file, 0, 500), Body(416, "")}, whole_again), 0,
-       started_over, 4},
+       Script(Part(file, 0, 500), empty_block, empty_block, empty_block, empty_block),
+       RangesOf(L"0-499", L"500-999", L"500-999", L"500-999"), 3, kLengthMismatch},
+      {"a refused block starts over from byte 0", then(Script(Part(file, 0, 500), Body(416, ""))), started_over, 4},
       {"a block of another length starts over from byte 0",
-       then({Part(file, 0, 500), Part(file, 500, 500, 1300)}, whole_again), 0, started_over, 4},
+       then(Script(Part(file, 0, 500), Part(file, 500, 500, 1300))), started_over, 4},
       {"changed again after starting over: a clear failure",
-       {Part(file, 0, 500), Part(file, 500, 500, 1300), Head(file.size()), Part(file, 0, 500, 1300)},
-       kServerFileChanged,
-       {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=0-499"},
-       1},
-      {"a server error ends the download with its status",
-       {Part(file, 0, 500), Body(500, "")},
-       500,
-       {L"Range: bytes=0-499", L"Range: bytes=500-999"},
-       1},
+       Script(Part(file, 0, 500), Part(file, 500, 500, 1300), Head(file.size()), Part(file, 0, 500, 1300)),
+       RangesOf(L"0-499", L"500-999", L"0-499"), 1, kServerFileChanged},
+      {"a server error ends the download with its status", Script(Part(file, 0, 500), Body(500, "")),
+       RangesOf(L"0-499", L"500-999"), 1, 500},
   };
   gv_dataTransferRateKBps = 1;
   for (const Case& c : cases) {

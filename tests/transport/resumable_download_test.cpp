@@ -148,23 +148,10 @@ class Resumable : public ::testing::Test {
     }
     return entries;
   }
-  std::vector<std::string> FilesInRepository() const {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(Repository(), error)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   // Neither the URL's id nor any partial file is left.
   void ExpectNothingLeft() const {
     EXPECT_FALSE(test::GetValue(kMetadataKey.c_str(), url_.c_str())) << Id();
-    std::size_t files = 0;
-    if (std::filesystem::exists(Repository())) {
-      for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Repository())) ++files;
-    }
-    EXPECT_EQ(files, 0u);
+    EXPECT_EQ(test::FileNamesIn(Repository()), std::vector<std::string>{});
   }
 
   test::ScopedCleanRegistry registry_;
@@ -314,7 +301,7 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
     }
     if (stray_held) expected.push_back(c.stray);
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(FilesInRepository(), expected);
+    EXPECT_EQ(test::FileNamesIn(Repository()), expected);
   }
 }
 
@@ -409,6 +396,8 @@ TEST_F(Resumable, XmlAndJsonAreNeverResumable) {
 
 using test::FakeResponse;
 using test::FakeWinHttp;
+using test::RangesOf;
+using test::Script;
 
 constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 
@@ -422,10 +411,10 @@ FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> l
   return response;
 }
 
-// A 206 as a server sends it: its Content-Range ("bytes A-B/T").
-FakeResponse Ranged(FakeResponse response, const wchar_t* content_range) {
-  response.headers.emplace_back(L"Content-Range", content_range);
-  return response;
+// A 206 of the version modified at kLastModified unless told.
+FakeResponse Piece(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
+                   const wchar_t* last_modified = kLastModified) {
+  return test::Part(file, first, size, total, last_modified);
 }
 
 FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error) {
@@ -452,18 +441,18 @@ class ResumableScripted : public ::testing::Test {
                ? InternetGetRequestByBitrate(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1)
                : InternetGetRequestEx(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1);
   }
-  // The Range line of every request that had one.
-  std::vector<std::wstring> Ranges() const {
-    std::vector<std::wstring> ranges;
-    for (const auto& request : fake_.Requests()) {
-      for (const std::wstring& header : request.added_headers) {
-        if (header.starts_with(L"Range:")) ranges.push_back(header);
-      }
-    }
-    return ranges;
-  }
   std::string IdKey() const {
     return kMetadataKey + "\\" + Text(test::GetValue(kMetadataKey.c_str(), "/f/file.bin"));
+  }
+  // A partial file of size bytes that id 77 records for the URL as 4000 bytes of last_modified's version.
+  std::filesystem::path RecordPartial(const std::string& last_modified, std::size_t size = 4000) {
+    test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
+    test::SetDword((kMetadataKey + "\\77").c_str(), "PartialFileSize", 4000);
+    test::SetString((kMetadataKey + "\\77").c_str(), "LastModifiedTime", last_modified);
+    const std::filesystem::path partial = directory_.path() / "DownloadRepository" / "77";
+    std::filesystem::create_directories(partial.parent_path());
+    test::WriteWholeFile(partial, std::string(size, '?'));
+    return partial;
   }
 
   test::ScopedCleanRegistry registry_;
@@ -485,90 +474,55 @@ TEST_F(ResumableScripted, BrokenConnectionIsRecoveredWithAValidatedRangeFromTheB
   const std::string longer(12000, 'w');
   struct Case {
     const char* name;
-    DWORD error;
     std::vector<FakeResponse> recovery;
-    int expected_result;
-    std::vector<std::wstring> ranges;
-    const std::string* delivered;
+    const std::string* delivered;  // none: the download fails and leaves nothing
+    std::vector<std::wstring> ranges = RangesOf(L"0-10000", L"4000-10000");
+    DWORD error = ERROR_WINHTTP_TIMEOUT;
+    int expected_result = 0;
   };
-  const std::wstring from_0 = L"Range: bytes=0-10000";
-  const std::wstring rest = L"Range: bytes=4000-10000";
+  // The range refused or not of the recorded version, then the version the server has now, from byte 0.
+  const auto over = [](const FakeResponse& refused, const std::string& now, const wchar_t* modified = kLastModified) {
+    return Script(refused, Answer(200, "", now.size(), modified), Piece(now, 0, now.size(), 0, modified));
+  };
+  const auto over_ranges = RangesOf(L"0-10000", L"4000-10000", L"0-10000");
+  const auto over_longer = RangesOf(L"0-10000", L"4000-10000", L"0-12000");
   const Case cases[] = {
-      {"time-out, the rest appended",
-       ERROR_WINHTTP_TIMEOUT,
-       {Ranged(Answer(206, file_.substr(4000), 6000), L"bytes 4000-9999/10000")},
-       0,
-       {from_0, rest},
-       &file_},
-      {"connection error, the whole file replaces what was read",
-       ERROR_WINHTTP_CONNECTION_ERROR,
-       {Answer(200, file_, 10000)},
-       0,
-       {from_0, rest},
-       &file_},
-      {"refused range: started over",
-       ERROR_WINHTTP_CANNOT_CONNECT,
-       {Answer(416, "", 0), Answer(200, "", 10000), Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
-       0,
-       {from_0, rest, from_0},
-       &file_},
-      {"a newer version's bytes: started over with it",
-       ERROR_WINHTTP_TIMEOUT,
-       {Ranged(Answer(206, newer.substr(4000), 6000, kNewer), L"bytes 4000-9999/10000"), Answer(200, "", 10000, kNewer),
-        Ranged(Answer(206, newer, 10000, kNewer), L"bytes 0-9999/10000")},
-       0,
-       {from_0, rest, from_0},
-       &newer},
-      {"another total: started over with the new length",
-       ERROR_WINHTTP_TIMEOUT,
-       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
-        Ranged(Answer(206, longer, 12000), L"bytes 0-11999/12000")},
-       0,
-       {from_0, rest, L"Range: bytes=0-12000"},
-       &longer},
+      {"time-out, the rest appended", Script(Piece(file_, 4000, 6000)), &file_},
+      {"connection error, the whole file replaces what was read", Script(Answer(200, file_, 10000)), &file_,
+       RangesOf(L"0-10000", L"4000-10000"), ERROR_WINHTTP_CONNECTION_ERROR},
+      {"refused range: started over", over(Answer(416, "", 0), file_), &file_, over_ranges,
+       ERROR_WINHTTP_CANNOT_CONNECT},
+      {"a newer version's bytes: started over with it", over(Piece(newer, 4000, 6000, 0, kNewer), newer, kNewer),
+       &newer, over_ranges},
+      {"another total: started over with the new length", over(Piece(longer, 4000, 6000), longer), &longer,
+       over_longer},
       {"changed again after starting over: a clear failure",
-       ERROR_WINHTTP_TIMEOUT,
-       {Ranged(Answer(206, longer.substr(4000, 6000), 6000), L"bytes 4000-9999/12000"), Answer(200, "", 12000),
-        Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000")},
-       kServerFileChanged,
-       {from_0, rest, L"Range: bytes=0-12000"},
-       nullptr},
+       Script(Piece(longer, 4000, 6000), Answer(200, "", 12000), Piece(file_, 0, 10000)), nullptr, over_longer,
+       ERROR_WINHTTP_TIMEOUT, kServerFileChanged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeWinHttp fake;
     fake.Add(Answer(200, "", 10000));
-    fake.Add(Broken(Ranged(Answer(206, file_, 10000), L"bytes 0-9999/10000"), 4000, c.error));
+    fake.Add(Broken(Piece(file_, 0, 10000), 4000, c.error));
     for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Download(), c.expected_result);
-    std::vector<std::wstring> ranges;
-    for (const auto& request : fake.Requests()) {
-      const std::vector<std::wstring>& headers = request.added_headers;
-      for (std::size_t i = 0; i < headers.size(); ++i) {
-        if (!headers[i].starts_with(L"Range:")) continue;
-        ranges.push_back(headers[i]);
-        EXPECT_TRUE(i + 1 < headers.size() && headers[i + 1].starts_with(L"If-Range: ")) << "no validator";
-      }
-    }
-    EXPECT_EQ(ranges, c.ranges);
-    if (c.delivered != nullptr) {
-      EXPECT_TRUE(test::ReadWholeFile(destination_) == *c.delivered);
-    } else {
-      EXPECT_FALSE(std::filesystem::exists(destination_));
-    }
+    std::size_t unvalidated = 0;
+    EXPECT_EQ(test::RangeLines(fake, &unvalidated), c.ranges);
+    EXPECT_EQ(unvalidated, 0u) << "no validator";
+    EXPECT_TRUE(c.delivered ? test::ReadWholeFile(destination_) == *c.delivered
+                            : !std::filesystem::exists(destination_));
     EXPECT_EQ(fake.OpenHandles(), 0);
   }
 }
 
 TEST_F(ResumableScripted, RateLimitedBlockIsRetriedOnceAtOnceThenTheDownloadEnds) {
   fake_.Add(Answer(200, "", 5000));
-  fake_.Add(
-      Broken(Ranged(Answer(206, file_.substr(0, 2000), 2000), L"bytes 0-1999/5000"), 1000, ERROR_WINHTTP_TIMEOUT));
-  fake_.Add(
-      Broken(Ranged(Answer(206, file_.substr(1000, 2000), 2000), L"bytes 1000-2999/5000"), 0, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(Broken(Piece(file_, 0, 2000, 5000), 1000, ERROR_WINHTTP_TIMEOUT));
+  fake_.Add(Broken(Piece(file_, 1000, 2000, 5000), 0, ERROR_WINHTTP_TIMEOUT));
   EXPECT_EQ(Download(true), static_cast<int>(ERROR_WINHTTP_TIMEOUT));
-  EXPECT_EQ(Ranges(), (std::vector<std::wstring>{L"Range: bytes=0-1999", L"Range: bytes=1000-2999"}));
+  EXPECT_EQ(test::RangeLines(fake_), (std::vector<std::wstring>{L"Range: bytes=0-1999", L"Range: bytes=1000-2999"}));
   EXPECT_TRUE(time_.Sleeps().empty()) << "a retried block is fetched without a pause";
   // The bytes received are saved and recorded for the next attempt.
   EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), 1000u);
@@ -610,16 +564,11 @@ TEST_F(ResumableScripted, EmptyFileIsDelivered) {
 }
 
 TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
-  // A partial file recorded for this URL with no Last-Modified text, matching in size.
-  test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
-  test::SetDword((kMetadataKey + "\\77").c_str(), "PartialFileSize", 4000);
-  test::SetString((kMetadataKey + "\\77").c_str(), "LastModifiedTime", "");
-  std::filesystem::create_directories(directory_.path() / "DownloadRepository");
-  test::WriteWholeFile(directory_.path() / "DownloadRepository" / "77", std::string(4000, '?'));
+  RecordPartial("");  // no Last-Modified text, matching in size
   fake_.Add(Answer(200, "", 10000, nullptr));
-  fake_.Add(Ranged(Answer(206, file_, 10000, nullptr), L"bytes 0-9999/10000"));
+  fake_.Add(Piece(file_, 0, 10000, 0, nullptr));
   ASSERT_EQ(Download(), 0);
-  EXPECT_EQ(Ranges(), std::vector<std::wstring>{L"Range: bytes=0-10000"});
+  EXPECT_EQ(test::RangeLines(fake_), std::vector<std::wstring>{L"Range: bytes=0-10000"});
   EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
 }
 
@@ -628,26 +577,15 @@ TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
 // version comes back: nothing of the old record may make those bytes look like its own.
 TEST_F(ResumableScripted, DroppedPartialFileLeavesNoRecordThatRunsAhead) {
   enum Drop { kServerFileChanged, kShorterThanRecorded, kWholeFileForTheRange };
-  const struct {
-    const char* name;
-    Drop drop;
-  } cases[] = {{"server file changed", kServerFileChanged},
-               {"partial file shorter than recorded", kShorterThanRecorded},
-               {"whole file sent for the range", kWholeFileForTheRange}};
-  const std::wstring url = L"/f/file.bin";
   const std::string id_key = kMetadataKey + "\\77";
-  const std::filesystem::path partial = directory_.path() / "DownloadRepository" / "77";
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
-    test::SetDword(id_key.c_str(), "PartialFileSize", 4000);
-    test::SetString(id_key.c_str(), "LastModifiedTime", "version A");
-    std::filesystem::create_directories(partial.parent_path());
-    test::WriteWholeFile(partial, std::string(c.drop == kShorterThanRecorded ? 3999 : 4000, 'A'));
+  for (const Drop drop : {kServerFileChanged, kShorterThanRecorded, kWholeFileForTheRange}) {
+    SCOPED_TRACE(drop);
+    const auto partial = RecordPartial("version A", drop == kShorterThanRecorded ? 3999 : 4000);
     {
       DownloadResumeHandler handler;
-      ASSERT_EQ(handler.Initialize(destination_, c.drop == kServerFileChanged ? "version B" : "version A", url), 0);
-      if (c.drop == kWholeFileForTheRange) handler.StartOver();
+      ASSERT_EQ(
+          handler.Initialize(destination_, drop == kServerFileChanged ? "version B" : "version A", L"/f/file.bin"), 0);
+      if (drop == kWholeFileForTheRange) handler.StartOver();
       EXPECT_EQ(handler.ResumeOffset(), 0u);
       EXPECT_FALSE(test::GetValue(id_key.c_str(), "PartialFileSize"));
       EXPECT_FALSE(test::GetValue(id_key.c_str(), "LastModifiedTime"));
@@ -655,7 +593,7 @@ TEST_F(ResumableScripted, DroppedPartialFileLeavesNoRecordThatRunsAhead) {
       test::WriteWholeFile(partial, std::string(5000, 'B'));  // written, not yet recorded: the stop
     }
     DownloadResumeHandler next;
-    ASSERT_EQ(next.Initialize(destination_, "version A", url), 0);
+    ASSERT_EQ(next.Initialize(destination_, "version A", L"/f/file.bin"), 0);
     EXPECT_EQ(next.ResumeOffset(), 0u);
   }
 }
@@ -665,7 +603,9 @@ TEST_F(ResumableScripted, DownloadsStartedInTheSameSecondGetTheirOwnIds) {
   const std::wstring urls[] = {L"/f/a.bin", L"/f/b.bin"};
   for (const std::wstring& url : urls) {
     fake_.Add(Answer(200, "", 10000));
-    fake_.Add(Ranged(Answer(206, std::string(4000, static_cast<char>(url[3])), 10000), L"bytes 0-9999/10000"));
+    FakeResponse short_body = Piece(std::string(10000, static_cast<char>(url[3])), 0, 10000);
+    short_body.body.resize(4000);
+    fake_.Add(short_body);
     EXPECT_EQ(InternetGetRequestEx(parameters_, url.c_str(), destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1),
               kLengthMismatch);
   }

@@ -115,15 +115,6 @@ std::vector<std::string> SubkeyNames(const char* path) {
   return names;
 }
 
-std::vector<std::string> FileNamesIn(const std::filesystem::path& directory) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
@@ -296,7 +287,7 @@ class ResumeKill : public ::testing::Test {
     EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file), "identical");
     EXPECT_FALSE(test::GetValue(kFileMetaDataKey, url_.c_str()).has_value());
     EXPECT_EQ(Joined(SubkeyNames(kFileMetaDataKey)), "[]");
-    EXPECT_EQ(Joined(FileNamesIn(repository_)), "[]");
+    EXPECT_EQ(Joined(test::FileNamesIn(repository_)), "[]");
   }
 
   // The entries of the success access log that name the URL.
@@ -469,10 +460,10 @@ TEST_F(ResumeKill, RunBesideAKilledOneKeepsApartAndTheNextResumes) {
   ChildProcess second;
   ASSERT_TRUE(second.Start(CommandLine(beside)));
   // The second run's partial file is the repository's other file.
-  const auto both_receiving = [&] { return FileNamesIn(repository_).size() == 2 && !first.WaitFor(0); };
+  const auto both_receiving = [&] { return test::FileNamesIn(repository_).size() == 2 && !first.WaitFor(0); };
   ASSERT_TRUE(WaitWhileRunning(second, both_receiving))
       << "the second run wrote no partial file of its own while the first ran; repository "
-      << Joined(FileNamesIn(repository_));
+      << Joined(test::FileNamesIn(repository_));
   ASSERT_EQ(first.Kill(), kKilledExitCode);
   const PartialState left = ReadPartialState();
   Journal("first run killed; " + left.Describe());
@@ -484,7 +475,7 @@ TEST_F(ResumeKill, RunBesideAKilledOneKeepsApartAndTheNextResumes) {
   const PartialState after_second = ReadPartialState();
   EXPECT_EQ(after_second.Describe(), left.Describe());
   EXPECT_EQ(Joined(SubkeyNames(kFileMetaDataKey)), "[" + *first_id + "]");
-  EXPECT_EQ(Joined(FileNamesIn(repository_)), "[" + *first_id + "]");
+  EXPECT_EQ(Joined(test::FileNamesIn(repository_)), "[" + *first_id + "]");
 
   const std::size_t requests_before = RequestCount();
   EXPECT_EQ(RunToEnd(destination_), std::optional<DWORD>(0));

@@ -19,13 +19,7 @@ PLAIN=$BENCH_DATA/xml-load/tables-$CUSTOMERS.xml
 REFERENCES=$BENCH_DATA/xml-load/references-$CUSTOMERS.xml
 LOADER=$BENCH_NATIVE_BUILD/bench/vxbench_xml_load
 
-if [ "${BENCH_SKIP_BUILD:-0}" != 1 ]; then
-  bench_log "building vxbench_xml_load in $BENCH_NATIVE_BUILD"
-  (cd "$BENCH_ROOT" &&
-    { [ -f "$BENCH_NATIVE_BUILD/build.ninja" ] ||
-      cmake --preset native-release -B "$BENCH_NATIVE_BUILD" >/dev/null; } &&
-    cmake --build "$BENCH_NATIVE_BUILD" -j2 --target vxbench_xml_load >/dev/null)
-fi
+bench_build_native
 
 mkdir -p "$(dirname "$PLAIN")"
 if [ ! -f "$PLAIN" ]; then

@@ -17,7 +17,7 @@ packages=(
   wine wine64 wine32:i386
   cmake ninja-build python3 googletest
   g++ clang libclang-rt-14-dev
-  dpkg-dev ripgrep hyperfine openssl curl libxml2-dev libxml2-utils
+  dpkg-dev ripgrep hyperfine openssl osslsigncode curl libxml2-dev libxml2-utils
   byacc flex libsqlite3-dev
 )
 

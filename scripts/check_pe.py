@@ -1,19 +1,29 @@
 #!/usr/bin/env python3
-"""Checks the shipped program as a reviewer would, from the file alone (Python's standard library).
+"""Checks the shipped program as a reviewer would, from the file alone (Python's standard library,
+and osslsigncode for a signature's cryptography).
 
-    check_pe.py [--release] [--version X.Y.Z] [--timestamp N] FILE
+    check_pe.py [--release] [--version X.Y.Z] [--timestamp N]
+                [--signer SUBJECT [--ca-file FILE] [--unsigned FILE]] FILE
+    check_pe.py --prepare-for-signing FILE
 
 Always: a 32-bit (i386, PE32) console program (subsystem 3); ASLR (DYNAMIC_BASE) with its base
-relocations kept, DEP (NX_COMPAT); the manifest embedded as resource 1 and requesting
-requireAdministrator; imports only from the system DLLs the agent's computers always have
-(everything else is looked up at first use); no MinGW runtime DLL. A version resource whose fixed
-file and product versions are X.Y.Z(.0) and whose original file name is the file's own, when
---version is given. --release also: no debug sections left, a .gnu_debuglink that names
-FILE.debug beside it with that file's CRC, and the header's time stamp equal to N when --timestamp
-is given.
+relocations kept, DEP (NX_COMPAT); one manifest, embedded as resource 1, requesting
+requireAdministrator and declaring no supported Windows versions; imports only from the system DLLs
+the agent's computers always have (everything else is looked up at first use); no MinGW runtime DLL.
+A version resource whose fixed file and product versions are X.Y.Z(.0) and whose original file name
+is the file's own, when --version is given. --release also: no debug sections left, a .gnu_debuglink
+that names FILE.debug beside it with that file's CRC, a length that is a multiple of 8 and the
+header checksum of the file's bytes (what signing gives a file), and the header's time stamp equal
+to N when --timestamp is given. --signer also: an Authenticode signature with SHA-256 throughout over
+the file's own bytes, by a certificate with that subject (as Windows writes it), that osslsigncode
+verifies (the chain ending at --ca-file, else at the system's store), and, with --unsigned, that
+removing it gives exactly that file's bytes.
 
-Prints one line per problem and exits 1, or one "ok" line and exits 0. The reading (read_pe) and the
-rules (problems) are separate so that the rules can be tried on altered copies of a good file.
+--prepare-for-signing pads FILE to a multiple of 8 bytes and writes its checksum, and checks nothing.
+
+Prints one line per problem and exits 1, or one "ok" line and exits 0. The reading (read_pe,
+read_signature) and the rules (problems, signature_problems) are separate so that the rules can be
+tried on altered copies of a good file.
 """
 
 import argparse
@@ -428,7 +438,10 @@ def osslsigncode_problems(path, ca_file=None, unsigned=None, tool="osslsigncode"
     the signature not giving exactly the bytes of that file."""
     found = []
     command = [tool, "verify", "-in", path] + (["-CAfile", ca_file] if ca_file else [])
-    result = subprocess.run(command, capture_output=True, text=True, check=False)
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, check=False)
+    except OSError as error:
+        return [f"{tool} cannot be run ({error}): the signature is not verified"]
     if result.returncode != 0:
         found.append(f"osslsigncode verify fails ({_failure_lines(result)})")
     if unsigned is not None:

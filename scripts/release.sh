@@ -146,7 +146,7 @@ fi
       "" "and what \`osslsigncode remove-signature\` gives from $program"
   fi
   printf '%-30s %s\n' "$program.debug" "its debug information, named by the program; not deployed" \
-    "SHA256SUMS" "the SHA-256 of the files above and of this one"
+    "SHA256SUMS" "the SHA-256 of the files above and of RELEASE.txt"
 } >"$dist/RELEASE.txt"
 (cd "$dist" && sha256sum "${shipped[@]}" RELEASE.txt >SHA256SUMS)
 echo "== $dist ($version, $commit)"

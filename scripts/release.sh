@@ -129,6 +129,8 @@ if [ "$signing" = 1 ]; then
   "$python" scripts/check_pe.py --release --version "$version" --timestamp "$SOURCE_DATE_EPOCH" \
     --signer "$VX_SIGN_SUBJECT" ${VX_SIGN_CA_FILE:+--ca-file "$VX_SIGN_CA_FILE"} \
     --unsigned "$dist/unsigned/$program" "$dist/$program"
+  echo "== $program without its signature (osslsigncode remove-signature) is byte for byte unsigned/$program:" \
+       "SHA-256 $(sha256sum <"$dist/unsigned/$program" | cut -c1-64)"
   shipped=("$program" "unsigned/$program" "$program.debug")
   what="Authenticode-signed with SHA-256 by \"$VX_SIGN_SUBJECT\"${VX_SIGN_TIMESTAMP_URL:+, time-stamped}"
 else

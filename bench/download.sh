@@ -31,6 +31,7 @@ SOURCE=$SERVER_ROOT/$NAMESPACE/random-256m.bin
 OUT=$WORK/out
 RESULTS=$BENCH_RESULTS/download
 
+bench_windows_line
 bench_build_windows
 bench_stage_windows_programs
 
@@ -70,8 +71,8 @@ ours_windows=$(winepath -w "$ours_out")
 # Single quotes keep the backslashes of the Windows path through hyperfine's word splitting.
 declare -A commands=(
   [curl]="curl -s -o $curl_out -w 'time_total=%{time_total}\n' $url"
-  [ours]="wine $BENCH_BIN/vxbench_download.exe whole 127.0.0.1 $port /$NAMESPACE/random-256m.bin '$ours_windows'"
-  [receive]="wine $BENCH_BIN/vxbench_download.exe receive 127.0.0.1 $port /$NAMESPACE/random-256m.bin NUL"
+  [ours]="$BENCH_WINE $BENCH_BIN/vxbench_download.exe whole 127.0.0.1 $port /$NAMESPACE/random-256m.bin '$ours_windows'"
+  [receive]="$BENCH_WINE $BENCH_BIN/vxbench_download.exe receive 127.0.0.1 $port /$NAMESPACE/random-256m.bin NUL"
 )
 
 # One run of one contender: hyperfine's JSON for (a), the program's own output for (b).

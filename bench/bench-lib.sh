@@ -27,6 +27,9 @@ case "$BENCH_WIN_BITS_GIVEN" in
 esac
 # shellcheck source=scripts/wine-env.sh
 . "$BENCH_ROOT/scripts/wine-env.sh" "$BENCH_DATA/wineprefix" "${BENCH_WIN_BITS_GIVEN:-auto}"
+# Wine prefers its built-in msiexec.exe to the file in the system directory; the stand-in that
+# bench_wine_start puts there is taken only with this override.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msiexec.exe=n"
 BENCH_WIN_BITS=$VX_WINE_BITS
 BENCH_WINE=$WINELOADER
 # Debian's winepath starts /usr/bin/wine, which takes the 32-bit loader whether or not the host can
@@ -83,9 +86,10 @@ bench_build_windows() {
       vxtest_resume_child >/dev/null)
 }
 
-# Copies the Windows programs into one directory: the handler finds the MsiExec.exe stand-in beside
-# it before the system's, so a run that decides to uninstall measures the handler, not Windows Installer.
-# The start-up programs also go, in their shipped form, into $BENCH_SHIPPED_BIN.
+# Copies the Windows programs into one directory; the start-up programs also go, in their shipped form,
+# into $BENCH_SHIPPED_BIN. The handler starts the system directory's msiexec.exe by its full path, so
+# bench_wine_start puts the MsiExec.exe stand-in (exit code 0 at once) there in the benchmarks' own
+# prefix: a run that decides to uninstall measures the handler, not Wine's installer.
 bench_stage_windows_programs() {
   mkdir -p "$BENCH_BIN" "$BENCH_SHIPPED_BIN"
   cp "$BENCH_WIN_BUILD/src/handler/vxprereqhandler.exe" "$BENCH_WIN_BUILD/tests/e2e/MsiExec.exe" \
@@ -112,9 +116,16 @@ bench_strip_as_shipped() {
 bench_wine_start() {
   # shellcheck source=scripts/wine-env.sh
   . "$BENCH_ROOT/scripts/wine-env.sh" "$BENCH_DATA/wineprefix" "$BENCH_WIN_BITS"
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msiexec.exe=n"
   bench_log "starting the Wine session on $WINEPREFIX"
   # Run outside errexit: "wineserver -p" fails when the session's server is already running.
   wine_session_start || true
+  # The system directory the handler sees: System32 for the 64-bit build, SysWOW64 for the 32-bit one.
+  local system_dir=$WINEPREFIX/drive_c/windows/system32
+  [ "$BENCH_WIN_BITS" = 64 ] || system_dir=$WINEPREFIX/drive_c/windows/syswow64
+  if [ -f "$BENCH_BIN/MsiExec.exe" ] && [ -d "$system_dir" ]; then
+    cp "$BENCH_BIN/MsiExec.exe" "$system_dir/msiexec.exe"
+  fi
 }
 
 bench_wine_stop() { wine_session_stop; }

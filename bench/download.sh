@@ -111,6 +111,6 @@ done
 echo "Whole download of 256 MiB from the local test server (ours and receive under Wine, warm wineserver)"
 beyond=()
 [[ " ${contenders[*]} " == *" receive "* ]] &&
-  beyond=(--beyond "ours:receive:ours beyond receiving (writing the temporary file and moving it)")
+  beyond=(--beyond "ours:receive:ours beyond receiving (writing the temporary file and moving it)" --floor ours:receive=0.9)
 python3 "$BENCH_ROOT/bench/transfer_summary.py" --size "$SIZE" --results "$RESULTS" --reference curl \
   --target "ours=$TARGET" "${beyond[@]}" "${contenders[@]}"

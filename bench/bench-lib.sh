@@ -1,19 +1,67 @@
 # shellcheck shell=bash
 # Sourced by the benchmark scripts: build directories, data directory, Wine set-up and helpers.
 #
+# The Windows programs run the way scripts/test.sh runs the Windows tests: the 32-bit build (the
+# shipped program) where the host executes 32-bit programs, else the 64-bit build under Wine's
+# 64-bit loader. Every figure measured under Wine comes from the build bench_windows_line names.
+#
 # Settings (environment):
 #   BENCH_NATIVE_BUILD  host build, optimised (default build/bench-native-release)
-#   BENCH_WIN_BUILD     32-bit Windows build (default build/bench-win)
+#   BENCH_WIN_BITS      32 or 64: the Windows build and Wine loader (default: 32 where the host runs it)
+#   BENCH_WIN_BUILD     that Windows build (default build/bench-win for 32, build/bench-win64 for 64)
 #   BENCH_DATA          generated data, Wine prefix, staged programs, results (default build/bench-data)
 #   BENCH_SKIP_BUILD=1  use the programs as already built
 
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_NATIVE_BUILD=${BENCH_NATIVE_BUILD:-$BENCH_ROOT/build/bench-native-release}
-BENCH_WIN_BUILD=${BENCH_WIN_BUILD:-$BENCH_ROOT/build/bench-win}
 BENCH_DATA=${BENCH_DATA:-$BENCH_ROOT/build/bench-data}
-BENCH_BIN=$BENCH_DATA/bin
 BENCH_RESULTS=$BENCH_DATA/results
 BENCH_AGENT_KEY='HKLM\Software\Norvane\Quorvant\VXAgent'
+
+# Wine's settings for the benchmarks' private prefix and the loader of the chosen build: `wine`
+# (a function) runs it in these scripts; $BENCH_WINE names it in commands that hyperfine starts.
+BENCH_WIN_BITS_GIVEN=${BENCH_WIN_BITS:-}
+case "$BENCH_WIN_BITS_GIVEN" in
+  "" | 32 | 64) ;;
+  *) echo "bench-lib.sh: BENCH_WIN_BITS takes 32 or 64, not '$BENCH_WIN_BITS_GIVEN'" >&2; exit 2 ;;
+esac
+# shellcheck source=scripts/wine-env.sh
+. "$BENCH_ROOT/scripts/wine-env.sh" "$BENCH_DATA/wineprefix" "${BENCH_WIN_BITS_GIVEN:-auto}"
+# Wine prefers its built-in msiexec.exe to the file in the system directory; the stand-in that
+# bench_wine_start puts there is taken only with this override.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msiexec.exe=n"
+BENCH_WIN_BITS=$VX_WINE_BITS
+BENCH_WINE=$WINELOADER
+# Debian's winepath starts /usr/bin/wine, which takes the 32-bit loader whether or not the host can
+# run it; the scripts' winepath runs Wine's own winepath.exe with the chosen loader instead.
+winepath() { wine winepath.exe "$@"; }
+if [ "$BENCH_WIN_BITS" = 64 ]; then
+  BENCH_WIN_PRESET=windows64
+  BENCH_WIN_BUILD=${BENCH_WIN_BUILD:-$BENCH_ROOT/build/bench-win64}
+  BENCH_WIN_OBJCOPY=x86_64-w64-mingw32-objcopy
+else
+  BENCH_WIN_PRESET=windows
+  BENCH_WIN_BUILD=${BENCH_WIN_BUILD:-$BENCH_ROOT/build/bench-win}
+  BENCH_WIN_OBJCOPY=i686-w64-mingw32-objcopy
+fi
+# The staged Windows programs, one directory per build.
+BENCH_BIN=$BENCH_DATA/bin$BENCH_WIN_BITS
+# The shipped form of the staged programs: stripped as scripts/release.sh strips the release build.
+BENCH_SHIPPED_BIN=$BENCH_BIN/shipped
+
+# One line naming the Windows build and the loader the figures under Wine come from.
+bench_windows_line() {
+  local why
+  if [ -n "${BENCH_WIN_BITS_GIVEN:-}" ]; then
+    why="chosen with BENCH_WIN_BITS=$BENCH_WIN_BITS_GIVEN"
+  elif [ "$BENCH_WIN_BITS" = 64 ]; then
+    why="this host cannot run 32-bit programs"
+  else
+    why="this host runs 32-bit programs"
+  fi
+  printf 'Windows build: %s-bit (preset %s, %s) under %s; %s\n' "$BENCH_WIN_BITS" "$BENCH_WIN_PRESET" \
+    "${BENCH_WIN_BUILD#"$BENCH_ROOT"/}" "$BENCH_WINE" "$why"
+}
 
 bench_log() { printf '== %s\n' "$*" >&2; }
 
@@ -31,28 +79,53 @@ bench_build_windows() {
   [ "${BENCH_SKIP_BUILD:-0}" = 1 ] && return 0
   bench_log "building Windows programs in $BENCH_WIN_BUILD"
   (cd "$BENCH_ROOT" &&
-    { [ -f "$BENCH_WIN_BUILD/build.ninja" ] || cmake --preset windows -B "$BENCH_WIN_BUILD" >/dev/null; } &&
+    { [ -f "$BENCH_WIN_BUILD/build.ninja" ] ||
+      cmake --preset "$BENCH_WIN_PRESET" -B "$BENCH_WIN_BUILD" >/dev/null; } &&
     cmake --build "$BENCH_WIN_BUILD" -j2 --target vxprereqhandler vxtest_msiexec vxbench_empty_program \
-      vxbench_empty_guarded vxbench_logger vxbench_select_rows vxbench_download transport_resume_kill_test \
+      vxbench_empty_guarded vxbench_startup_floor vxbench_logger vxbench_select_rows vxbench_download transport_resume_kill_test \
       vxtest_resume_child >/dev/null)
 }
 
-# Copies the Windows programs into one directory: the handler finds the MsiExec.exe stand-in beside
-# it before the system's, so a run that decides to uninstall measures the handler, not Windows Installer.
+# Copies the Windows programs into one directory; the start-up programs also go, in their shipped form,
+# into $BENCH_SHIPPED_BIN. The handler starts the system directory's msiexec.exe by its full path, so
+# bench_wine_start puts the MsiExec.exe stand-in (exit code 0 at once) there in the benchmarks' own
+# prefix: a run that decides to uninstall measures the handler, not Wine's installer.
 bench_stage_windows_programs() {
-  mkdir -p "$BENCH_BIN"
+  mkdir -p "$BENCH_BIN" "$BENCH_SHIPPED_BIN"
   cp "$BENCH_WIN_BUILD/src/handler/vxprereqhandler.exe" "$BENCH_WIN_BUILD/tests/e2e/MsiExec.exe" \
     "$BENCH_WIN_BUILD/bench/vxbench_empty_program.exe" "$BENCH_WIN_BUILD/bench/vxbench_empty_guarded.exe" \
+    "$BENCH_WIN_BUILD/bench/vxbench_startup_floor.exe" \
     "$BENCH_WIN_BUILD/bench/vxbench_logger.exe" "$BENCH_WIN_BUILD/bench/vxbench_download.exe" "$BENCH_BIN/"
+  local program
+  for program in vxprereqhandler.exe vxbench_empty_program.exe vxbench_startup_floor.exe; do
+    bench_strip_as_shipped "$BENCH_BIN/$program" "$BENCH_SHIPPED_BIN/$program"
+  done
+}
+
+# bench_strip_as_shipped PROGRAM COPY: COPY is PROGRAM as scripts/release.sh ships it, debug
+# information split off into COPY.debug and named by the stripped file.
+bench_strip_as_shipped() {
+  local directory
+  directory=$(dirname "$2")
+  (cd "$directory" &&
+    "$BENCH_WIN_OBJCOPY" --only-keep-debug "$1" "$(basename "$2").debug" &&
+    "$BENCH_WIN_OBJCOPY" --strip-all --add-gnu-debuglink="$(basename "$2").debug" "$1" "$(basename "$2")")
 }
 
 # One persistent wineserver on the benchmarks' private prefix (created on first use).
 bench_wine_start() {
   # shellcheck source=scripts/wine-env.sh
-  . "$BENCH_ROOT/scripts/wine-env.sh" "$BENCH_DATA/wineprefix"
+  . "$BENCH_ROOT/scripts/wine-env.sh" "$BENCH_DATA/wineprefix" "$BENCH_WIN_BITS"
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msiexec.exe=n"
   bench_log "starting the Wine session on $WINEPREFIX"
   # Run outside errexit: "wineserver -p" fails when the session's server is already running.
   wine_session_start || true
+  # The system directory the handler sees: System32 for the 64-bit build, SysWOW64 for the 32-bit one.
+  local system_dir=$WINEPREFIX/drive_c/windows/system32
+  [ "$BENCH_WIN_BITS" = 64 ] || system_dir=$WINEPREFIX/drive_c/windows/syswow64
+  if [ -f "$BENCH_BIN/MsiExec.exe" ] && [ -d "$system_dir" ]; then
+    cp "$BENCH_BIN/MsiExec.exe" "$system_dir/msiexec.exe"
+  fi
 }
 
 bench_wine_stop() { wine_session_stop; }

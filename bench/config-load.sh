@@ -15,6 +15,7 @@ set -euo pipefail
 
 AGENT_DIR=$BENCH_DATA/config-agent
 
+bench_windows_line
 bench_build_windows
 bench_stage_windows_programs
 mkdir -p "$AGENT_DIR/logs"
@@ -79,7 +80,7 @@ for round in $(seq 1 "${BENCH_CONFIG_ROUNDS:-6}"); do
   for state in none full full_proxy; do
     "seed_$state"
     mapfile -t files < <(bench_hyperfine "config-$state-$round" 1 -N --warmup 2 \
-      --runs "${BENCH_CONFIG_RUNS:-10}" -n "$state" "wine $BENCH_BIN/vxprereqhandler.exe")
+      --runs "${BENCH_CONFIG_RUNS:-10}" -n "$state" "$BENCH_WINE $BENCH_BIN/vxprereqhandler.exe")
     [ "${#files[@]}" -gt 0 ] || exit 1
     results+=("${files[@]}")
   done

@@ -3,7 +3,9 @@
 
 The times of each command are pooled over all files (cpu is the mean user + system time). The
 ratio of a command to the reference is median / median (the figure a target is judged on) and, for
-information, min / min.
+information, min / min and the ratio of the mean cpu times (steadier than wall times while other
+work loads the machine, but blind to what a program makes other processes do, such as Wine's
+server).
 
 Usage: hyperfine_summary.py --reference NAME [--target NAME=LIMIT ...] [--info NAME:BASE ...]
                             [--added NAME=MS ...] FILE...
@@ -47,7 +49,9 @@ def main() -> int:
     def ratio_line(name: str, base: str, limit: float | None) -> str:
         median_ratio = statistics.median(times[name]) / statistics.median(times[base])
         min_ratio = min(times[name]) / min(times[base])
-        text = f"  ratio {name} / {base}: {median_ratio:.2f} (medians), {min_ratio:.2f} (minimums)"
+        cpu_ratio = (cpu_seconds[name] / len(times[name])) / (cpu_seconds[base] / len(times[base]))
+        text = (f"  ratio {name} / {base}: {median_ratio:.2f} (medians), {min_ratio:.2f} (minimums),"
+                f" {cpu_ratio:.2f} (cpu)")
         if limit is not None:
             text += f"   target <= {limit:g}: {'MET' if median_ratio <= limit else 'MISSED'}"
         return text

@@ -25,6 +25,7 @@ NAMESPACE=rate
 SOURCE=$SERVER_ROOT/$NAMESPACE/random-2000000.bin
 DESTINATION=$WORK/out/rate.bin
 
+bench_windows_line
 bench_build_windows
 bench_stage_windows_programs
 

@@ -29,6 +29,7 @@ SERVER_ROOT=$WORK/server
 TEST_PROGRAM=$BENCH_WIN_BUILD/tests/transport/transport_resume_kill_test.exe
 JOURNAL=$BENCH_RESULTS/resume-soak.txt
 
+bench_windows_line
 bench_build_windows
 mkdir -p "$SERVER_ROOT" "$BENCH_RESULTS"
 

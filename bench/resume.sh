@@ -35,6 +35,7 @@ AGENT_DIR=$WORK/agent
 OUT=$WORK/out
 RESULTS=$BENCH_RESULTS/resume
 
+bench_windows_line
 bench_build_windows
 bench_stage_windows_programs
 
@@ -81,7 +82,7 @@ bench_set_install_dir "$AGENT_DIR"
 
 out=$OUT/file.bin
 out_windows=$(winepath -w "$out")
-command="wine $BENCH_BIN/vxbench_download.exe whole 127.0.0.1 $port /$NAMESPACE/random-256m.bin '$out_windows'"
+command="$BENCH_WINE $BENCH_BIN/vxbench_download.exe whole 127.0.0.1 $port /$NAMESPACE/random-256m.bin '$out_windows'"
 declare -A modes=([whole]=0 [resumable]=1)
 
 # One run in one mode: hyperfine's JSON for (a), the program's output for (b).

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Builds what the benchmarks need (build/bench-native-release, build/bench-win), generates the data
-# (build/bench-data), runs the benchmarks and prints their ratios with MET or MISSED. Exits 0
-# when every benchmark ran, whether or not its target was met; 1 when one could not run.
+# Builds what the benchmarks need (build/bench-native-release, and build/bench-win or, on a host that
+# cannot run 32-bit programs, build/bench-win64), generates the data (build/bench-data), runs the
+# benchmarks and prints their ratios with MET or MISSED. Its first line names the Windows build and
+# Wine loader every figure under Wine comes from. Exits 0 when every benchmark ran, whether or not its
+# target was met; 1 when one could not run.
 #
 # Usage: bench/run-all.sh      (settings: see bench/bench-lib.sh and the benchmark scripts)
 set -uo pipefail
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=bench/bench-lib.sh
 . "$BENCH_DIR/bench-lib.sh"
+
+bench_windows_line
 
 # Build both trees first, so that no compile runs while something is being timed.
 bench_build_native || exit 1
@@ -31,6 +35,6 @@ for benchmark in access-log-scan logger startup config-load select-rows xml-load
 done
 
 echo
-echo "Summary"
+echo "Summary ($BENCH_WIN_BITS-bit Windows build under $BENCH_WINE; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 grep -E 'MET|MISSED' "$summary" || true
 exit "$failed"

@@ -12,6 +12,7 @@ set -euo pipefail
 # shellcheck source=bench/bench-lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/bench-lib.sh"
 
+[ "${BENCH_SELECT_SKIP_WINE:-0}" = 1 ] || bench_windows_line
 ROWS=${BENCH_SELECT_ROWS:-100000}
 REPEATS=${BENCH_SELECT_REPEATS:-7}
 TARGET=0.05
@@ -43,7 +44,8 @@ if [ "${BENCH_SELECT_SKIP_WINE:-0}" != 1 ]; then
   if [ "${BENCH_SKIP_BUILD:-0}" != 1 ]; then
     bench_log "building vxbench_select_rows in $BENCH_WIN_BUILD"
     (cd "$BENCH_ROOT" &&
-      { [ -f "$BENCH_WIN_BUILD/build.ninja" ] || cmake --preset windows -B "$BENCH_WIN_BUILD" >/dev/null; } &&
+      { [ -f "$BENCH_WIN_BUILD/build.ninja" ] ||
+        cmake --preset "$BENCH_WIN_PRESET" -B "$BENCH_WIN_BUILD" >/dev/null; } &&
       cmake --build "$BENCH_WIN_BUILD" -j2 --target vxbench_select_rows >/dev/null)
   fi
   mkdir -p "$BENCH_BIN"
@@ -52,6 +54,6 @@ if [ "${BENCH_SELECT_SKIP_WINE:-0}" != 1 ]; then
   trap bench_wine_stop EXIT
   bench_log "select rows, Windows build under Wine: $ROWS rows"
   wine_output=$(wine "$BENCH_BIN/vxbench_select_rows.exe" "$ROWS" "$REPEATS" | tr -d '\r')
-  echo "Select rows with criteria, Windows build under Wine (medians; second figure)"
+  echo "Select rows with criteria, $BENCH_WIN_BITS-bit Windows build under Wine (medians; second figure)"
   printf '%s\n' "$wine_output" | verdicts
 fi

@@ -9,8 +9,9 @@ Throughput ratios are taken against the reference (time of the reference / time 
 a --target is judged on the medians of (a).
 
 Usage: transfer_summary.py --size BYTES --results DIR --reference NAME [--target NAME=LIMIT ...]
-                           [--beyond NAME:BASE:TEXT ...] NAME...
---beyond prints the (b) median of NAME minus that of BASE, labelled TEXT.
+                           [--beyond NAME:BASE:TEXT ...] [--floor NAME:BASE=LIMIT ...] NAME...
+--beyond prints the (b) median of NAME minus that of BASE, labelled TEXT; --floor judges NAME's
+throughput against BASE's, the floor NAME cannot beat, on (a) medians.
 """
 
 import argparse
@@ -45,6 +46,8 @@ def main() -> int:
     parser.add_argument("--reference", required=True, help="contender the ratios are taken against")
     parser.add_argument("--target", action="append", default=[], help="NAME=LIMIT: NAME at least LIMIT x reference")
     parser.add_argument("--beyond", action="append", default=[], help="NAME:BASE:TEXT: (b) median of NAME - BASE")
+    parser.add_argument("--floor", action="append", default=[],
+                        help="NAME:BASE=LIMIT: NAME at least LIMIT x the throughput of BASE, a contender's floor")
     parser.add_argument("names", nargs="+")
     args = parser.parse_args()
 
@@ -75,6 +78,17 @@ def main() -> int:
             line = f"  throughput {name} / {reference}, {label}: {medians:.2f} (medians), {minimums:.2f} (minimums)"
             if name in targets and label.startswith("(a)"):
                 line += f"   target >= {targets[name]:g}: {'MET' if medians >= targets[name] else 'MISSED'}"
+            print(line)
+
+    for item in args.floor:
+        pair, limit = item.rsplit("=", 1)
+        name, base = pair.split(":", 1)
+        for label, times in figures.items():
+            medians = statistics.median(times[base]) / statistics.median(times[name])
+            minimums = min(times[base]) / min(times[name])
+            line = f"  throughput {name} / {base}, {label}: {medians:.2f} (medians), {minimums:.2f} (minimums)"
+            if label.startswith("(a)"):
+                line += f"   target >= {float(limit):g}: {'MET' if medians >= float(limit) else 'MISSED'}"
             print(line)
 
     transfer = figures["(b) transfer"]

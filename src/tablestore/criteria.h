@@ -42,8 +42,10 @@ void FreeCriteriaNode(CriteriaNode* node);
 // The key of the store's parser lock (an address lock).
 const void* ParserLockKey();
 
-// Binds column names to positions and types in columns (a Vector of ColumnDefinition). Always 1.
-int BindCriteria(Vector* columns, CriteriaNode* tree);
+// Binds column names to positions and types in columns (a Vector of ColumnDefinition), among the
+// first column_count positions (the values each row holds); another name stays unbound (type 0) and
+// is never satisfied. Always 1.
+int BindCriteria(const Vector* columns, std::int32_t column_count, CriteriaNode* tree);
 // 1 when the row satisfies the tree, else 0. A null tree is satisfied.
 int EvaluateCriteria(const RowObject* row, const CriteriaNode* tree);
 

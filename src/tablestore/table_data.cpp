@@ -543,7 +543,7 @@ ResultData* SelectRows(const char* table_name, const char* criteria) {
     FreeCriteriaNode(tree);
     return nullptr;
   }
-  BindCriteria(&table->definition->columns, tree);
+  BindCriteria(&table->definition->columns, table->column_count, tree);
   ResultData* result = CreateResultData(0, table->column_count, table);
   if (result == nullptr) {
     FreeCriteriaNode(tree);

@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
   if (nested) {
     vx::TableDefinition* node =
         vx::DefineTable("Node", {{"ID", vx::kTypeInt}, {"PARENT_ID", vx::kTypeInt}, {"NAME", vx::kTypeChar}});
-    vx::SetPrimaryKey(node, id, 1);
-    vx::AddForeignKey(node, "PARENT_ID", "ID", "Node");
+    if (vx::SetPrimaryKey(node, id, 1) != 1 || vx::AddForeignKey(node, "PARENT_ID", "ID", "Node") != 1) return 1;
     const int loaded = vx::ConstructTableDataFromXmlFile(argv[2]);
     const vx::TableData* table = vx::GetTableDataByName("Node");
     std::printf("Node %d\n", table != nullptr ? table->row_count : 0);
@@ -43,15 +42,16 @@ int main(int argc, char** argv) {
                                                                {"SINCE", vx::kTypeDate},
                                                                {"STAMP", vx::kTypeDateTime},
                                                                {"NOTE", vx::kTypeText}});
-  vx::SetPrimaryKey(customer, id, 1);
+  if (vx::SetPrimaryKey(customer, id, 1) != 1) return 1;
   vx::TableDefinition* orders = vx::DefineTable("Orders", {{"ID", vx::kTypeInt},
                                                            {"CUSTOMER_ID", vx::kTypeInt},
                                                            {"QTY", vx::kTypeSmallInt},
                                                            {"AMOUNT", vx::kTypeDouble},
                                                            {"LABEL", vx::kTypeChar},
                                                            {"STATUS", vx::kTypeChar}});
-  vx::SetPrimaryKey(orders, id, 1);
-  vx::AddForeignKey(orders, "CUSTOMER_ID", "ID", "Customer");
+  if (vx::SetPrimaryKey(orders, id, 1) != 1 || vx::AddForeignKey(orders, "CUSTOMER_ID", "ID", "Customer") != 1) {
+    return 1;
+  }
 
   const int loaded = vx::ConstructTableDataFromXmlFile(argv[1]);
   for (const char* name : {"Customer", "Orders"}) {

@@ -164,7 +164,13 @@ ScopedCriteriaScannerAllocator::~ScopedCriteriaScannerAllocator() {
 }
 
 void* CriteriaScannerAllocate(std::size_t size) { return g_scanner_allocate(size); }
-void* CriteriaScannerReallocate(void* block, std::size_t size) { return g_scanner_reallocate(block, size); }
+void* CriteriaScannerReallocate(void* block, std::size_t size) {
+  void* grown = g_scanner_reallocate(block, size);
+  // The scanner stores the result over its only pointer to the block and then fails: the block
+  // would be lost.
+  if (grown == nullptr && size > 0) std::free(block);
+  return grown;
+}
 
 void CriteriaScannerFailed(const char* message) { throw CriteriaScannerFailure{message}; }
 

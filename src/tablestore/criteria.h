@@ -38,7 +38,7 @@ struct CriteriaNode {
 
 // The root of the parsed tree, or null (null text, syntax error, invalid character, stack overflow, a
 // scanner failure, which is logged).
-CriteriaNode* ParseCriteria(const char* criteria);
+[[nodiscard]] CriteriaNode* ParseCriteria(const char* criteria);
 // Frees both subtrees, both strings and the node. Null is accepted.
 void FreeCriteriaNode(CriteriaNode* node);
 // The key of the store's parser lock (an address lock).

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/ascii_text.h"
 #include "logging/address_lock.h"
 #include "logging/logger.h"
 #include "tablestore/criteria.h"
@@ -24,19 +25,9 @@ namespace {
 Vector g_data_dictionary;
 Vector g_table_list;
 
-int CompareNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    int x = static_cast<unsigned char>(*a);
-    int y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y || x == 0) {
-      return x - y;
-    }
-  }
+bool EqualNoCase(const char* a, const char* b) {
+  return a != nullptr && b != nullptr && CompareIgnoreAsciiCase(a, b) == 0;
 }
-
-bool EqualNoCase(const char* a, const char* b) { return a != nullptr && b != nullptr && CompareNoCase(a, b) == 0; }
 
 struct TypeName {
   const char* name;
@@ -643,7 +634,7 @@ std::uint8_t ColumnTypeFromName(const char* type_name, std::int32_t max_size) {
   }
   std::uint8_t type = kTypeNotSupported;
   for (const TypeName& entry : kTypeNames) {
-    if (CompareNoCase(entry.name, type_name) == 0) {
+    if (CompareIgnoreAsciiCase(entry.name, type_name) == 0) {
       type = entry.type;
       break;
     }

@@ -192,7 +192,7 @@ Outcome Loader::BuildRow(xmlNode* element) {
   const char* name = Text(element->name);
   TableData* table = GetTableDataByName(name);
   if (table == nullptr) {
-    CreateTable(name);
+    (void)CreateTable(name);  // whether it was created, the second look says
     table = GetTableDataByName(name);
   }
   if (table == nullptr) return FindSubString(name, "List") == 1 ? Outcome::kBuilt : Outcome::kFailed;

@@ -248,8 +248,9 @@ TEST(CriteriaParser, ScannerAllocationFailuresFailTheParse) {
     FreeCriteriaNode(tree);
   }
   EXPECT_EQ(failures, (std::vector<std::string>{
-                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yy_scan_buffer()",
                           "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yyensure_buffer_stack()",
+                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yyensure_buffer_stack()",
+                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yy_scan_buffer()",
                       }));
 }
 

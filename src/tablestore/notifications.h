@@ -44,7 +44,7 @@ int IsListContains(const char* const* sorted_names, const char* name);
 // Registers an enabled listener for the tables of the null-terminated table_names array (the strings
 // must outlive the listener). 1 added; 0 when a listener of that name exists or memory runs out.
 [[nodiscard]] int AddNotificationListener(const char* name, const char* const* table_names, std::uint8_t event_type,
-                            NotificationCallback callback);
+                                          NotificationCallback callback);
 // 1 when a listener of that name was disabled (or removed), 0 when there is none.
 int DisableNotificationListener(const char* name);
 int RemoveNotificationListener(const char* name);

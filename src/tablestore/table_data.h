@@ -186,7 +186,7 @@ std::uint8_t ColumnTypeWidth(std::uint8_t type);
 [[nodiscard]] TableDefinition* NewTableDefinition(const char* name);
 // Appends a column (nullable, no default) and returns it, or null.
 [[nodiscard]] ColumnDefinition* AddColumnDefinition(TableDefinition* definition, const char* name, std::uint8_t type,
-                                      std::int32_t max_size = 0);
+                                                    std::int32_t max_size = 0);
 // A column of a definition made by DefineTable.
 struct ColumnSpec {
   const char* name;
@@ -197,8 +197,8 @@ struct ColumnSpec {
 // (nothing is appended then).
 TableDefinition* DefineTable(const char* name, std::initializer_list<ColumnSpec> columns);
 // The same with the type given by name (ColumnTypeFromName).
-[[nodiscard]] ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name, const char* type_name,
-                                                std::int32_t max_size = 0);
+[[nodiscard]] ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name,
+                                                              const char* type_name, std::int32_t max_size = 0);
 // Copies the bytes as the column's default value: 1, or 0 on allocation failure.
 [[nodiscard]] int SetColumnDefault(ColumnDefinition* column, const void* value, std::int32_t length);
 // Copies the sequence name as the column's generator: 1 or 0.
@@ -206,8 +206,8 @@ TableDefinition* DefineTable(const char* name, std::initializer_list<ColumnSpec>
 // Copies the primary-key column names (replacing earlier ones): 1 or 0.
 [[nodiscard]] int SetPrimaryKey(TableDefinition* definition, const char* const* column_names, std::int32_t count);
 // Appends a foreign key (local column, referenced column, referenced table; all copied): 1 or 0.
-[[nodiscard]] int AddForeignKey(TableDefinition* definition, const char* column_name, const char* referenced_column_name,
-                  const char* referenced_table_name);
+[[nodiscard]] int AddForeignKey(TableDefinition* definition, const char* column_name,
+                                const char* referenced_column_name, const char* referenced_table_name);
 // Frees a definition with its columns and constraints; null is accepted.
 void FreeTableDefinition(TableDefinition* definition);
 // The column named so (case-insensitive), or null.
@@ -218,8 +218,8 @@ ColumnDefinition* FindColumnDefinition(const TableDefinition* definition, const 
 // Copies a value buffer of the given column type into *destination and *destination_length. A
 // date-time value (type 18) is copied deeply (CopyQelDateTime); other types byte-wise. A null source is
 // copied as NULL. 1, or 0 on allocation failure.
-[[nodiscard]] int CopyColumnValue(char** destination, std::int32_t* destination_length, const char* source, std::int32_t length,
-                    std::uint8_t type);
+[[nodiscard]] int CopyColumnValue(char** destination, std::int32_t* destination_length, const char* source,
+                                  std::int32_t length, std::uint8_t type);
 // A value as text for printing (numbers by their stored length, dates in their text form, text as it
 // is, blobs in hex); "NULL" for a null value. New string (free), or null on allocation failure.
 [[nodiscard]] char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t type);
@@ -230,7 +230,7 @@ ColumnDefinition* FindColumnDefinition(const TableDefinition* definition, const 
 // notifies the table's listeners. 0 for a null row, an unknown table or column, a primary-key column or
 // an allocation failure.
 [[nodiscard]] int UpdateRowObject(const char* table_name, RowObject* row, const char* column_name, const void* value,
-                    std::int32_t length);
+                                  std::int32_t length);
 // Removes a row of the table: a stored row (flag 1) is only marked deleted (flag 8), any other row is
 // unlinked and freed. Listeners are notified with the deleted flag set. 1, or 0 when the row is not
 // in the table.
@@ -265,7 +265,8 @@ void PrintResultData(const ResultData* result);
 [[nodiscard]] char* ToStringTableData(const char* table_name);
 // The column's value in the first row that satisfies the criteria, as a new value buffer (free) with
 // its length, or null.
-[[nodiscard]] char* GetColumnValue(const char* table_name, const char* criteria, const char* column_name, std::int32_t* length);
+[[nodiscard]] char* GetColumnValue(const char* table_name, const char* criteria, const char* column_name,
+                                   std::int32_t* length);
 // Ordering of a table list by table name (case-sensitive).
 std::int8_t SortTableByName(const VectorNode* new_node, const VectorNode* existing_node);
 // Frees every table (with its rows) and every definition of the data dictionary, leaving both lists

@@ -40,6 +40,7 @@ void FreeIdMap(StringMap* id_map);
 // Converts the text for the column type into a new value buffer at *destination (its length at
 // *length): 1 on success, also when the type stores nothing (types 11, 12, 13, 20, 21 and unknown
 // ones: nothing changes) or the text is null; 0 when memory runs out.
-[[nodiscard]] int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::uint8_t type, const char* text);
+[[nodiscard]] int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::uint8_t type,
+                                             const char* text);
 
 }  // namespace vx

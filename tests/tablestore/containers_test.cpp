@@ -199,7 +199,8 @@ TEST(VectorLockTest, ConcurrentAppendsLoseNoNode) {
   constexpr int kPerThread = 2000;
   std::vector<int> data(2 * kPerThread);
   auto append = [&](int offset) {
-    for (int i = 0; i < kPerThread; ++i) EXPECT_EQ(AddNewElement(&vector, &data[static_cast<std::size_t>(offset + i)]), 1);
+    for (int i = 0; i < kPerThread; ++i)
+      EXPECT_EQ(AddNewElement(&vector, &data[static_cast<std::size_t>(offset + i)]), 1);
   };
   std::thread other(append, kPerThread);
   append(0);

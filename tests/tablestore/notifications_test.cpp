@@ -307,15 +307,23 @@ TEST_F(NotificationTest, CallbacksMayChangeTheTableBeingChanged) {
   using Operation = int (*)();
   const std::pair<const char*, Operation> operations[] = {
       {"AddNewRow", [] { return AddNewRow("Orders", MakeRow("r4", nullptr)); }},
-      {"UpdateRowObject", [] { RowObject* p; return UpdateRowObject("Orders", RowNamed("r2", &p), "NOTE", "x", 1); }},
-      {"DeleteRowObject", [] { RowObject* p; return DeleteRowObject("Orders", RowNamed("r2", &p)); }},
+      {"UpdateRowObject",
+       [] {
+         RowObject* p;
+         return UpdateRowObject("Orders", RowNamed("r2", &p), "NOTE", "x", 1);
+       }},
+      {"DeleteRowObject",
+       [] {
+         RowObject* p;
+         return DeleteRowObject("Orders", RowNamed("r2", &p));
+       }},
       {"DeleteRowObjectByCriteria", [] { return DeleteRowObjectByCriteria("Orders", "NAME >= 'r1'"); }},
   };
   const std::pair<const char*, Change> changes[] = {
       {"insert", [](RowObject*, RowObject*) { EXPECT_EQ(AddNewRow("Orders", MakeRow("new", nullptr)), 1); }},
-      {"update previous", [](RowObject* p, RowObject*) { p && UpdateRowObject("Orders", p, "NOTE", "u", 1); }},
-      {"delete previous", [](RowObject* p, RowObject*) { p && DeleteRowObject("Orders", p); }},
-      {"delete next", [](RowObject*, RowObject* r) { r->next && DeleteRowObject("Orders", r->next); }},
+      {"update previous", [](RowObject* p, RowObject*) { p&& UpdateRowObject("Orders", p, "NOTE", "u", 1); }},
+      {"delete previous", [](RowObject* p, RowObject*) { p&& DeleteRowObject("Orders", p); }},
+      {"delete next", [](RowObject*, RowObject* r) { r->next&& DeleteRowObject("Orders", r->next); }},
       {"delete itself", [](RowObject*, RowObject* r) { EXPECT_EQ(DeleteRowObject("Orders", r), 1); }},
       {"empty table", [](RowObject*, RowObject*) { EXPECT_EQ(DeleteAllTableRowObjects("Orders"), 1); }},
       {"free table", [](RowObject*, RowObject*) { FreeTableData(GetTableDataByName("Orders")); }},
@@ -341,8 +349,9 @@ TEST_F(NotificationTest, CallbacksMayChangeTheTableBeingChanged) {
       EXPECT_EQ(count, table->row_count);
       EXPECT_EQ(last, table->last_row);
       // r2 is the row updated or deleted (or one of those deleted by criteria).
-      const bool r2_gone = std::strncmp(operation_name, "Delete", 6) == 0 || std::strcmp(change_name, "empty table") == 0 ||
-                           (std::strcmp(operation_name, "UpdateRowObject") == 0 && std::strcmp(change_name, "delete itself") == 0);
+      const bool r2_gone =
+          std::strncmp(operation_name, "Delete", 6) == 0 || std::strcmp(change_name, "empty table") == 0 ||
+          (std::strcmp(operation_name, "UpdateRowObject") == 0 && std::strcmp(change_name, "delete itself") == 0);
       RowObject* previous = nullptr;
       EXPECT_EQ(RowNamed("r2", &previous) == nullptr, r2_gone);
     }

@@ -159,16 +159,18 @@ TEST_F(SequenceTest, OnlyAnIntegerBatchEndOfAtLeastZeroIsRenewed) {
     const char* stored;  // SQL literal, as quote() gives it back
     std::int32_t first;  // the first identifier of the renewed batch; 0: not renewed
   };
-  const Case cases[] = {{"'abc'", 0},  {"'1000x'", 0}, {"1000.5", 0}, {"X'3130'", 0}, {"NULL", 0},
-                        {"''", 0},     {"'-'", 0},     {"-300", 0},   {"-1", 0},      {"'-5'", 0},
-                        {"'+600'", 601}, {"'600'", 601}, {"0", 1},    {"600", 601}};
+  const Case cases[] = {{"'abc'", 0},    {"'1000x'", 0}, {"1000.5", 0}, {"X'3130'", 0}, {"NULL", 0},
+                        {"''", 0},       {"'-'", 0},     {"-300", 0},   {"-1", 0},      {"'-5'", 0},
+                        {"'+600'", 601}, {"'600'", 601}, {"0", 1},      {"600", 601}};
   // Without a declared type the column keeps each value as it is given: texts stay texts.
   ASSERT_EQ(ExecuteUpdate(Handle(), "drop table SeqGenState;"), 1);
   ASSERT_EQ(ExecuteUpdate(Handle(), "create table SeqGenState (SEQNAME varchar(64), CURRENTBATCHEND);"), 1);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
     ASSERT_EQ(ExecuteUpdate(Handle(), "delete from SeqGenState;"), 1);
-    ASSERT_EQ(ExecuteUpdate(Handle(), (std::string("insert into SeqGenState values ('ITEM_SEQ',") + c.stored + ");").c_str()), 1);
+    ASSERT_EQ(
+        ExecuteUpdate(Handle(), (std::string("insert into SeqGenState values ('ITEM_SEQ',") + c.stored + ");").c_str()),
+        1);
     Release();
     EXPECT_EQ(UpdateSeqGen("Item", "ITEM_SEQ"), c.first != 0 ? 1 : 0);
     if (c.first != 0) {

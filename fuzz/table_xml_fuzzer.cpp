@@ -27,7 +27,7 @@ void DefineTables() {
                                                                {"STAMP", vx::kTypeDateTime},
                                                                {"DATA", vx::kTypeBlob},
                                                                {"NOTE", vx::kTypeText}});
-  vx::SetColumnDefault(vx::FindColumnDefinition(customer, "NOTE"), "none", 4);
+  Require(vx::SetColumnDefault(vx::FindColumnDefinition(customer, "NOTE"), "none", 4));
   const char* id[] = {"ID"};
   Require(vx::SetPrimaryKey(customer, id, 1));
   vx::TableDefinition* orders =

@@ -269,18 +269,15 @@ TEST_F(NotificationTest, DateTimeValuesAreCopiedWhole) {
   EXPECT_EQ(copied, "2026-12-08 09:30:00");
 }
 
-}  // namespace
-}  // namespace vx::test
-
-namespace vx::test {
-namespace {
-
-RowObject* RowNamed(const char* name, RowObject** previous) {
+// The row of Orders named so, and the row before it (null for the first).
+RowObject* RowNamed(const char* name, RowObject** previous = nullptr) {
   TableData* table = GetTableDataByName("Orders");
-  *previous = nullptr;
-  for (RowObject* row = table != nullptr ? table->first_row : nullptr; row != nullptr; row = row->next) {
-    if (row->values[0] != nullptr && std::strcmp(row->values[0], name) == 0) return row;
-    *previous = row;
+  RowObject* before = nullptr;
+  for (RowObject* row = table != nullptr ? table->first_row : nullptr; row != nullptr; before = row, row = row->next) {
+    if (row->values[0] != nullptr && std::strcmp(row->values[0], name) == 0) {
+      if (previous != nullptr) *previous = before;
+      return row;
+    }
   }
   return nullptr;
 }
@@ -307,23 +304,16 @@ TEST_F(NotificationTest, CallbacksMayChangeTheTableBeingChanged) {
   using Operation = int (*)();
   const std::pair<const char*, Operation> operations[] = {
       {"AddNewRow", [] { return AddNewRow("Orders", MakeRow("r4", nullptr)); }},
-      {"UpdateRowObject",
-       [] {
-         RowObject* p;
-         return UpdateRowObject("Orders", RowNamed("r2", &p), "NOTE", "x", 1);
-       }},
-      {"DeleteRowObject",
-       [] {
-         RowObject* p;
-         return DeleteRowObject("Orders", RowNamed("r2", &p));
-       }},
+      {"UpdateRowObject", [] { return UpdateRowObject("Orders", RowNamed("r2"), "NOTE", "x", 1); }},
+      {"DeleteRowObject", [] { return DeleteRowObject("Orders", RowNamed("r2")); }},
       {"DeleteRowObjectByCriteria", [] { return DeleteRowObjectByCriteria("Orders", "NAME >= 'r1'"); }},
   };
   const std::pair<const char*, Change> changes[] = {
       {"insert", [](RowObject*, RowObject*) { EXPECT_EQ(AddNewRow("Orders", MakeRow("new", nullptr)), 1); }},
-      {"update previous", [](RowObject* p, RowObject*) { p&& UpdateRowObject("Orders", p, "NOTE", "u", 1); }},
-      {"delete previous", [](RowObject* p, RowObject*) { p&& DeleteRowObject("Orders", p); }},
-      {"delete next", [](RowObject*, RowObject* r) { r->next&& DeleteRowObject("Orders", r->next); }},
+      {"update previous",
+       [](RowObject* p, RowObject*) { EXPECT_EQ(UpdateRowObject("Orders", p, "NOTE", "u", 1), !!p); }},
+      {"delete previous", [](RowObject* p, RowObject*) { EXPECT_EQ(DeleteRowObject("Orders", p), !!p); }},
+      {"delete next", [](RowObject*, RowObject* r) { EXPECT_EQ(DeleteRowObject("Orders", r->next), !!r->next); }},
       {"delete itself", [](RowObject*, RowObject* r) { EXPECT_EQ(DeleteRowObject("Orders", r), 1); }},
       {"empty table", [](RowObject*, RowObject*) { EXPECT_EQ(DeleteAllTableRowObjects("Orders"), 1); }},
       {"free table", [](RowObject*, RowObject*) { FreeTableData(GetTableDataByName("Orders")); }},
@@ -352,8 +342,7 @@ TEST_F(NotificationTest, CallbacksMayChangeTheTableBeingChanged) {
       const bool r2_gone =
           std::strncmp(operation_name, "Delete", 6) == 0 || std::strcmp(change_name, "empty table") == 0 ||
           (std::strcmp(operation_name, "UpdateRowObject") == 0 && std::strcmp(change_name, "delete itself") == 0);
-      RowObject* previous = nullptr;
-      EXPECT_EQ(RowNamed("r2", &previous) == nullptr, r2_gone);
+      EXPECT_EQ(RowNamed("r2") == nullptr, r2_gone);
     }
   }
 }

@@ -72,7 +72,7 @@ bench_build_native() {
     { [ -f "$BENCH_NATIVE_BUILD/build.ninja" ] ||
       cmake --preset native-release -B "$BENCH_NATIVE_BUILD" >/dev/null; } &&
     cmake --build "$BENCH_NATIVE_BUILD" -j2 --target vxbench_access_log_scan vxbench_logger \
-      vxbench_select_rows vxbench_xml_load >/dev/null)
+      vxbench_select_rows vxbench_criteria_literal vxbench_xml_load >/dev/null)
 }
 
 bench_build_windows() {

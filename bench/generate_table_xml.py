@@ -10,9 +10,16 @@ With --references every identifier is written as a reference instead (Customer I
 Orders ID="Orders:ID:12" and CUSTOMER_ID="Customer:ID:7"), which the loader resolves through the
 load's map of references: the same rows, each element referencing.
 
+With --nested N the document is instead N chains of self-referencing Node rows (a table
+Node(ID, PARENT_ID -> Node.ID)), each Node element nested in the one before it, --depth deep (255 by
+default: with the root, libxml2's default depth limit of 256), one per line without indentation,
+none with an ID attribute (only a NAME): every
+element's PARENT_ID is looked for through all its ancestors and below it.
+
 Deterministic: the same seed and count give the same bytes.
 
 Usage: generate_table_xml.py OUTPUT [--customers N] [--seed S] [--references]
+       generate_table_xml.py OUTPUT --nested N [--depth D]
 """
 
 import argparse
@@ -33,7 +40,12 @@ def main() -> None:
     parser.add_argument("--customers", type=int, default=20000)
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--references", action="store_true")
+    parser.add_argument("--nested", type=int, default=0)
+    parser.add_argument("--depth", type=int, default=255)
     args = parser.parse_args()
+    if args.nested > 0:
+        write_nested(args.output, args.nested, args.depth)
+        return
 
     def identifier(table: str, value: int) -> str:
         return f"{table}:ID:{value}" if args.references else str(value)
@@ -60,6 +72,16 @@ def main() -> None:
             out.write("    </Customer>\n")
             if customer_id % CUSTOMERS_PER_LIST == 0 or customer_id == args.customers:
                 out.write("  </CustomerList>\n")
+        out.write("</Data>\n")
+
+
+def write_nested(output: str, chains: int, depth: int) -> None:
+    with open(output, "w", encoding="utf-8", newline="\n") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<Data>\n')
+        for chain in range(chains):
+            for level in range(depth):
+                out.write(f'<Node NAME="{level}">\n')
+            out.write("</Node>\n" * depth)
         out.write("</Data>\n")
 
 

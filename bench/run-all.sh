@@ -25,8 +25,8 @@ echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 failed=0
-for benchmark in access-log-scan logger startup config-load select-rows xml-load xml-references download rate-limit \
-  resume resume-soak; do
+for benchmark in access-log-scan logger startup config-load select-rows criteria-literal xml-load xml-references xml-nested \
+  download rate-limit resume resume-soak; do
   echo
   if ! "$BENCH_DIR/$benchmark.sh" | tee -a "$summary"; then
     echo "$benchmark: FAILED TO RUN"

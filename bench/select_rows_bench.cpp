@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
 
     vx::CriteriaNode* tree = vx::ParseCriteria(kCriteria);
     start = Clock::now();
-    vx::BindCriteria(&table->definition->columns, tree);
+    vx::BindCriteria(&table->definition->columns, table->column_count, tree);
     int evaluated = 0;
     for (const vx::RowObject* row = table->first_row; evaluated < kEvaluationRows; row = row->next, ++evaluated) {
       g_sink = g_sink + vx::EvaluateCriteria(row, tree);

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vx::CriteriaNode* tree = vx::ParseCriteria(text.c_str());
   if (tree != nullptr) {
     CheckTree(tree);
-    vx::BindCriteria(&table.columns, tree);
+    vx::BindCriteria(&table.columns, table.columns.count, tree);
     vx::EvaluateCriteria(&table.row, tree);
     vx::FreeCriteriaNode(tree);
   }

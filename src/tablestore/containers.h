@@ -28,19 +28,19 @@ struct Vector {
 
 Vector* InitVector(Vector* vector, VectorOrdering ordering);
 // A new empty unordered vector (free it with FreeVector and delete), or null.
-Vector* NewVector();
+[[nodiscard]] Vector* NewVector();
 // 1 added, 0 rejected as equal (ordered vectors only). The node becomes the vector's.
-int AddElement(Vector* vector, VectorNode* node);
+[[nodiscard]] int AddElement(Vector* vector, VectorNode* node);
 // Appends a new node holding data: 1, or 0 on allocation failure or rejection.
-int AddNewElement(Vector* vector, void* data);
-int InsertElementAt(Vector* vector, VectorNode* node, std::int32_t position);
+[[nodiscard]] int AddNewElement(Vector* vector, void* data);
+[[nodiscard]] int InsertElementAt(Vector* vector, VectorNode* node, std::int32_t position);
 VectorNode* ElementAt(Vector* vector, std::int32_t position);
 VectorNode* GetNthElement(Vector* vector, std::int32_t n, VectorNode* start);
 int DeleteElementAt(Vector* vector, std::int32_t position);
 int DeleteElement(Vector* vector, VectorNode* node);
 int DeleteLCDVector(Vector* vector, const void* data);
-int MergeVector(Vector* destination, Vector* source);
-Vector* CloneVector(Vector* vector);
+[[nodiscard]] int MergeVector(Vector* destination, Vector* source);
+[[nodiscard]] Vector* CloneVector(Vector* vector);
 void FreeVector(Vector* vector);
 
 struct StringMapEntry {
@@ -54,8 +54,8 @@ struct StringMap {
   StringMapEntry* buckets;  // bucket_count pre-allocated head entries
 };
 
-int StringMapInit(StringMap* map, std::int32_t bucket_count);
-int StringMapPut(StringMap* map, const char* key, void* value);
+[[nodiscard]] int StringMapInit(StringMap* map, std::int32_t bucket_count);
+[[nodiscard]] int StringMapPut(StringMap* map, const char* key, void* value);
 int StringMapContains(const StringMap* map, const char* key);
 void* StringMapGet(const StringMap* map, const char* key);
 StringMapEntry* StringMapGetEntry(const StringMap* map, const char* key);
@@ -65,7 +65,7 @@ std::int32_t StringMapCount(const StringMap* map);
 // with the map unchanged. Entries move, so pointers to them (StringMapGetEntry) are no longer valid.
 int StringMapResize(StringMap* map, std::int32_t bucket_count);
 // Null-terminated array of the map's own key strings; the caller frees the array only.
-const char** StringMapKeys(const StringMap* map);
+[[nodiscard]] const char** StringMapKeys(const StringMap* map);
 void StringMapFree(StringMap* map);
 
 }  // namespace vx

@@ -7,10 +7,12 @@
 // the parser may still combine: it gives the whole parse up instead.
 #include "tablestore/criteria.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "logging/logger.h"
 #include "tablestore/criteria_parse.h"
 
 namespace vx {
@@ -55,8 +57,6 @@ class PointerList {
 };
 
 struct ParserState {
-  const char* input = nullptr;  // the current criteria text with its added line feed
-  std::size_t position = 0;     // read position in input
   CriteriaNode* last_node = nullptr;
   bool failed = false;      // the error routine ran or memory ran out
   PointerList loose_nodes;  // nodes built in this parse that have no parent yet
@@ -140,48 +140,72 @@ void CriteriaParseError(const char* /*message*/) {
   FailParse();
 }
 
-int CriteriaReadInput(char* buffer, int max_size) {
-  if (g_parser.input == nullptr) {
-    return 0;
-  }
-  int count = 0;
-  while (count < max_size) {
-    const char c = g_parser.input[g_parser.position];
-    if (c == '\0') {
-      break;
-    }
-    buffer[count++] = c;
-    ++g_parser.position;
-    if (c == '\n') {
-      break;
-    }
-  }
-  return count;
+namespace {
+
+ScopedCriteriaScannerAllocator::Allocate g_scanner_allocate = std::malloc;
+ScopedCriteriaScannerAllocator::Reallocate g_scanner_reallocate = std::realloc;
+
+// The text parsed: the criteria, the line feed that ends its last line, and the scanner's two
+// end-of-buffer zero bytes. flex counts a buffer's size in an int.
+constexpr std::size_t kTextOverhead = 3;
+constexpr std::size_t kLongestCriteria = static_cast<std::size_t>(INT_MAX) - kTextOverhead;
+
+}  // namespace
+
+ScopedCriteriaScannerAllocator::ScopedCriteriaScannerAllocator(Allocate allocate, Reallocate reallocate)
+    : previous_allocate_(g_scanner_allocate), previous_reallocate_(g_scanner_reallocate) {
+  g_scanner_allocate = allocate;
+  g_scanner_reallocate = reallocate;
 }
+
+ScopedCriteriaScannerAllocator::~ScopedCriteriaScannerAllocator() {
+  g_scanner_allocate = previous_allocate_;
+  g_scanner_reallocate = previous_reallocate_;
+}
+
+void* CriteriaScannerAllocate(std::size_t size) { return g_scanner_allocate(size); }
+void* CriteriaScannerReallocate(void* block, std::size_t size) {
+  void* grown = g_scanner_reallocate(block, size);
+  // The scanner stores the result over its only pointer to the block and then fails: the block
+  // would be lost.
+  if (grown == nullptr && size > 0) std::free(block);
+  return grown;
+}
+
+void CriteriaScannerFailed(const char* message) { throw CriteriaScannerFailure{message}; }
 
 CriteriaNode* ParseCriteria(const char* criteria) {
   if (criteria == nullptr) {
     return nullptr;
   }
-  // The parser reads lines: the text is parsed with a line feed after it.
   const std::size_t length = std::strlen(criteria);
-  char* text = static_cast<char*>(std::malloc(length + 2));
+  if (length > kLongestCriteria) {
+    LogError("ParseCriteria : criteria of %zu characters is too long\n", length);
+    return nullptr;
+  }
+  // The parser reads lines: the text is parsed with a line feed after it.
+  char* text = static_cast<char*>(std::malloc(length + kTextOverhead));
   if (text == nullptr) {
     return nullptr;
   }
   std::memcpy(text, criteria, length);
   text[length] = '\n';
   text[length + 1] = '\0';
+  text[length + 2] = '\0';
 
-  g_parser.input = text;
-  g_parser.position = 0;
   g_parser.last_node = nullptr;
   g_parser.failed = false;
-  // A parse that stopped at an error leaves the rest of its line in the scanner; it is not part of
-  // this text.
-  CriteriaDiscardScannerInput();
 
-  const int status = criteria_yyparse();
+  int status = 1;
+  try {
+    if (CriteriaScanText(text, length + kTextOverhead)) {
+      status = criteria_yyparse();
+    }
+  } catch (const CriteriaScannerFailure& failure) {
+    LogError("ParseCriteria : scanner failure: %s\n", failure.message);
+    FailParse();
+  }
+  CriteriaEndScan();
   CriteriaNode* result = (status == 0 && !g_parser.failed) ? g_parser.last_node : nullptr;
 
   // Free what the result does not hold: the trees of earlier lines, or all of a failed parse.
@@ -197,7 +221,6 @@ CriteriaNode* ParseCriteria(const char* criteria) {
   g_parser.loose_nodes.Clear();
   g_parser.loose_texts.Clear();
   g_parser.last_node = nullptr;
-  g_parser.input = nullptr;
   std::free(text);
   return result;
 }

@@ -6,6 +6,7 @@
 // ParseCriteria, who frees it with FreeCriteriaNode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tablestore/containers.h"
@@ -35,15 +36,35 @@ struct CriteriaNode {
   CriteriaNode* parent;
 };
 
-// The root of the parsed tree, or null (null text, syntax error, invalid character, stack overflow).
-CriteriaNode* ParseCriteria(const char* criteria);
+// The root of the parsed tree, or null (null text, syntax error, invalid character, stack overflow, a
+// scanner failure, which is logged).
+[[nodiscard]] CriteriaNode* ParseCriteria(const char* criteria);
 // Frees both subtrees, both strings and the node. Null is accepted.
 void FreeCriteriaNode(CriteriaNode* node);
 // The key of the store's parser lock (an address lock).
 const void* ParserLockKey();
 
-// Binds column names to positions and types in columns (a Vector of ColumnDefinition). Always 1.
-int BindCriteria(Vector* columns, CriteriaNode* tree);
+// Test seam: the allocator of the criteria scanner's own records (its buffer state and buffer
+// stack), so that tests can make them fail. Installed for the life of the object, under the
+// parser's lock by the one test thread; the default is malloc and realloc.
+class ScopedCriteriaScannerAllocator {
+ public:
+  using Allocate = void* (*)(std::size_t size);
+  using Reallocate = void* (*)(void* block, std::size_t size);
+  ScopedCriteriaScannerAllocator(Allocate allocate, Reallocate reallocate);
+  ~ScopedCriteriaScannerAllocator();
+  ScopedCriteriaScannerAllocator(const ScopedCriteriaScannerAllocator&) = delete;
+  ScopedCriteriaScannerAllocator& operator=(const ScopedCriteriaScannerAllocator&) = delete;
+
+ private:
+  Allocate previous_allocate_;
+  Reallocate previous_reallocate_;
+};
+
+// Binds column names to positions and types in columns (a Vector of ColumnDefinition), among the
+// first column_count positions (the values each row holds); another name stays unbound (type 0) and
+// is never satisfied. Always 1.
+int BindCriteria(const Vector* columns, std::int32_t column_count, CriteriaNode* tree);
 // 1 when the row satisfies the tree, else 0. A null tree is satisfied.
 int EvaluateCriteria(const RowObject* row, const CriteriaNode* tree);
 

@@ -56,13 +56,15 @@ class WalkStack {
   std::size_t capacity_ = kInlineCount;
 };
 
-void BindNode(Vector* columns, CriteriaNode* node) {
+void BindNode(const Vector* columns, std::int32_t column_count, CriteriaNode* node) {
   if (node->column_name == nullptr) {
     return;  // AND and OR nodes keep index 0 and type 0
   }
+  // Only the positions the rows hold: a column added to the definition after the table was created
+  // is not in its rows, and stays unbound (type 0, never satisfied).
   std::int32_t position = 0;
-  for (VectorNode* element = columns != nullptr ? columns->head : nullptr; element != nullptr;
-       element = element->next, ++position) {
+  for (const VectorNode* element = columns != nullptr ? columns->head : nullptr;
+       element != nullptr && position < column_count; element = element->next, ++position) {
     const auto* column = static_cast<const ColumnDefinition*>(element->data);
     if (column != nullptr && CompareStringsNoCase(column->name, node->column_name) == 0) {
       node->column_index = position;
@@ -73,6 +75,9 @@ void BindNode(Vector* columns, CriteriaNode* node) {
 }
 
 int EvaluateComparison(const RowObject* row, const CriteriaNode* node) {
+  if (node->column_type == kTypeNotSupported) {
+    return 0;  // an unbound column: never satisfied, and its index is no position of the row
+  }
   const char* value = nullptr;
   std::int32_t value_length = 0;
   if (row != nullptr && row->values != nullptr) {
@@ -111,7 +116,7 @@ int EvaluateNode(const RowObject* row, const CriteriaNode* node, int left, int r
 
 }  // namespace
 
-int BindCriteria(Vector* columns, CriteriaNode* tree) {
+int BindCriteria(const Vector* columns, std::int32_t column_count, CriteriaNode* tree) {
   // In order: the left subtree, the node, the right subtree.
   WalkStack<CriteriaNode*> pending;
   CriteriaNode* node = tree;
@@ -125,7 +130,7 @@ int BindCriteria(Vector* columns, CriteriaNode* tree) {
     }
     node = pending.Top();
     pending.Pop();
-    BindNode(columns, node);
+    BindNode(columns, column_count, node);
     node = node->right;
   }
   return 1;

@@ -4,7 +4,9 @@
 // All of it works on the parser's static state and runs under the parser lock (see criteria.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "tablestore/criteria.h"
 
@@ -19,11 +21,21 @@ CriteriaNode* CriteriaBuildJunction(std::uint8_t op, CriteriaNode* left, Criteri
 // The error routine ("syntax error", "yacc stack overflow", "invalid syntax"): logs nothing; the node
 // built last is given up and the parse returns null.
 void CriteriaParseError(const char* message);
-// Copies the next line of the current criteria text (up to and including its line feed, at most
-// max_size characters) into buffer; 0 at the end of the text.
-int CriteriaReadInput(char* buffer, int max_size);
-// Forgets what the scanner still holds of an earlier parse's text.
-void CriteriaDiscardScannerInput();
+// Makes text the scanner's input, scanned in place: size bytes ending with two zero bytes (flex's
+// end-of-buffer marks). false when the text is not so terminated. A scanner failure throws
+// CriteriaScannerFailure.
+bool CriteriaScanText(char* text, std::size_t size);
+// Frees what the scanner holds (its buffer state and buffer stack); the text stays the caller's.
+void CriteriaEndScan();
+
+// Thrown by the scanner's fatal-error handler (instead of flex's exit), caught by ParseCriteria.
+struct CriteriaScannerFailure {
+  const char* message;
+};
+[[noreturn]] void CriteriaScannerFailed(const char* message);
+// The scanner's allocation functions (malloc and realloc unless a test installed its own).
+void* CriteriaScannerAllocate(std::size_t size);
+void* CriteriaScannerReallocate(void* block, std::size_t size);
 
 }  // namespace vx
 

@@ -161,8 +161,11 @@ QelDateTime* ShiftDateTime(QelDateTime* value, std::uint32_t amount, std::uint8_
   if (seconds != 0) {
     fits = AddToField(parts.tm_mday, sign * (seconds / 86400)) && AddToField(parts.tm_sec, sign * (seconds % 86400));
   }
-  if (!fits || std::mktime(&parts) == static_cast<std::time_t>(-1) || parts.tm_year + 1900 < 0 ||
-      parts.tm_year + 1900 > 65535) {
+  // mktime ignores the day of the week and sets it on success; -1 alone is no failure, it is the
+  // second before the epoch (in a zone at UTC).
+  parts.tm_wday = -1;
+  const bool normalised = fits && (std::mktime(&parts) != static_cast<std::time_t>(-1) || parts.tm_wday != -1);
+  if (!normalised || parts.tm_year + 1900 < 0 || parts.tm_year + 1900 > 65535) {
     return value;  // no calendar date, or a year the record cannot hold
   }
   SetDate(value->date, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);

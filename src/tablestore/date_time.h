@@ -59,21 +59,21 @@ enum QelIntervalUnit : std::uint8_t {
 };
 
 // New records (free with free), or null after the error line.
-QelDate* CreateQelDate(int year, int month, int day);
-QelTime* CreateQelTime(int hour, int minute, int second);
+[[nodiscard]] QelDate* CreateQelDate(int year, int month, int day);
+[[nodiscard]] QelTime* CreateQelTime(int hour, int minute, int second);
 // Both parts present.
-QelDateTime* CreateQelDateTime(int year, int month, int day, int hour, int minute, int second);
+[[nodiscard]] QelDateTime* CreateQelDateTime(int year, int month, int day, int hour, int minute, int second);
 
 // A deep copy in a new block, or null.
-QelDateTime* CopyQelDateTime(const QelDateTime* source);
+[[nodiscard]] QelDateTime* CopyQelDateTime(const QelDateTime* source);
 // Releases the record with its parts; null is accepted.
 void FreeQelDateTime(QelDateTime* value);
 
 // New strings (free with free): "YYYY-MM-DD", "HH:MM:SS", and for a date-time both separated by a
 // space, or the one part present. Null for a null record (or a date-time without parts).
-char* QelDateToString(const QelDate* date);
-char* QelTimeToString(const QelTime* time);
-char* QelDateTimeToString(const QelDateTime* value);
+[[nodiscard]] char* QelDateToString(const QelDate* date);
+[[nodiscard]] char* QelTimeToString(const QelTime* time);
+[[nodiscard]] char* QelDateTimeToString(const QelDateTime* value);
 
 // Reads numbers from text as sscanf reads a format of %d conversions, other characters and spaces
 // ('d' in the pattern stands for %d: "d-d-d d:d:d"), except that a number out of the int range
@@ -83,12 +83,12 @@ char* QelDateTimeToString(const QelDateTime* value);
 void ScanDateTimeNumbers(const char* text, const char* pattern, int* const* fields);
 
 // "Y-M-D H:M:S", "Y-M-D" or "H:M:S" into a date-time with both parts (absent fields 0), or null.
-QelDateTime* ConvertStringToQelDateTime(const char* text);
+[[nodiscard]] QelDateTime* ConvertStringToQelDateTime(const char* text);
 // The same, but only the parts present in the text are set; null for a text with neither.
-QelDateTime* ConvertStringToQelGenDateTime(const char* text);
+[[nodiscard]] QelDateTime* ConvertStringToQelGenDateTime(const char* text);
 
 // The current local date-time (through the time seam), or null.
-QelDateTime* GetCurrentQelDateTime();
+[[nodiscard]] QelDateTime* GetCurrentQelDateTime();
 
 // Shift the record by amount units (local-time normalisation: 31 January + 1 month is 3 March or
 // 2 March). Returns the record. A record without both parts, an unknown unit or a result outside

@@ -142,20 +142,24 @@ void SendNotification(const RowObject* row, const char* table_name) {
   if (g_listeners.count == 0) return;
   IMDSNotification* notification = CreateIMDSNotification(row, table_name);
   if (notification == nullptr) return;
+  // A callback may free the table, and with it the caller's table name and the column count that
+  // sized the copied row: the walk uses the notification's own name and the count taken now (the
+  // table exists, or there would be no notification).
+  const char* name = notification->table_name;
+  const std::int32_t column_count = GetTableDataByName(name)->column_count;
   for (VectorNode* node = g_listeners.head; node != nullptr; node = node->next) {
     const auto* listener = static_cast<const NotificationListener*>(node->data);
     if (listener->enabled != 1) {
       LogDebug("Listener %s  disabled\n", listener->name);
-    } else if (IsListContains(listener->table_names, table_name) == 0) {
-      LogDebug("Listener not registered for %s table\n", table_name);
+    } else if (IsListContains(listener->table_names, name) == 0) {
+      LogDebug("Listener not registered for %s table\n", name);
     } else if (WantsEvent(listener->event_type, notification->row->flags)) {
       listener->callback(notification, listener->name);
     } else {
       LogDebug("Listener not registered for Eventype %d\n", notification->row->flags);
     }
   }
-  const TableData* table = GetTableDataByName(table_name);
-  FreeIMDSNotification(notification, table != nullptr ? table->column_count : 0);
+  FreeIMDSNotification(notification, column_count);
 }
 
 int AddNotificationListener(const char* name, const char* const* table_names, std::uint8_t event_type,

@@ -35,7 +35,7 @@ void SendNotification(const RowObject* row, const char* table_name);
 
 // A notification for the row (copied for the table's column count), or null when the table does not
 // exist or memory runs out. Free it with FreeIMDSNotification.
-IMDSNotification* CreateIMDSNotification(const RowObject* row, const char* table_name);
+[[nodiscard]] IMDSNotification* CreateIMDSNotification(const RowObject* row, const char* table_name);
 void FreeIMDSNotification(IMDSNotification* notification, std::int32_t column_count);
 
 // Binary search of a name list sorted with the case-insensitive compare: 1 when it holds the name.
@@ -43,8 +43,8 @@ int IsListContains(const char* const* sorted_names, const char* name);
 
 // Registers an enabled listener for the tables of the null-terminated table_names array (the strings
 // must outlive the listener). 1 added; 0 when a listener of that name exists or memory runs out.
-int AddNotificationListener(const char* name, const char* const* table_names, std::uint8_t event_type,
-                            NotificationCallback callback);
+[[nodiscard]] int AddNotificationListener(const char* name, const char* const* table_names, std::uint8_t event_type,
+                                          NotificationCallback callback);
 // 1 when a listener of that name was disabled (or removed), 0 when there is none.
 int DisableNotificationListener(const char* name);
 int RemoveNotificationListener(const char* name);

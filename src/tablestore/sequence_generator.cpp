@@ -34,7 +34,26 @@ std::string QuoteForSql(const char* text) {
   return quoted;
 }
 
-// CURRENTBATCHEND as the provider delivered it: an 8-byte or 4-byte integer or decimal text.
+// Decimal text that is an integer and nothing else: an optional sign and at least one digit, within
+// 64 bits. "abc", "1000x", "10.5" or "" are no batch end.
+bool ReadIntegerText(const char* text, std::int32_t length, std::int64_t* value) {
+  std::int32_t i = 0;
+  const bool negative = length > 0 && text[0] == '-';
+  if (length > 0 && (text[0] == '-' || text[0] == '+')) ++i;
+  if (i == length) return false;
+  std::int64_t magnitude = 0;
+  for (; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    if (magnitude > (std::numeric_limits<std::int64_t>::max() - (text[i] - '0')) / 10) return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+  }
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// CURRENTBATCHEND as the provider delivered it: an 8-byte or 4-byte integer or decimal integer text.
+// Anything else (a real, a blob, NULL, text that is not an integer) is unreadable: read as 0 it would
+// start the sequence again at 1 and hand out identifiers a second time.
 bool ReadBatchEnd(const QueryResult* result, std::int32_t* batch_end) {
   std::int32_t length = 0;
   const char* value = GetQueryColumnValue(result, "CURRENTBATCHEND", &length);
@@ -51,8 +70,8 @@ bool ReadBatchEnd(const QueryResult* result, std::int32_t* batch_end) {
     std::int32_t narrow = 0;
     std::memcpy(&narrow, value, 4);
     end = narrow;
-  } else {
-    end = TextToInt64(value);
+  } else if (type != kTypeText || !ReadIntegerText(value, length, &end)) {
+    return false;
   }
   if (end < std::numeric_limits<std::int32_t>::min() || end > std::numeric_limits<std::int32_t>::max()) return false;
   *batch_end = static_cast<std::int32_t>(end);
@@ -138,10 +157,12 @@ std::int32_t GenerateInstanceID() {
   for (;;) {
     LogTrace("Inside GenerateID \n");
     LogTrace("AutoId Key %s\n", kInstanceIdKey);
-    SequenceState* state = nullptr;
-    if (g_sequence_cache.buckets != nullptr) {
-      state = static_cast<SequenceState*>(StringMapGet(&g_sequence_cache, kInstanceIdKey));
+    if (g_sequence_cache.buckets == nullptr) {
+      // No cache to keep a batch in: reserving one would only use up identifiers in the database.
+      LogTrace("Cannot generate ID for key %s.\n", kInstanceIdKey);
+      return -1;
     }
+    auto* state = static_cast<SequenceState*>(StringMapGet(&g_sequence_cache, kInstanceIdKey));
     if (state == nullptr || state->batch_end < state->next_value) {
       if (RenewBatch(nullptr, kInstanceIdKey, &failures) == 0) return -1;
       continue;
@@ -172,6 +193,9 @@ int UpdateSeqGen(const char* table_name, const char* sequence_name) {
     std::int32_t end = 0;
     if (!ReadBatchEnd(result, &end)) {
       LogError("UpdateSeqGen : CURRENTBATCHEND of %s unreadable\n", sequence_name);
+    } else if (end < 0) {
+      // The next batch would start at or below 0, and -1 is GenerateID's failure.
+      LogError("UpdateSeqGen : CURRENTBATCHEND of %s is %d, below 0\n", sequence_name, end);
     } else if (end > kLastBatchEnd - kSequenceBatchSize) {
       LogError("UpdateSeqGen : sequence %s exhausted, no batch of %d ends below %d\n", sequence_name,
                kSequenceBatchSize, std::numeric_limits<std::int32_t>::max());

@@ -26,10 +26,10 @@ struct SequenceState {
 };
 
 // The next identifier of the column's sequence, or -1.
-std::int32_t GenerateID(const char* table_name, const ColumnDefinition* column);
+[[nodiscard]] std::int32_t GenerateID(const char* table_name, const ColumnDefinition* column);
 
 // The next value of the sequence "INSTANCE_ID" (whose batches go through the pool's only group), or -1.
-std::int32_t GenerateInstanceID();
+[[nodiscard]] std::int32_t GenerateInstanceID();
 
 // Reserves the next batch of the sequence in SeqGenState through the table's connection (a null table
 // name: the pool's only group) and stores it in the cache: 1, or 0.
@@ -40,7 +40,7 @@ int UpdateSeqGen(const char* table_name, const char* sequence_name);
 int SequenceGenerator();
 
 // Creates the empty sequence cache (50 buckets): 1, or 0 when memory runs out. 1 when it exists.
-int InitSequenceCache();
+[[nodiscard]] int InitSequenceCache();
 // Frees the cache and its states.
 void FreeSequenceCache();
 

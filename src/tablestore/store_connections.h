@@ -77,13 +77,13 @@ inline constexpr std::int64_t kConnectionMaxAgeSeconds = 27901;
 
 // --- set-up, as the store's initialisation does it ---
 // Installs the provider in the slot named `name` ("ODBC" or "SQLITE"): 1, or 0 for another name.
-int RegisterDatabaseProvider(const char* name, const DatabaseProvider& provider);
+[[nodiscard]] int RegisterDatabaseProvider(const char* name, const DatabaseProvider& provider);
 // Maps a table to a connection name: 1, or 0 when memory runs out.
-int AddDataSourceMapEntry(const char* table_name, const char* connection_name);
+[[nodiscard]] int AddDataSourceMapEntry(const char* table_name, const char* connection_name);
 // Adds the group `parameters.connection_name` with handle_count handles opened with the parameters
 // (which are remembered for re-opening): 1, or 0 when a connection cannot be opened, the name is
 // taken or memory runs out (nothing is added then).
-int AddConnectionGroup(const StoreConnectionParameters& parameters, std::int32_t handle_count);
+[[nodiscard]] int AddConnectionGroup(const StoreConnectionParameters& parameters, std::int32_t handle_count);
 // Closes every connection and empties the pool, the data-source map, the remembered parameters and
 // the provider table.
 void ResetStoreConnections();
@@ -100,11 +100,11 @@ int ReleaseConnectionHandle(const char* connection_name);
 
 // --- statements ---
 // A new handle (owner -1) connected through the parameters' provider, or null.
-ConnectionHandle* OpenDBConnection(const StoreConnectionParameters* parameters);
+[[nodiscard]] ConnectionHandle* OpenDBConnection(const StoreConnectionParameters* parameters);
 // Closes the provider's connection and frees the handle. Null is accepted.
 void CloseDBConnection(ConnectionHandle* handle);
-int ExecuteUpdate(ConnectionHandle* handle, const char* sql);
-QueryResult* ExecuteQuery(ConnectionHandle* handle, const char* sql);
+[[nodiscard]] int ExecuteUpdate(ConnectionHandle* handle, const char* sql);
+[[nodiscard]] QueryResult* ExecuteQuery(ConnectionHandle* handle, const char* sql);
 
 // --- query results ---
 // Moves the cursor to the next row (the first after null) and returns it; null at the end, after

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "base/ascii_text.h"
 #include "logging/address_lock.h"
 #include "logging/logger.h"
 #include "tablestore/criteria.h"
@@ -22,19 +25,9 @@ namespace {
 Vector g_data_dictionary;
 Vector g_table_list;
 
-int CompareNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    int x = static_cast<unsigned char>(*a);
-    int y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y || x == 0) {
-      return x - y;
-    }
-  }
+bool EqualNoCase(const char* a, const char* b) {
+  return a != nullptr && b != nullptr && CompareIgnoreAsciiCase(a, b) == 0;
 }
-
-bool EqualNoCase(const char* a, const char* b) { return a != nullptr && b != nullptr && CompareNoCase(a, b) == 0; }
 
 struct TypeName {
   const char* name;
@@ -159,11 +152,86 @@ void FreeViewDefinition(CustomViewDefn* view) {
   std::free(view);
 }
 
+// Rows that an operation still holds across listener callbacks, which may change the table: delete
+// the row, other rows or the whole table. A pinned row that leaves its table meanwhile is only
+// unlinked and marked released; the holder frees it when it lets go, so its memory (and address) stays
+// its own until then and a row added by a callback can never be mistaken for it. Per thread, like the
+// calls that pin: the row records themselves are not locked.
+struct RowPin {
+  int holders = 0;
+  bool released = false;  // unlinked from its table; freed when the last holder lets go
+  bool deleting = false;  // DeleteRowObject is notifying about it; a nested delete leaves it to that call
+  std::int32_t column_count = 0;
+};
+
+std::unordered_map<const RowObject*, RowPin>& RowPins() {
+  static thread_local std::unordered_map<const RowObject*, RowPin> pins;
+  return pins;
+}
+
+RowPin* FindPin(const RowObject* row) {
+  auto& pins = RowPins();
+  const auto found = pins.find(row);
+  return found != pins.end() ? &found->second : nullptr;
+}
+
+// Holds rows of one table for the life of the object (see RowPin).
+class PinnedRows {
+ public:
+  explicit PinnedRows(std::int32_t column_count) : column_count_(column_count) {}
+  PinnedRows(const PinnedRows&) = delete;
+  PinnedRows& operator=(const PinnedRows&) = delete;
+  ~PinnedRows() {
+    for (RowObject* row : rows_) {
+      auto& pins = RowPins();
+      const auto found = pins.find(row);
+      if (--found->second.holders > 0) continue;
+      const bool released = found->second.released;
+      const std::int32_t column_count = found->second.column_count;
+      pins.erase(found);
+      if (released) FreeRowObject(row, column_count);
+    }
+  }
+  // false when memory runs out (the row is not held then).
+  [[nodiscard]] bool Pin(RowObject* row) {
+    try {
+      rows_.reserve(rows_.size() + 1);
+      RowPin& pin = RowPins()[row];
+      if (pin.holders++ == 0) pin.column_count = column_count_;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    rows_.push_back(row);
+    return true;
+  }
+
+ private:
+  std::int32_t column_count_;
+  std::vector<RowObject*> rows_;
+};
+
+// A row that has left its table's list: freed, or released to the operation that holds it.
+void DiscardRow(RowObject* row, std::int32_t column_count) {
+  if (RowPin* pin = FindPin(row); pin != nullptr) {
+    pin->released = true;
+    row->next = nullptr;
+    return;
+  }
+  FreeRowObject(row, column_count);
+}
+
+bool ContainsRow(const TableData* table, const RowObject* row) {
+  for (const RowObject* current = table->first_row; current != nullptr; current = current->next) {
+    if (current == row) return true;
+  }
+  return false;
+}
+
 void FreeRows(TableData* table) {
   RowObject* row = table->first_row;
   while (row != nullptr) {
     RowObject* next = row->next;
-    FreeRowObject(row, table->column_count);
+    DiscardRow(row, table->column_count);
     row = next;
   }
   table->first_row = nullptr;
@@ -466,7 +534,7 @@ ResultData* SelectRows(const char* table_name, const char* criteria) {
     FreeCriteriaNode(tree);
     return nullptr;
   }
-  BindCriteria(&table->definition->columns, tree);
+  BindCriteria(&table->definition->columns, table->column_count, tree);
   ResultData* result = CreateResultData(0, table->column_count, table);
   if (result == nullptr) {
     FreeCriteriaNode(tree);
@@ -566,7 +634,7 @@ std::uint8_t ColumnTypeFromName(const char* type_name, std::int32_t max_size) {
   }
   std::uint8_t type = kTypeNotSupported;
   for (const TypeName& entry : kTypeNames) {
-    if (CompareNoCase(entry.name, type_name) == 0) {
+    if (CompareIgnoreAsciiCase(entry.name, type_name) == 0) {
       type = entry.type;
       break;
     }
@@ -842,17 +910,25 @@ int UpdateRowObject(const char* table_name, RowObject* row, const char* column_n
 int DeleteRowObject(const char* table_name, RowObject* row) {
   LogTrace("@@@ Inside DeleteRowObject @@@\n");
   TableData* table = GetTableDataByName(table_name);
-  if (table == nullptr || row == nullptr) return 0;
-  RowObject* previous = nullptr;
-  RowObject* current = table->first_row;
-  while (current != nullptr && current != row) {
-    previous = current;
-    current = current->next;
+  if (table == nullptr || row == nullptr || !ContainsRow(table, row)) return 0;
+  if (const RowPin* pin = FindPin(row); pin != nullptr && pin->deleting) {
+    return 1;  // a listener of this very deletion deletes the row again: the outer call finishes it
   }
-  if (current == nullptr) return 0;
+  // The listeners may change the table (delete this row, its neighbours or the whole table, add
+  // rows): the row is held while they run, and its place in the list is found afterwards.
+  PinnedRows held(table->column_count);
+  if (!held.Pin(row)) return 0;
+  FindPin(row)->deleting = true;
   row->flags |= kRowDeleted;
   SendNotification(row, table->name);
-  if ((row->flags & kRowStored) != 0) return 1;  // the database still holds it: keep it marked
+  RowPin* pin = FindPin(row);
+  pin->deleting = false;
+  // Still unreleased, the row is still in its table, which therefore still exists.
+  if (pin->released || (row->flags & kRowStored) != 0) return 1;  // stored: the database holds it
+  RowObject* previous = nullptr;
+  RowObject* current = table->first_row;
+  for (; current != nullptr && current != row; current = current->next) previous = current;
+  if (current == nullptr) return 1;
   if (previous == nullptr) {
     table->first_row = row->next;
   } else {
@@ -860,7 +936,7 @@ int DeleteRowObject(const char* table_name, RowObject* row) {
   }
   if (table->last_row == row) table->last_row = previous;
   --table->row_count;
-  FreeRowObject(row, table->column_count);
+  DiscardRow(row, table->column_count);
   return 1;
 }
 
@@ -868,8 +944,19 @@ int DeleteRowObjectByCriteria(const char* table_name, const char* criteria) {
   LogTrace("@@@ Inside DeleteRowObjectByCriteria @@@\n");
   ResultData* result = SelectRows(table_name, criteria);
   if (result == nullptr) return 0;
-  for (RowObject* row = GotoNextRowObject(result); row != nullptr; row = GotoNextRowObject(result)) {
-    DeleteRowObject(table_name, row);
+  {
+    // Listeners of one deletion may delete later rows of the selection or free the table: every
+    // selected row is held until the walk is done, and a row that has left the table is passed over.
+    PinnedRows held(result->column_count);
+    for (ResultNode* node = result->first_node; node != nullptr; node = node->next) {
+      if (!held.Pin(node->row)) {
+        FreeResultData(result);
+        return 0;
+      }
+    }
+    for (RowObject* row = GotoNextRowObject(result); row != nullptr; row = GotoNextRowObject(result)) {
+      if (!FindPin(row)->released) DeleteRowObject(table_name, row);
+    }
   }
   FreeResultData(result);
   return 1;

@@ -145,26 +145,26 @@ inline constexpr std::uint8_t kAllocationOk = 1;
 inline constexpr std::uint8_t kAllocationFailed = 99;
 
 // length + 1 zeroed bytes holding length bytes of source and a terminating zero.
-std::uint8_t AllocateAndCopy(char** destination, const void* source, std::int32_t length);
-std::uint8_t AllocateAndCopyString(char** destination, const char* source);
+[[nodiscard]] std::uint8_t AllocateAndCopy(char** destination, const void* source, std::int32_t length);
+[[nodiscard]] std::uint8_t AllocateAndCopyString(char** destination, const char* source);
 
 // The data dictionary. AppendTableDefinition hands the definition to the dictionary for the life of the
 // process (the persistence layer's loader would fill it; nothing in the program does).
-int AppendTableDefinition(TableDefinition* definition);
+[[nodiscard]] int AppendTableDefinition(TableDefinition* definition);
 TableDefinition* GetTableDefinition(const char* table_name);
 // The process-wide data dictionary (a Vector of TableDefinition) and table list (of TableData).
 Vector* DataDictionary();
 Vector* TableList();
 
-int CreateTable(const char* table_name);
+[[nodiscard]] int CreateTable(const char* table_name);
 TableData* GetTableDataByName(const char* table_name);
-RowObject* CreateNewRowObject(char** values, std::int32_t* lengths);
+[[nodiscard]] RowObject* CreateNewRowObject(char** values, std::int32_t* lengths);
 // 1: the row is the table's. 0 (unknown table, no columns, no memory for a default): the row stays the
 // caller's, who frees it with FreeRowObject. A generator that answers -1 leaves the value NULL.
-int AddNewRow(const char* table_name, RowObject* row);
-ResultData* SelectRows(const char* table_name, const char* criteria);
-ResultData* CreateResultData(std::int32_t row_count, std::int32_t column_count, TableData* table);
-int AddRowToResultData(RowObject* row, ResultData* result);
+[[nodiscard]] int AddNewRow(const char* table_name, RowObject* row);
+[[nodiscard]] ResultData* SelectRows(const char* table_name, const char* criteria);
+[[nodiscard]] ResultData* CreateResultData(std::int32_t row_count, std::int32_t column_count, TableData* table);
+[[nodiscard]] int AddRowToResultData(RowObject* row, ResultData* result);
 RowObject* GotoNextRowObject(ResultData* result);
 char* GetColumnValueByName(const char* column_name, std::int32_t* length, ResultData* result);
 void FreeResultData(ResultData* result);
@@ -183,10 +183,10 @@ std::uint8_t ColumnTypeWidth(std::uint8_t type);
 
 // A new definition named `name` with no columns, or null. Free it with FreeTableDefinition unless it
 // was handed to AppendTableDefinition.
-TableDefinition* NewTableDefinition(const char* name);
+[[nodiscard]] TableDefinition* NewTableDefinition(const char* name);
 // Appends a column (nullable, no default) and returns it, or null.
-ColumnDefinition* AddColumnDefinition(TableDefinition* definition, const char* name, std::uint8_t type,
-                                      std::int32_t max_size = 0);
+[[nodiscard]] ColumnDefinition* AddColumnDefinition(TableDefinition* definition, const char* name, std::uint8_t type,
+                                                    std::int32_t max_size = 0);
 // A column of a definition made by DefineTable.
 struct ColumnSpec {
   const char* name;
@@ -197,17 +197,17 @@ struct ColumnSpec {
 // (nothing is appended then).
 TableDefinition* DefineTable(const char* name, std::initializer_list<ColumnSpec> columns);
 // The same with the type given by name (ColumnTypeFromName).
-ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name, const char* type_name,
-                                                std::int32_t max_size = 0);
+[[nodiscard]] ColumnDefinition* AddColumnDefinitionByTypeName(TableDefinition* definition, const char* name,
+                                                              const char* type_name, std::int32_t max_size = 0);
 // Copies the bytes as the column's default value: 1, or 0 on allocation failure.
-int SetColumnDefault(ColumnDefinition* column, const void* value, std::int32_t length);
+[[nodiscard]] int SetColumnDefault(ColumnDefinition* column, const void* value, std::int32_t length);
 // Copies the sequence name as the column's generator: 1 or 0.
-int SetColumnGenerator(ColumnDefinition* column, const char* generator_name);
+[[nodiscard]] int SetColumnGenerator(ColumnDefinition* column, const char* generator_name);
 // Copies the primary-key column names (replacing earlier ones): 1 or 0.
-int SetPrimaryKey(TableDefinition* definition, const char* const* column_names, std::int32_t count);
+[[nodiscard]] int SetPrimaryKey(TableDefinition* definition, const char* const* column_names, std::int32_t count);
 // Appends a foreign key (local column, referenced column, referenced table; all copied): 1 or 0.
-int AddForeignKey(TableDefinition* definition, const char* column_name, const char* referenced_column_name,
-                  const char* referenced_table_name);
+[[nodiscard]] int AddForeignKey(TableDefinition* definition, const char* column_name,
+                                const char* referenced_column_name, const char* referenced_table_name);
 // Frees a definition with its columns and constraints; null is accepted.
 void FreeTableDefinition(TableDefinition* definition);
 // The column named so (case-insensitive), or null.
@@ -218,19 +218,19 @@ ColumnDefinition* FindColumnDefinition(const TableDefinition* definition, const 
 // Copies a value buffer of the given column type into *destination and *destination_length. A
 // date-time value (type 18) is copied deeply (CopyQelDateTime); other types byte-wise. A null source is
 // copied as NULL. 1, or 0 on allocation failure.
-int CopyColumnValue(char** destination, std::int32_t* destination_length, const char* source, std::int32_t length,
-                    std::uint8_t type);
+[[nodiscard]] int CopyColumnValue(char** destination, std::int32_t* destination_length, const char* source,
+                                  std::int32_t length, std::uint8_t type);
 // A value as text for printing (numbers by their stored length, dates in their text form, text as it
 // is, blobs in hex); "NULL" for a null value. New string (free), or null on allocation failure.
-char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t type);
+[[nodiscard]] char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t type);
 
 // --- Further operations ---------------------------------------------------------------------------
 
 // Replaces a column's value of a row of the table (a copy of length bytes), sets the modified flag and
 // notifies the table's listeners. 0 for a null row, an unknown table or column, a primary-key column or
 // an allocation failure.
-int UpdateRowObject(const char* table_name, RowObject* row, const char* column_name, const void* value,
-                    std::int32_t length);
+[[nodiscard]] int UpdateRowObject(const char* table_name, RowObject* row, const char* column_name, const void* value,
+                                  std::int32_t length);
 // Removes a row of the table: a stored row (flag 1) is only marked deleted (flag 8), any other row is
 // unlinked and freed. Listeners are notified with the deleted flag set. 1, or 0 when the row is not
 // in the table.
@@ -262,10 +262,11 @@ void PrintTableData(const char* table_name);
 void PrintResultData(const ResultData* result);
 // The table as text: a line of column names, then one line per row (not those marked deleted), values
 // separated by tabs. New string (free), or null.
-char* ToStringTableData(const char* table_name);
+[[nodiscard]] char* ToStringTableData(const char* table_name);
 // The column's value in the first row that satisfies the criteria, as a new value buffer (free) with
 // its length, or null.
-char* GetColumnValue(const char* table_name, const char* criteria, const char* column_name, std::int32_t* length);
+[[nodiscard]] char* GetColumnValue(const char* table_name, const char* criteria, const char* column_name,
+                                   std::int32_t* length);
 // Ordering of a table list by table name (case-sensitive).
 std::int8_t SortTableByName(const VectorNode* new_node, const VectorNode* existing_node);
 // Frees every table (with its rows) and every definition of the data dictionary, leaving both lists

@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -41,17 +43,41 @@ struct Attribute {
   std::string value;
 };
 
+// A key's value: an attribute's text, shared by every element that inherits it (null: none yet).
+using KeyValue = std::shared_ptr<const std::string>;
+
 // Key records name their columns with the table definition's own strings.
 struct ForeignKeyRecord {
   const char* referenced_table;
   const char* referenced_column;
   const char* local_column;
-  std::optional<std::string> value;
+  KeyValue value;
 };
 
 struct PrimaryKeyRecord {
   const char* column;
-  std::optional<std::string> value;
+  KeyValue value;
+};
+
+// One walk's answer for one node: the value that the walk up from the node (or down from it, along
+// first child elements) finds for a key. table is the referenced table of a foreign key, null for a
+// primary key; the names are the definitions' own strings, so equal pointers mean equal names.
+struct WalkKey {
+  const xmlNode* node;
+  const char* table;
+  const char* column;
+  bool below;
+  bool operator==(const WalkKey&) const = default;
+};
+
+struct WalkKeyHash {
+  std::size_t operator()(const WalkKey& key) const {
+    std::size_t hash = std::hash<const void*>()(key.node);
+    for (const void* part : {static_cast<const void*>(key.table), static_cast<const void*>(key.column)}) {
+      hash = hash * 1000003u ^ std::hash<const void*>()(part);
+    }
+    return hash * 2u + (key.below ? 1u : 0u);
+  }
 };
 
 using ForeignKeyList = std::vector<ForeignKeyRecord>;
@@ -94,21 +120,25 @@ class Loader {
 
   ForeignKeyList BuildForeignKeyList(const TableDefinition* definition);
   std::vector<PrimaryKeyRecord> BuildPrimaryKeyList(const TableDefinition* definition);
-  // Fills foreign keys without a value from the attributes of the node's ancestors, or from the
-  // resolved keys of an ancestor that holds their referenced table.
-  bool ResolveFromAncestors(const xmlNode* node, ForeignKeyList& foreign_keys);
-  // Fills primary keys without a value from the attributes of the node's ancestors.
-  bool ResolvePrimaryKeys(const xmlNode* node, std::vector<PrimaryKeyRecord>& primary_keys);
-  // Foreign keys still without a value: from the path of second children below the element.
-  bool ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_keys);
-  // The foreign-key list of the node's table, resolved from the node's ancestors; cached for the
-  // element being built, so that every node's list is resolved once.
+  // The value of a key from the element at start and its ancestors: the first of them with an
+  // attribute named like the column or, for a foreign key, named like its referenced table with a
+  // value in its own resolved foreign key of that local column. false when the entity limits were
+  // exceeded.
+  bool ValueFromAbove(const xmlNode* start, const char* table, const char* column, KeyValue& value);
+  // The value of a foreign key from the path that starts at start and goes on through the first
+  // child element at every level: the first element named like the referenced table with an
+  // attribute named like the column or a value in its own resolved foreign key of that local column.
+  bool ValueFromBelow(const xmlNode* start, const char* table, const char* column, KeyValue& value);
+  bool Walk(const xmlNode* start, const char* table, const char* column, bool below, KeyValue& value);
+  // What the node itself gives for a key on a walk.
+  bool OwnValue(const xmlNode* node, const char* table, const char* column, bool below, KeyValue& value);
+  // The foreign-key list of the node's table, resolved from the node's ancestors.
   const ForeignKeyList* ResolvedForeignKeysOf(const xmlNode* node);
 
   bool ReadAttributes(const xmlNode* element, std::vector<Attribute>& attributes);
   // The value of the node's first attribute named so (case-insensitive); false when the entity limits
   // were exceeded.
-  bool FindAttributeValue(const xmlNode* node, const char* name, std::optional<std::string>& value);
+  bool FindAttributeValue(const xmlNode* node, const char* name, KeyValue& value);
   bool AttributeText(const xmlAttr* attribute, std::string& text);
   bool AppendNodeListText(const xmlNode* list, int depth, std::string& text);
 
@@ -118,7 +148,11 @@ class Loader {
   std::int64_t entity_text_left_ = kMaxEntityTextPerLoad;
   std::int64_t entity_references_left_ = kMaxEntityReferencesPerLoad;
   bool aborted_ = false;
-  std::deque<std::pair<const xmlNode*, ForeignKeyList>> resolved_cache_;  // stable addresses
+  // Both last for the whole load, so that every node's list and every walk's answer for a node are
+  // worked out once: an element then costs as much as its own attributes and keys, whatever its depth.
+  // Answers of the document do not change while it is loaded; node-based maps keep their addresses.
+  std::unordered_map<const xmlNode*, ForeignKeyList> resolved_lists_;
+  std::unordered_map<WalkKey, KeyValue, WalkKeyHash> walks_;
   std::vector<Attribute> attributes_;  // of the element being built; its strings are reused
 };
 
@@ -152,14 +186,13 @@ Outcome Loader::BuildRowsFromList(xmlNode* first) {
 }
 
 Outcome Loader::BuildRow(xmlNode* element) {
-  resolved_cache_.clear();
   std::vector<Attribute>& attributes = attributes_;
   if (!ReadAttributes(element, attributes)) return Outcome::kAborted;
 
   const char* name = Text(element->name);
   TableData* table = GetTableDataByName(name);
   if (table == nullptr) {
-    CreateTable(name);
+    (void)CreateTable(name);  // whether it was created, the second look says
     table = GetTableDataByName(name);
   }
   if (table == nullptr) return FindSubString(name, "List") == 1 ? Outcome::kBuilt : Outcome::kFailed;
@@ -167,11 +200,21 @@ Outcome Loader::BuildRow(xmlNode* element) {
   if (table->kind != kTableKindTable || definition == nullptr) return Outcome::kFailed;
 
   ForeignKeyList foreign_keys = BuildForeignKeyList(definition);
-  if (!ResolveFromAncestors(element, foreign_keys) || !ResolveFromBelow(element, foreign_keys)) {
-    return Outcome::kAborted;
+  for (ForeignKeyRecord& key : foreign_keys) {
+    if (!ValueFromAbove(element->parent, key.referenced_table, key.referenced_column, key.value)) {
+      return Outcome::kAborted;
+    }
+  }
+  for (ForeignKeyRecord& key : foreign_keys) {
+    if (!key.value &&
+        !ValueFromBelow(FirstElementChild(element), key.referenced_table, key.referenced_column, key.value)) {
+      return Outcome::kAborted;
+    }
   }
   std::vector<PrimaryKeyRecord> primary_keys = BuildPrimaryKeyList(definition);
-  if (!ResolvePrimaryKeys(element, primary_keys)) return Outcome::kAborted;
+  for (PrimaryKeyRecord& key : primary_keys) {
+    if (!ValueFromAbove(element->parent, nullptr, key.column, key.value)) return Outcome::kAborted;
+  }
 
   const auto count = static_cast<std::size_t>(table->column_count > 0 ? table->column_count : 0);
   auto** values = static_cast<char**>(std::calloc(count + 1, sizeof(char*)));
@@ -401,7 +444,7 @@ ForeignKeyList Loader::BuildForeignKeyList(const TableDefinition* definition) {
     LogTrace("Column Name : %s\n", key->column_name);
     LogTrace("Ref Column  : %s\n", key->referenced_column_name);
     LogTrace("Tablename : %s\n", key->referenced_table_name);
-    list.push_back({key->referenced_table_name, key->referenced_column_name, key->column_name, std::nullopt});
+    list.push_back({key->referenced_table_name, key->referenced_column_name, key->column_name, nullptr});
   }
   return list;
 }
@@ -425,72 +468,61 @@ std::vector<PrimaryKeyRecord> Loader::BuildPrimaryKeyList(const TableDefinition*
         is_foreign_key = SameName(key->column_name, column);
       }
     }
-    if (!is_foreign_key) list.push_back({column, std::nullopt});
+    if (!is_foreign_key) list.push_back({column, nullptr});
   }
   return list;
 }
 
-bool Loader::ResolvePrimaryKeys(const xmlNode* node, std::vector<PrimaryKeyRecord>& primary_keys) {
-  for (const xmlNode* ancestor = node->parent; IsElement(ancestor); ancestor = ancestor->parent) {
-    for (PrimaryKeyRecord& key : primary_keys) {
-      if (!key.value && !FindAttributeValue(ancestor, key.column, key.value)) return false;
+bool Loader::ValueFromAbove(const xmlNode* start, const char* table, const char* column, KeyValue& value) {
+  return Walk(start, table, column, false, value);
+}
+
+bool Loader::ValueFromBelow(const xmlNode* start, const char* table, const char* column, KeyValue& value) {
+  return Walk(start, table, column, true, value);
+}
+
+bool Loader::Walk(const xmlNode* start, const char* table, const char* column, bool below, KeyValue& value) {
+  // Nearest first, up to the first node that gives a value or whose answer is known; every node
+  // passed on the way has the same answer.
+  std::vector<const xmlNode*> passed;
+  KeyValue found;
+  for (const xmlNode* node = start; IsElement(node); node = below ? FirstElementChild(node) : node->parent) {
+    if (const auto known = walks_.find({node, table, column, below}); known != walks_.end()) {
+      found = known->second;
+      break;
     }
+    passed.push_back(node);
+    if (!OwnValue(node, table, column, below, found)) return false;
+    if (found) break;
   }
+  for (const xmlNode* node : passed) walks_.insert_or_assign({node, table, column, below}, found);
+  value = std::move(found);
   return true;
 }
 
-bool Loader::ResolveFromAncestors(const xmlNode* node, ForeignKeyList& foreign_keys) {
-  for (const xmlNode* ancestor = node->parent; IsElement(ancestor); ancestor = ancestor->parent) {
-    for (ForeignKeyRecord& key : foreign_keys) {
-      if (!key.value && !FindAttributeValue(ancestor, key.referenced_column, key.value)) return false;
-    }
-    for (ForeignKeyRecord& key : foreign_keys) {
-      if (key.value || !SameName(key.referenced_table, Text(ancestor->name))) continue;
-      const ForeignKeyList* ancestor_keys = ResolvedForeignKeysOf(ancestor);
-      if (ancestor_keys == nullptr) return false;
-      for (const ForeignKeyRecord& ancestor_key : *ancestor_keys) {
-        if (SameName(ancestor_key.local_column, key.referenced_column)) {
-          key.value = ancestor_key.value;
-          break;
-        }
-      }
-    }
-  }
-  return true;
-}
-
-bool Loader::ResolveFromBelow(const xmlNode* element, ForeignKeyList& foreign_keys) {
-  for (ForeignKeyRecord& key : foreign_keys) {
-    if (key.value) continue;
-    // The path goes through the first child element at every level, passing over the nodes before it.
-    for (const xmlNode* node = FirstElementChild(element); node != nullptr && !key.value;
-         node = FirstElementChild(node)) {
-      if (SameName(key.referenced_table, Text(node->name))) {
-        if (!FindAttributeValue(node, key.referenced_column, key.value)) return false;
-        if (!key.value) {
-          const ForeignKeyList* node_keys = ResolvedForeignKeysOf(node);
-          if (node_keys == nullptr) return false;
-          for (const ForeignKeyRecord& node_key : *node_keys) {
-            if (SameName(node_key.local_column, key.referenced_column)) {
-              key.value = node_key.value;
-              break;
-            }
-          }
-        }
-      }
+bool Loader::OwnValue(const xmlNode* node, const char* table, const char* column, bool below, KeyValue& value) {
+  const bool holds_table = table != nullptr && SameName(table, Text(node->name));
+  if (below && !holds_table) return true;  // below, only elements of the referenced table count
+  if (!FindAttributeValue(node, column, value)) return false;
+  if (value || !holds_table) return true;
+  const ForeignKeyList* node_keys = ResolvedForeignKeysOf(node);
+  if (node_keys == nullptr) return false;
+  for (const ForeignKeyRecord& node_key : *node_keys) {
+    if (SameName(node_key.local_column, column)) {
+      value = node_key.value;
+      break;
     }
   }
   return true;
 }
 
 const ForeignKeyList* Loader::ResolvedForeignKeysOf(const xmlNode* node) {
-  for (const auto& [cached_node, keys] : resolved_cache_) {
-    if (cached_node == node) return &keys;
-  }
+  if (const auto known = resolved_lists_.find(node); known != resolved_lists_.end()) return &known->second;
   ForeignKeyList keys = BuildForeignKeyList(GetTableDefinition(Text(node->name)));
-  if (!ResolveFromAncestors(node, keys)) return nullptr;
-  resolved_cache_.emplace_back(node, std::move(keys));
-  return &resolved_cache_.back().second;
+  for (ForeignKeyRecord& key : keys) {
+    if (!ValueFromAbove(node->parent, key.referenced_table, key.referenced_column, key.value)) return nullptr;
+  }
+  return &resolved_lists_.emplace(node, std::move(keys)).first->second;
 }
 
 bool Loader::ReadAttributes(const xmlNode* element, std::vector<Attribute>& attributes) {
@@ -505,12 +537,12 @@ bool Loader::ReadAttributes(const xmlNode* element, std::vector<Attribute>& attr
   return true;
 }
 
-bool Loader::FindAttributeValue(const xmlNode* node, const char* name, std::optional<std::string>& value) {
+bool Loader::FindAttributeValue(const xmlNode* node, const char* name, KeyValue& value) {
   for (const xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
     if (!SameName(name, Text(attribute->name))) continue;
     std::string text;
     if (!AttributeText(attribute, text)) return false;
-    value = std::move(text);
+    value = std::make_shared<const std::string>(std::move(text));
     return true;
   }
   return true;

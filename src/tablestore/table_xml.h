@@ -30,16 +30,17 @@ inline constexpr std::int64_t kMaxEntityReferencesPerLoad = 100000;
 inline constexpr std::int32_t kIdMapBuckets = 50;
 
 // 1 when every row below the root was built, 0 otherwise (malformed XML included).
-int ConstructTableDataFromXmlBuffer(const char* buffer, std::int32_t length);
-int ConstructTableDataFromXmlFile(const char* path);
+[[nodiscard]] int ConstructTableDataFromXmlBuffer(const char* buffer, std::int32_t length);
+[[nodiscard]] int ConstructTableDataFromXmlFile(const char* path);
 // Builds rows from the children of node (of the parsed document). The load's IdMap, which the caller
 // frees with FreeIdMap, or null on failure.
-StringMap* ConstructTableDataFromXmlNode(xmlDoc* document, xmlNode* node);
+[[nodiscard]] StringMap* ConstructTableDataFromXmlNode(xmlDoc* document, xmlNode* node);
 void FreeIdMap(StringMap* id_map);
 
 // Converts the text for the column type into a new value buffer at *destination (its length at
 // *length): 1 on success, also when the type stores nothing (types 11, 12, 13, 20, 21 and unknown
 // ones: nothing changes) or the text is null; 0 when memory runs out.
-int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::uint8_t type, const char* text);
+[[nodiscard]] int AllocateAndCopyColumnValue(char** destination, std::int32_t* length, std::uint8_t type,
+                                             const char* text);
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "base/ascii_text.h"
 #include "logging/logger.h"
 #include "tablestore/criteria.h"
 #include "tablestore/date_time.h"
@@ -143,8 +144,6 @@ bool IsComparable(std::uint8_t type) {
   return (type >= kTypeTinyInt && type <= kTypeBigInt) || type == kTypeFloat || type == kTypeSqlChar ||
          type == kTypeChar || type == kTypeText;
 }
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Position just after the first occurrence of pattern in text (the forward scan described in the
 // header), or npos.

@@ -28,7 +28,7 @@ std::int32_t TypeWidth(std::uint8_t type);
 // A new value buffer holding the text converted for the column type, or null (null text, type 19 with
 // a text other than TRUE/FALSE, types 23 and above, no memory). *length is the number of bytes of text
 // to take (the text holds at least that many) and receives the converted value's length.
-char* ConvertToTypedValue(const char* text, std::int32_t* length, std::uint8_t type);
+[[nodiscard]] char* ConvertToTypedValue(const char* text, std::int32_t* length, std::uint8_t type);
 
 // The bytes ConvertToTypedValue gives for a numeric type (1 to 11), written to out (room for 8 bytes)
 // without allocating: the value's length, or -1 for a type that is not numeric. length bytes of text
@@ -64,8 +64,8 @@ std::int32_t SubstringPosition(const char* text, const char* pattern);
 // New copies of the text before the first occurrence of the separator and of the text after it.
 // Before: SubstringPosition leading characters (an empty string when the separator is absent).
 // After: null when the separator is absent. Both null for a null argument or no memory.
-char* TextBeforeSeparator(const char* text, const char* separator);
-char* TextAfterSeparator(const char* text, const char* separator);
+[[nodiscard]] char* TextBeforeSeparator(const char* text, const char* separator);
+[[nodiscard]] char* TextAfterSeparator(const char* text, const char* separator);
 // 1 when pattern occurs in text (case-sensitive), else 0; logs its trace line.
 int FindSubString(const char* text, const char* pattern);
 

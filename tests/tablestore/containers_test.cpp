@@ -199,7 +199,8 @@ TEST(VectorLockTest, ConcurrentAppendsLoseNoNode) {
   constexpr int kPerThread = 2000;
   std::vector<int> data(2 * kPerThread);
   auto append = [&](int offset) {
-    for (int i = 0; i < kPerThread; ++i) AddNewElement(&vector, &data[static_cast<std::size_t>(offset + i)]);
+    for (int i = 0; i < kPerThread; ++i)
+      EXPECT_EQ(AddNewElement(&vector, &data[static_cast<std::size_t>(offset + i)]), 1);
   };
   std::thread other(append, kPerThread);
   append(0);
@@ -220,15 +221,15 @@ TEST(VectorTraceTest, EachOperationLogsItsEntryLine) {
   int item = 0;
   const std::vector<std::pair<std::string, std::function<void()>>> cases = {
       {"\n\t@@@@@ Inside InitVector() @@@@@ \n", [&] { InitVector(&vector, nullptr); }},
-      {"\n\t@@@@@ Inside AddElement() @@@@@ \n", [&] { AddNewElement(&vector, &item); }},
-      {"\n\t@@@@@ Inside InsertElementAt() @@@@@ \n", [&] { InsertElementAt(&vector, nullptr, 0); }},
+      {"\n\t@@@@@ Inside AddElement() @@@@@ \n", [&] { EXPECT_EQ(AddNewElement(&vector, &item), 1); }},
+      {"\n\t@@@@@ Inside InsertElementAt() @@@@@ \n", [&] { EXPECT_EQ(InsertElementAt(&vector, nullptr, 0), 0); }},
       {"\n\t@@@@@ Inside ElementAt() @@@@@ \n", [&] { ElementAt(&vector, 0); }},
       {"\n\t@@@@@ Inside GetNthElement() @@@@@ \n", [&] { GetNthElement(&vector, 0, vector.head); }},
       {"\n\t@@@@@ Inside DeleteElement() @@@@@ \n", [&] { DeleteElement(&vector, nullptr); }},
       {"\n\t@@@@@ Inside DeleteLCDVector() @@@@@ \n", [&] { DeleteLCDVector(&vector, nullptr); }},
       {"\n\t@@@@@ Inside DeleteElementAt() @@@@@ \n", [&] { DeleteElementAt(&vector, 5); }},
-      {"\n\t@@@@@ Inside MergeVector() @@@@@ \n", [&] { MergeVector(&vector, &vector); }},
-      {"@@@@ Inside CloneVector @@@@\n", [&] { CloneVector(nullptr); }},
+      {"\n\t@@@@@ Inside MergeVector() @@@@@ \n", [&] { EXPECT_EQ(MergeVector(&vector, &vector), 1); }},
+      {"@@@@ Inside CloneVector @@@@\n", [&] { EXPECT_EQ(CloneVector(nullptr), nullptr); }},
       {"\n\t@@@@@ Inside FreeVector() @@@@@ \n", [&] { FreeVector(&vector); }},
   };
   for (const auto& [text, operation] : cases) {

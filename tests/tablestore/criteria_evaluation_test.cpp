@@ -95,11 +95,15 @@ class CriteriaRow : public testing::Test {
       columns_.Add(column.name, column.type);
       storage_.push_back(column.value.value_or(std::string()));
     }
+    // The row holds exactly its values: a read past them is a heap overflow under ASan.
+    values_.reserve(std::size(kColumns));
+    lengths_.reserve(std::size(kColumns));
     for (std::size_t i = 0; i < std::size(kColumns); ++i) {
       values_.push_back(kColumns[i].value ? storage_[i].data() : nullptr);
       lengths_.push_back(kColumns[i].value ? static_cast<std::int32_t>(storage_[i].size()) : 0);
     }
     row_ = RowObject{values_.data(), lengths_.data(), kRowNew, nullptr};
+    columns_.Add("LATE", kTypeInt);  // added to the definition after the row was made
   }
 
   // -1 when the criteria does not parse.
@@ -108,7 +112,7 @@ class CriteriaRow : public testing::Test {
     if (tree == nullptr) {
       return -1;
     }
-    EXPECT_EQ(BindCriteria(columns_.vector(), tree), 1);
+    EXPECT_EQ(BindCriteria(columns_.vector(), static_cast<std::int32_t>(std::size(kColumns)), tree), 1);
     const int result = EvaluateCriteria(&row_, tree);
     FreeCriteriaNode(tree);
     return result;
@@ -208,6 +212,9 @@ const EvaluationCase kCases[] = {
     {"I32 = 4 or C14 = 'x' or F = 1.5", 1},
     {"(I32 = 4 or F = 1.5) and U8 = 200", 1},
     {"I32 = 4 or F = 1.5 and U8 = 201", 0},
+    // A column the row does not have never matches.
+    {"LATE = 0", 0},
+    {"LATE != 1 or I32 = 4", 0},
 };
 INSTANTIATE_TEST_SUITE_P(Types, CriteriaEvaluation, testing::ValuesIn(kCases));
 
@@ -232,7 +239,7 @@ TEST(CriteriaBinding, SetsPositionAndTypeOfTheFirstMatchingColumn) {
   Columns columns{{"ID", kTypeInt}, {"Name", kTypeText}, {"name", kTypeSqlChar}};
   CriteriaNode* tree = ParseCriteria("NAME = 'x' or missing = 1");
   ASSERT_NE(tree, nullptr);
-  EXPECT_EQ(BindCriteria(columns.vector(), tree), 1);
+  EXPECT_EQ(BindCriteria(columns.vector(), 3, tree), 1);
   EXPECT_EQ(tree->left->column_index, 1);
   EXPECT_EQ(tree->left->column_type, kTypeText);
   EXPECT_EQ(tree->right->column_index, 0);
@@ -249,7 +256,7 @@ TEST(CriteriaBinding, PositionsBeyond256AreBoundWhole) {
   }
   CriteriaNode* tree = ParseCriteria("C260 = 1");
   ASSERT_NE(tree, nullptr);
-  BindCriteria(columns.vector(), tree);
+  BindCriteria(columns.vector(), 300, tree);
   EXPECT_EQ(tree->column_index, 260);
   EXPECT_EQ(tree->column_type, kTypeInt);
   FreeCriteriaNode(tree);

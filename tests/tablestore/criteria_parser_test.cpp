@@ -13,6 +13,7 @@
 
 #include "logging/address_lock.h"
 #include "tablestore/criteria.h"
+#include "test_log.h"
 
 namespace vx {
 namespace {
@@ -215,6 +216,42 @@ TEST(CriteriaParser, LongTokensAndLinesLongerThanTheScannerBuffer) {
   EXPECT_EQ(tree->column_name, name);
   EXPECT_EQ(tree->literal, literal);
   FreeCriteriaNode(tree);
+}
+
+// Each allocation of the scanner failing in turn: the parse fails with a log line (flex would end the
+// process), leaks nothing, and the next parse works.
+int g_scanner_allocations_left;
+void* FailingAllocate(std::size_t size) { return g_scanner_allocations_left-- > 0 ? std::malloc(size) : nullptr; }
+void* FailingReallocate(void* block, std::size_t size) {
+  return g_scanner_allocations_left-- > 0 ? std::realloc(block, size) : nullptr;
+}
+
+TEST(CriteriaParser, ScannerAllocationFailuresFailTheParse) {
+  std::vector<std::string> failures;
+  for (int succeeding = 0;; ++succeeding) {
+    ASSERT_LT(succeeding, 10);
+    test::ScopedTestLog log(2);
+    CriteriaNode* tree = nullptr;
+    {
+      ScopedCriteriaScannerAllocator failing(FailingAllocate, FailingReallocate);
+      g_scanner_allocations_left = succeeding;
+      tree = ParseCriteria("A = 1 and B = 'x'");
+    }
+    if (tree != nullptr) {
+      FreeCriteriaNode(tree);
+      break;
+    }
+    ASSERT_EQ(log.Messages().size(), 1u);
+    failures.push_back(log.Messages()[0]);
+    tree = ParseCriteria("C = 2");
+    ASSERT_NE(tree, nullptr);
+    FreeCriteriaNode(tree);
+  }
+  EXPECT_EQ(failures, (std::vector<std::string>{
+                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yyensure_buffer_stack()",
+                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yyensure_buffer_stack()",
+                          "[ERROR] ParseCriteria : scanner failure: out of dynamic memory in yy_scan_buffer()",
+                      }));
 }
 
 TEST(CriteriaParser, FreeCriteriaNodeAcceptsNullAndLeftDeepTrees) {

@@ -269,5 +269,83 @@ TEST_F(NotificationTest, DateTimeValuesAreCopiedWhole) {
   EXPECT_EQ(copied, "2026-12-08 09:30:00");
 }
 
+// The row of Orders named so, and the row before it (null for the first).
+RowObject* RowNamed(const char* name, RowObject** previous = nullptr) {
+  TableData* table = GetTableDataByName("Orders");
+  RowObject* before = nullptr;
+  for (RowObject* row = table != nullptr ? table->first_row : nullptr; row != nullptr; before = row, row = row->next) {
+    if (row->values[0] != nullptr && std::strcmp(row->values[0], name) == 0) {
+      if (previous != nullptr) *previous = before;
+      return row;
+    }
+  }
+  return nullptr;
+}
+
+// What a listener does, once per operation, to the table whose change it is told about: to the
+// changed row, or to the rows before and after it (null where there is none).
+using Change = void (*)(RowObject* previous, RowObject* row);
+Change g_change;
+bool g_changed;
+
+void ChangeTheTable(const IMDSNotification* notification, const char* listener_name) {
+  Record(notification, listener_name);
+  if (g_changed) return;
+  g_changed = true;
+  RowObject* previous = nullptr;
+  RowObject* row = RowNamed(notification->row->values[0], &previous);
+  ASSERT_NE(row, nullptr);
+  g_change(previous, row);
+}
+
+// Every notifying operation survives a listener that changes the table under it (under ASan: no
+// freed row or name is touched, nothing leaks), and leaves the table, if it still exists, consistent.
+TEST_F(NotificationTest, CallbacksMayChangeTheTableBeingChanged) {
+  using Operation = int (*)();
+  const std::pair<const char*, Operation> operations[] = {
+      {"AddNewRow", [] { return AddNewRow("Orders", MakeRow("r4", nullptr)); }},
+      {"UpdateRowObject", [] { return UpdateRowObject("Orders", RowNamed("r2"), "NOTE", "x", 1); }},
+      {"DeleteRowObject", [] { return DeleteRowObject("Orders", RowNamed("r2")); }},
+      {"DeleteRowObjectByCriteria", [] { return DeleteRowObjectByCriteria("Orders", "NAME >= 'r1'"); }},
+  };
+  const std::pair<const char*, Change> changes[] = {
+      {"insert", [](RowObject*, RowObject*) { EXPECT_EQ(AddNewRow("Orders", MakeRow("new", nullptr)), 1); }},
+      {"update previous",
+       [](RowObject* p, RowObject*) { EXPECT_EQ(UpdateRowObject("Orders", p, "NOTE", "u", 1), !!p); }},
+      {"delete previous", [](RowObject* p, RowObject*) { EXPECT_EQ(DeleteRowObject("Orders", p), !!p); }},
+      {"delete next", [](RowObject*, RowObject* r) { EXPECT_EQ(DeleteRowObject("Orders", r->next), !!r->next); }},
+      {"delete itself", [](RowObject*, RowObject* r) { EXPECT_EQ(DeleteRowObject("Orders", r), 1); }},
+      {"empty table", [](RowObject*, RowObject*) { EXPECT_EQ(DeleteAllTableRowObjects("Orders"), 1); }},
+      {"free table", [](RowObject*, RowObject*) { FreeTableData(GetTableDataByName("Orders")); }},
+  };
+  const char* orders[] = {"Orders", nullptr};
+  for (const auto& [operation_name, operation] : operations) {
+    for (const auto& [change_name, change] : changes) {
+      SCOPED_TRACE(testing::Message() << operation_name << ", " << change_name);
+      TearDown();
+      SetUp();
+      for (const char* name : {"r0", "r1", "r2", "r3"}) ASSERT_EQ(AddNewRow("Orders", MakeRow(name, "n")), 1);
+      ASSERT_EQ(AddNotificationListener("changer", orders, 0, ChangeTheTable), 1);
+      g_change = change;
+      g_changed = false;
+      EXPECT_EQ(operation(), 1);
+      EXPECT_TRUE(g_changed);
+      const TableData* table = GetTableDataByName("Orders");
+      ASSERT_EQ(table == nullptr, std::strcmp(change_name, "free table") == 0);
+      if (table == nullptr) continue;
+      std::int32_t count = 0;
+      const RowObject* last = nullptr;
+      for (const RowObject* row = table->first_row; row != nullptr; row = row->next, ++count) last = row;
+      EXPECT_EQ(count, table->row_count);
+      EXPECT_EQ(last, table->last_row);
+      // r2 is the row updated or deleted (or one of those deleted by criteria).
+      const bool r2_gone =
+          std::strncmp(operation_name, "Delete", 6) == 0 || std::strcmp(change_name, "empty table") == 0 ||
+          (std::strcmp(operation_name, "UpdateRowObject") == 0 && std::strcmp(change_name, "delete itself") == 0);
+      EXPECT_EQ(RowNamed("r2") == nullptr, r2_gone);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vx::test

@@ -152,6 +152,42 @@ TEST_F(SequenceTest, RenewalIsTriedABoundedNumberOfTimes) {
   EXPECT_TRUE(log.Has("[ERROR]", "UpdateSeqGen : sequence ITEM_SEQ exhausted, no batch of 300 ends below 2147483647"));
 }
 
+// A batch is renewed only from an integer end of at least 0; any other value renews nothing and
+// stays as it was, so no identifier is handed out twice or below 1.
+TEST_F(SequenceTest, OnlyAnIntegerBatchEndOfAtLeastZeroIsRenewed) {
+  struct Case {
+    const char* stored;  // SQL literal, as quote() gives it back
+    std::int32_t first;  // the first identifier of the renewed batch; 0: not renewed
+  };
+  const Case cases[] = {{"'abc'", 0},    {"'1000x'", 0}, {"1000.5", 0}, {"X'3130'", 0}, {"NULL", 0},
+                        {"''", 0},       {"'-'", 0},     {"-300", 0},   {"-1", 0},      {"'-5'", 0},
+                        {"'+600'", 601}, {"'600'", 601}, {"0", 1},      {"600", 601}};
+  // Without a declared type the column keeps each value as it is given: texts stay texts.
+  ASSERT_EQ(ExecuteUpdate(Handle(), "drop table SeqGenState;"), 1);
+  ASSERT_EQ(ExecuteUpdate(Handle(), "create table SeqGenState (SEQNAME varchar(64), CURRENTBATCHEND);"), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    ASSERT_EQ(ExecuteUpdate(Handle(), "delete from SeqGenState;"), 1);
+    ASSERT_EQ(
+        ExecuteUpdate(Handle(), (std::string("insert into SeqGenState values ('ITEM_SEQ',") + c.stored + ");").c_str()),
+        1);
+    Release();
+    EXPECT_EQ(UpdateSeqGen("Item", "ITEM_SEQ"), c.first != 0 ? 1 : 0);
+    if (c.first != 0) {
+      EXPECT_EQ(Draw(1), Range(c.first, c.first));
+      continue;
+    }
+    QueryResult* result = ExecuteQuery(Handle(), "select quote(CURRENTBATCHEND) as Q from SeqGenState;");
+    Release();
+    ASSERT_NE(result, nullptr);
+    ASSERT_NE(NextQueryRow(result), nullptr);
+    std::int32_t length = 0;
+    const char* value = GetQueryColumnValue(result, "Q", &length);
+    EXPECT_EQ(std::string(value, length), c.stored);
+    FreeQueryResult(result);
+  }
+}
+
 TEST_F(SequenceTest, ThreadsDrawDistinctValuesAcrossRenewals) {
   ASSERT_EQ(SequenceGenerator(), 1);
   constexpr int kThreads = 4;

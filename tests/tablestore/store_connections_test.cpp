@@ -231,11 +231,15 @@ TEST(SequenceWithoutStoreTest, GenerateIdNeedsTheSequenceCache) {
   ColumnDefinition column{};
   column.generator_name = const_cast<char*>("ORDER_SEQ");
   ScopedTestLog log(4);
+  EXPECT_EQ(GenerateInstanceID(), -1);  // without reserving a batch it could not keep
   EXPECT_EQ(GenerateID("Orders", &column), -1);
   ASSERT_EQ(InitSequenceCache(), 1);
   EXPECT_EQ(GenerateID("Orders", &column), -1);  // no entry for the key
   FreeSequenceCache();
   EXPECT_EQ(log.Messages(), (std::vector<std::string>{
+                                "[TRACE] Inside GenerateID ",
+                                "[TRACE] AutoId Key INSTANCE_ID",
+                                "[TRACE] Cannot generate ID for key INSTANCE_ID.",
                                 "[TRACE] Inside GenerateID ",
                                 "[TRACE] AutoId Key ORDER_SEQ",
                                 "[TRACE] Cannot generate ID for key ORDER_SEQ.",

@@ -94,6 +94,7 @@ TEST(AllocateAndCopyColumnValueTest, DateTimeNullTextAndTypesThatStoreNothing) {
 //   Orders   (ID int, primary key; CUSTOMER_ID int -> Customer.ID; LABEL text)
 //   Item     (ORDER_ID int -> Orders.ID; QTY int)
 //   Note     (CUSTOMER_ID int -> Orders.CUSTOMER_ID; BODY text)
+//   Node     (ID int, primary key; PARENT_ID int -> Node.ID)
 //   Workflow_Statements (STATEMENT_ID int; NEXT_STATEMENT_ID int)
 class TableXmlTest : public ::testing::Test {
  protected:
@@ -116,6 +117,9 @@ class TableXmlTest : public ::testing::Test {
     ASSERT_EQ(AddForeignKey(item, "ORDER_ID", "ID", "Orders"), 1);
     TableDefinition* note = Define("Note", {{"CUSTOMER_ID", kTypeInt}, {"BODY", kTypeText}});
     ASSERT_EQ(AddForeignKey(note, "CUSTOMER_ID", "CUSTOMER_ID", "Orders"), 1);
+    TableDefinition* node = Define("Node", {{"ID", kTypeInt}, {"PARENT_ID", kTypeInt}});
+    ASSERT_EQ(SetPrimaryKey(node, id, 1), 1);
+    ASSERT_EQ(AddForeignKey(node, "PARENT_ID", "ID", "Node"), 1);
     TableDefinition* workflow =
         Define("Workflow_Statements", {{"STATEMENT_ID", kTypeInt}, {"NEXT_STATEMENT_ID", kTypeInt}});
     const std::int32_t five = 5;
@@ -238,6 +242,11 @@ TEST_F(TableXmlTest, KeysComeFromAncestorsAndFromBelow) {
   EXPECT_EQ(Rows("Item"), std::vector<std::string>{"9|2"});
   // Note's key is Orders.CUSTOMER_ID, which the enclosing Orders takes from its own ancestor.
   EXPECT_EQ(Rows("Note"), std::vector<std::string>{"5|b"});
+
+  // Nested rows of one table: a key comes from the nearest ancestor with the attribute, and the
+  // first element's from below, where the nearest descendant on the path has one.
+  ASSERT_EQ(Load("<Data><Node ID='7'><Node><Node><Node ID='3'><Node/></Node></Node></Node></Node></Data>"), 1);
+  EXPECT_EQ(Rows("Node"), (std::vector<std::string>{"7|3", "7|7", "7|7", "3|7", "3|3"}));
 }
 
 TEST_F(TableXmlTest, KeyListsAreTracedAsTheyAreBuilt) {

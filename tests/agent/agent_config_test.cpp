@@ -162,8 +162,10 @@ TEST_F(AgentConfig, RouteToTheDistributionServer) {
     ApplyDSRoute();
     const std::vector<Text> route{gv_serverName, gv_serverFlatName, gv_serverIPAddress, gv_serverSecIPAddress,
                                   gv_lastAccessName, gv_proxyEnabled};
-    EXPECT_EQ(route, c.routed ? std::vector<Text>{"ds", "ds", std::nullopt, std::nullopt, std::nullopt, "NO"}
-                              : std::vector<Text>{"mgmt", "MGMT", "192.0.2.1", "192.0.2.2", "mgmt-last", "yes"});
+    const std::vector<Text> expected =
+        c.routed ? std::vector<Text>{"ds", "ds", std::nullopt, std::nullopt, std::nullopt, "NO"}
+                 : std::vector<Text>{"mgmt", "MGMT", "192.0.2.1", "192.0.2.2", "mgmt-last", "yes"};
+    EXPECT_EQ(route, expected);
   }
 }
 

@@ -95,7 +95,8 @@ def calibrate(program, logs):
             ends.append(truncated)
     for name in os.listdir(logs):
         os.remove(os.path.join(logs, name))
-    window = (min(starts) * 0.8 if starts else 0.0, max(ends) * 1.2 if ends else max(totals))
+    # The rotation runs for a few milliseconds; the window spans the runs' spread around it.
+    window = (max(0.0, min(starts) - 0.03) if starts else 0.0, max(ends) + 0.01 if ends else max(totals))
     return window, max(totals)
 
 

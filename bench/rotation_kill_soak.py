@@ -28,7 +28,13 @@ MARKER = re.compile(rb"^soak round (\d+) line (\d+) ")
 
 
 def files(logs):
-    return {name: os.path.getsize(os.path.join(logs, name)) for name in os.listdir(logs)}
+    sizes = {}
+    for name in os.listdir(logs):
+        try:
+            sizes[name] = os.path.getsize(os.path.join(logs, name))
+        except FileNotFoundError:  # moved or deleted by the program meanwhile
+            pass
+    return sizes
 
 
 def markers(path):

@@ -368,8 +368,8 @@ enum class Read {
 struct RecordValue {
   Read read;
   const char* name;
-  OptionalText* text;       // the field of a text value
-  const char* what;         // for the error line; none: nothing is logged
+  OptionalText* text;                   // the field of a text value
+  const char* what;                     // for the error line; none: nothing is logged
   std::size_t keep_if_longer_than = 0;  // a shorter text counts as absent
 };
 struct ServerRecord {
@@ -386,7 +386,8 @@ struct ServerRecord {
 int LoadServerRecord(const ServerRecord& record) {
   if (record.intro != nullptr) LogDebug("%s", record.intro);
   const auto message = [&](const RecordValue& value) {
-    return value.what == nullptr ? std::string() : std::string(record.message_prefix) + value.what + " from registry! \n";
+    return value.what == nullptr ? std::string()
+                                 : std::string(record.message_prefix) + value.what + " from registry! \n";
   };
   OptionalText* protocol = nullptr;
   for (const RecordValue& value : record.values) {
@@ -415,29 +416,29 @@ int LoadServerRecord(const ServerRecord& record) {
         break;
     }
   }
-  record.port = PortFor(protocol != nullptr ? *protocol : OptionalText(kDefaultProtocol), record.http_port,
-                        record.secure_port);
+  record.port =
+      PortFor(protocol != nullptr ? *protocol : OptionalText(kDefaultProtocol), record.http_port, record.secure_port);
   return 0;
 }
 
 }  // namespace
 
 int InitializeServerDetailsFromRegistry() {
-  return LoadServerRecord({"InitializeServerDetailsFromRegistry : Error while fetching ",
-                           nullptr,
-                           {{Read::kRequired, "VXServerName", &gv_serverName, "server name"},
-                            {Read::kOptional, "VXServerInstalledTime", &gv_serverInstalledTime, "server installed time"},
-                            {Read::kOptional, "VXServerFlatName", &gv_serverFlatName, "server name"},
-                            {Read::kOptional, "VXServerIPAddress", &gv_serverIPAddress, "server ipaddress"},
-                            {Read::kOptional, "VXServerSecIPAddress", &gv_serverSecIPAddress,
-                             "server Secondary ipaddress", 2},
-                            {Read::kOptional, "VXLastAccessName", &gv_lastAccessName, "server name"},
-                            {Read::kPort, "VXServerPort", nullptr, "server port"},
-                            {Read::kSecurePort, "VXServerSecurePort", nullptr, nullptr},
-                            {Read::kProtocol, "VXServerProtocol", &gv_serverProtocol, nullptr}},
-                           gv_serverHttpPort,
-                           gv_serverSecurePort,
-                           gv_serverPort});
+  return LoadServerRecord(
+      {"InitializeServerDetailsFromRegistry : Error while fetching ",
+       nullptr,
+       {{Read::kRequired, "VXServerName", &gv_serverName, "server name"},
+        {Read::kOptional, "VXServerInstalledTime", &gv_serverInstalledTime, "server installed time"},
+        {Read::kOptional, "VXServerFlatName", &gv_serverFlatName, "server name"},
+        {Read::kOptional, "VXServerIPAddress", &gv_serverIPAddress, "server ipaddress"},
+        {Read::kOptional, "VXServerSecIPAddress", &gv_serverSecIPAddress, "server Secondary ipaddress", 2},
+        {Read::kOptional, "VXLastAccessName", &gv_lastAccessName, "server name"},
+        {Read::kPort, "VXServerPort", nullptr, "server port"},
+        {Read::kSecurePort, "VXServerSecurePort", nullptr, nullptr},
+        {Read::kProtocol, "VXServerProtocol", &gv_serverProtocol, nullptr}},
+       gv_serverHttpPort,
+       gv_serverSecurePort,
+       gv_serverPort});
 }
 
 int InitializeDSServerDetailsFromRegistry() {
@@ -510,8 +511,9 @@ void ApplyDSRoute() {
   // Only a distribution server that is enabled and named can take the route; otherwise the
   // management server would be left with no address at all.
   if (!EqualsNoCase(gv_dsEnabled, "yes") || !gv_dsServerName) {
-    LogError("ApplyDSRoute : The distribution server route is enabled but no distribution server is configured; "
-             "requests stay with the management server \n");
+    LogError(
+        "ApplyDSRoute : The distribution server route is enabled but no distribution server is configured; "
+        "requests stay with the management server \n");
     return;
   }
   // Every address of the distribution server replaces the management server's; an address the

@@ -160,8 +160,8 @@ TEST_F(AgentConfig, RouteToTheDistributionServer) {
     gv_dsServerSecIPAddress.reset();
     gv_dsLastAccessName.reset();
     ApplyDSRoute();
-    const std::vector<Text> route{gv_serverName, gv_serverFlatName, gv_serverIPAddress, gv_serverSecIPAddress,
-                                  gv_lastAccessName, gv_proxyEnabled};
+    const std::vector<Text> route{gv_serverName,         gv_serverFlatName, gv_serverIPAddress,
+                                  gv_serverSecIPAddress, gv_lastAccessName, gv_proxyEnabled};
     const std::vector<Text> expected =
         c.routed ? std::vector<Text>{"ds", "ds", std::nullopt, std::nullopt, std::nullopt, "NO"}
                  : std::vector<Text>{"mgmt", "MGMT", "192.0.2.1", "192.0.2.2", "mgmt-last", "yes"};

@@ -10,8 +10,8 @@ TEST(Decision, ExitCodeRule) {
   struct Case {
     int code1, code2, exit_code;
   };
-  const Case cases[] = {{1605, 1605, 1605}, {1605, 0, 0}, {0, 1603, 0}, {1603, 1603, 1603},
-                        {1603, 1605, 1605}, {1605, 1603, 1603}, {0, 0, 0}, {258, 2, 2}};
+  const Case cases[] = {{1605, 1605, 1605}, {1605, 0, 0},       {0, 1603, 0}, {1603, 1603, 1603},
+                        {1603, 1605, 1605}, {1605, 1603, 1603}, {0, 0, 0},    {258, 2, 2}};
   for (const Case& c : cases) {
     EXPECT_EQ(UninstallExitCode(c.code1, c.code2), c.exit_code) << c.code1 << "," << c.code2;
   }

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
       if (count >= 0 || errno != EINTR) return count;
     }
   };
-  std::string line;
+  vx::AccessLogEvidence line;
   const vx::AccessLogScanResult result = vx::ScanAccessLog(read, line);
   ::close(fd);
   switch (result) {

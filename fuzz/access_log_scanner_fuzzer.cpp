@@ -1,5 +1,6 @@
-// libFuzzer target: the access-log scanner on any bytes, read in blocks of any sizes, must give the
-// same answer as splitting the whole text into lines, and never read outside its buffers.
+// libFuzzer target: the access-log scanner on any bytes, read in blocks of any sizes and with any
+// bound on the kept line, must give the same answer as splitting the whole text into lines (and
+// keep that line's first bytes up to the bound), and never read outside its buffers.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,11 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     position += count;
     return static_cast<long long>(count);
   };
-  std::string scanned;
-  const vx::AccessLogScanResult result = vx::ScanAccessLog(read, scanned, 1 + pattern % 97);
+  vx::AccessLogEvidence scanned;
+  const std::size_t bound = pattern % 3 == 0 ? vx::kEvidenceLineBound : 1 + pattern % 53;
+  const vx::AccessLogScanResult result = vx::ScanAccessLog(read, scanned, 1 + pattern % 97, bound);
   std::string expected;
   const bool found = FirstEvidenceLine(text, expected);
   if (found != (result == vx::AccessLogScanResult::kMatch)) std::abort();
-  if (found && scanned != expected) std::abort();
+  if (found && (scanned.text != expected.substr(0, bound) || scanned.cut != (expected.size() > bound))) std::abort();
   return 0;
 }

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 
@@ -9,6 +8,7 @@
 #include "agent/agent_config_internal.h"
 #include "agent/host_identity.h"
 #include "agent/proxy_settings.h"
+#include "base/ascii_text.h"
 #include "logging/logger.h"
 #include "platform/registry.h"
 #include "platform/text_conversion.h"
@@ -225,8 +225,7 @@ void LoadDSRoute() {
 // "client-data/<customer id>/domains/<namespace>", both lower-cased: the id byte by byte (ASCII), the
 // namespace by Unicode rules.
 void BuildClientDataPath() {
-  std::string customer = gv_customerId.value_or("");
-  for (char& c : customer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string customer = ToLowerAscii(gv_customerId.value_or(""));
   gv_clientDataPath = "client-data/" + customer + "/domains/" + ToLowerUtf8(gv_clientNamespace.value_or(""));
 }
 
@@ -289,16 +288,7 @@ LSTATUS ReadAgentText(const char* key, const char* name, OptionalText& field) {
 }
 
 bool EqualsNoCase(const OptionalText& field, const char* text) {
-  if (!field) return false;
-  const std::string& value = *field;
-  const std::size_t length = std::char_traits<char>::length(text);
-  if (value.size() != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (std::tolower(static_cast<unsigned char>(value[i])) != std::tolower(static_cast<unsigned char>(text[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return field && text != nullptr && EqualsIgnoreAsciiCase(*field, text);
 }
 
 void ResetAgentParameters() {
@@ -364,55 +354,108 @@ int SetDSLastAccessName(const char* name) {
   return writeValue(HKEY_LOCAL_MACHINE, kServerInfoKey, "DistributionLastAccessName", name, REG_SZ);
 }
 
-int InitializeServerDetailsFromRegistry() {
-  constexpr const char* kPrefix = "InitializeServerDetailsFromRegistry : Error while fetching ";
-  const std::string name_message = std::string(kPrefix) + "server name from registry! \n";
-  if (!ReadRequired(kServerInfoKey, "VXServerName", gv_serverName, name_message.c_str())) return ERROR_INVALID_DATA;
-  ReadOptional(kServerInfoKey, "VXServerInstalledTime", gv_serverInstalledTime,
-               (std::string(kPrefix) + "server installed time from registry! \n").c_str());
-  ReadOptional(kServerInfoKey, "VXServerFlatName", gv_serverFlatName, name_message.c_str());
-  ReadOptional(kServerInfoKey, "VXServerIPAddress", gv_serverIPAddress,
-               (std::string(kPrefix) + "server ipaddress from registry! \n").c_str());
-  ReadOptional(kServerInfoKey, "VXServerSecIPAddress", gv_serverSecIPAddress,
-               (std::string(kPrefix) + "server Secondary ipaddress from registry! \n").c_str());
-  DropIfNotLonger(gv_serverSecIPAddress, 2);
-  ReadOptional(kServerInfoKey, "VXLastAccessName", gv_lastAccessName, name_message.c_str());
-  if (!ReadPort(kServerInfoKey, "VXServerPort", gv_serverHttpPort,
-                (std::string(kPrefix) + "server port from registry! \n").c_str())) {
-    return ERROR_INVALID_DATA;
+namespace {
+
+// One value of a server record, in the order the record reads them.
+enum class Read {
+  kRequired,        // text; absent stops the load
+  kOptional,        // text; absent is logged
+  kPort,            // decimal text into the record's plain port; absent stops the load
+  kSecurePort,      // decimal text, else the plain port + 363
+  kProtocol,        // text with the protocol rule
+  kSharedProtocol,  // the management server's protocol written here first, then as kProtocol
+};
+struct RecordValue {
+  Read read;
+  const char* name;
+  OptionalText* text;                   // the field of a text value
+  const char* what;                     // for the error line; none: nothing is logged
+  std::size_t keep_if_longer_than = 0;  // a shorter text counts as absent
+};
+struct ServerRecord {
+  const char* message_prefix;
+  const char* intro;  // a debug line first, or none
+  std::initializer_list<RecordValue> values;
+  int& http_port;
+  int& secure_port;
+  int& port;  // the plain or the secure port, as the protocol says
+};
+
+// Loads the management server's or the distribution server's record from the ServerInfo key.
+// 13 when a required value is absent; the fields read so far keep their values.
+int LoadServerRecord(const ServerRecord& record) {
+  if (record.intro != nullptr) LogDebug("%s", record.intro);
+  const auto message = [&](const RecordValue& value) {
+    return value.what == nullptr ? std::string()
+                                 : std::string(record.message_prefix) + value.what + " from registry! \n";
+  };
+  OptionalText* protocol = nullptr;
+  for (const RecordValue& value : record.values) {
+    switch (value.read) {
+      case Read::kRequired:
+        if (!ReadRequired(kServerInfoKey, value.name, *value.text, message(value).c_str())) return ERROR_INVALID_DATA;
+        break;
+      case Read::kOptional:
+        ReadOptional(kServerInfoKey, value.name, *value.text, value.what ? message(value).c_str() : nullptr);
+        if (value.keep_if_longer_than != 0) DropIfNotLonger(*value.text, value.keep_if_longer_than);
+        break;
+      case Read::kPort:
+        if (!ReadPort(kServerInfoKey, value.name, record.http_port, message(value).c_str())) return ERROR_INVALID_DATA;
+        break;
+      case Read::kSecurePort:
+        ReadSecurePort(value.name, record.http_port, record.secure_port);
+        break;
+      case Read::kSharedProtocol:
+        // The distribution server always speaks the management server's protocol.
+        WriteAgentText(kServerInfoKey, value.name, gv_serverProtocol.value_or(kDefaultProtocol).c_str());
+        [[fallthrough]];
+      case Read::kProtocol:
+        (void)ReadAgentText(kServerInfoKey, value.name, *value.text);
+        ApplyProtocolRule(*value.text);
+        protocol = value.text;
+        break;
+    }
   }
-  ReadSecurePort("VXServerSecurePort", gv_serverHttpPort, gv_serverSecurePort);
-  (void)ReadAgentText(kServerInfoKey, "VXServerProtocol", gv_serverProtocol);
-  ApplyProtocolRule(gv_serverProtocol);
-  gv_serverPort = PortFor(gv_serverProtocol, gv_serverHttpPort, gv_serverSecurePort);
+  record.port =
+      PortFor(protocol != nullptr ? *protocol : OptionalText(kDefaultProtocol), record.http_port, record.secure_port);
   return 0;
 }
 
+}  // namespace
+
+int InitializeServerDetailsFromRegistry() {
+  return LoadServerRecord(
+      {"InitializeServerDetailsFromRegistry : Error while fetching ",
+       nullptr,
+       {{Read::kRequired, "VXServerName", &gv_serverName, "server name"},
+        {Read::kOptional, "VXServerInstalledTime", &gv_serverInstalledTime, "server installed time"},
+        {Read::kOptional, "VXServerFlatName", &gv_serverFlatName, "server name"},
+        {Read::kOptional, "VXServerIPAddress", &gv_serverIPAddress, "server ipaddress"},
+        {Read::kOptional, "VXServerSecIPAddress", &gv_serverSecIPAddress, "server Secondary ipaddress", 2},
+        {Read::kOptional, "VXLastAccessName", &gv_lastAccessName, "server name"},
+        {Read::kPort, "VXServerPort", nullptr, "server port"},
+        {Read::kSecurePort, "VXServerSecurePort", nullptr, nullptr},
+        {Read::kProtocol, "VXServerProtocol", &gv_serverProtocol, nullptr}},
+       gv_serverHttpPort,
+       gv_serverSecurePort,
+       gv_serverPort});
+}
+
 int InitializeDSServerDetailsFromRegistry() {
-  constexpr const char* kPrefix = "InitializeDSServerDetailsFromRegistry : Error while fetching Reporting ";
-  const auto message = [&](const char* what) { return std::string(kPrefix) + what + " from registry! \n"; };
-  LogDebug("InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n");
-  if (!ReadRequired(kServerInfoKey, "DistributionServerName", gv_dsServerName, message("server name").c_str())) {
-    return ERROR_INVALID_DATA;
-  }
-  ReadOptional(kServerInfoKey, "DistributionServerFlatName", gv_dsServerFlatName, message("server flat name").c_str());
-  ReadOptional(kServerInfoKey, "DistributionLastAccessName", gv_dsLastAccessName,
-               message("server last access name").c_str());
-  if (!ReadPort(kServerInfoKey, "DistributionServerPort", gv_dsServerHttpPort, message("server port").c_str())) {
-    return ERROR_INVALID_DATA;
-  }
-  ReadSecurePort("DistributionServerSecurePort", gv_dsServerHttpPort, gv_dsServerSecurePort);
-  ReadOptional(kServerInfoKey, "DistributionServerIPAddress", gv_dsServerIPAddress,
-               message("server ipaddress").c_str());
-  ReadOptional(kServerInfoKey, "DistributionServerSecIPAddress", gv_dsServerSecIPAddress,
-               message("secondary server ipaddress").c_str());
-  DropIfNotLonger(gv_dsServerSecIPAddress, 3);
-  // The distribution server always speaks the management server's protocol.
-  WriteAgentText(kServerInfoKey, "DistributionServerProtocol", gv_serverProtocol.value_or(kDefaultProtocol).c_str());
-  (void)ReadAgentText(kServerInfoKey, "DistributionServerProtocol", gv_dsServerProtocol);
-  ApplyProtocolRule(gv_dsServerProtocol);
-  gv_dsServerPort = PortFor(gv_dsServerProtocol, gv_dsServerHttpPort, gv_dsServerSecurePort);
-  return 0;
+  return LoadServerRecord(
+      {"InitializeDSServerDetailsFromRegistry : Error while fetching Reporting ",
+       "InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n",
+       {{Read::kRequired, "DistributionServerName", &gv_dsServerName, "server name"},
+        {Read::kOptional, "DistributionServerFlatName", &gv_dsServerFlatName, "server flat name"},
+        {Read::kOptional, "DistributionLastAccessName", &gv_dsLastAccessName, "server last access name"},
+        {Read::kPort, "DistributionServerPort", nullptr, "server port"},
+        {Read::kSecurePort, "DistributionServerSecurePort", nullptr, nullptr},
+        {Read::kOptional, "DistributionServerIPAddress", &gv_dsServerIPAddress, "server ipaddress"},
+        {Read::kOptional, "DistributionServerSecIPAddress", &gv_dsServerSecIPAddress, "secondary server ipaddress", 3},
+        {Read::kSharedProtocol, "DistributionServerProtocol", &gv_dsServerProtocol, nullptr}},
+       gv_dsServerHttpPort,
+       gv_dsServerSecurePort,
+       gv_dsServerPort});
 }
 
 int InitializeAgentDetails() {
@@ -465,6 +508,14 @@ int InitializeAgentDetails() {
 }
 
 void ApplyDSRoute() {
+  // Only a distribution server that is enabled and named can take the route; otherwise the
+  // management server would be left with no address at all.
+  if (!EqualsNoCase(gv_dsEnabled, "yes") || !gv_dsServerName) {
+    LogError(
+        "ApplyDSRoute : The distribution server route is enabled but no distribution server is configured; "
+        "requests stay with the management server \n");
+    return;
+  }
   // Every address of the distribution server replaces the management server's; an address the
   // distribution server lacks is left out rather than pointing at the other server, whose answer
   // would then be remembered as the route's last access name.

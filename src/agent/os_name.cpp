@@ -1,8 +1,8 @@
 #include "agent/os_name.h"
 
-#include <cctype>
 #include <string_view>
 
+#include "base/ascii_text.h"
 #include "logging/logger.h"
 
 namespace vx {
@@ -168,16 +168,6 @@ std::string NameEdition(const OsNameInputs& inputs, std::uint32_t major, std::ui
   return version_name ? WithSuffix(*version_name, edition) : std::string();
 }
 
-bool EqualsNoCase(std::string_view left, std::string_view right) {
-  if (left.size() != right.size()) return false;
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(left[i])) != std::tolower(static_cast<unsigned char>(right[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The product text of an NT version read with the extended structure.
 std::string NtProductText(const OsNameInputs& inputs, std::uint32_t major, std::uint32_t minor) {
   const std::uint16_t suite = inputs.suite_mask;
@@ -236,11 +226,11 @@ std::optional<std::string> NameNt(const OsNameInputs& inputs, std::uint32_t majo
       inputs.read_legacy_product_type ? inputs.read_legacy_product_type() : std::optional<std::string>();
   if (!product_type) return std::nullopt;
   std::string product_text;
-  if (EqualsNoCase(*product_type, "WINNT")) {
+  if (EqualsIgnoreAsciiCase(*product_type, "WINNT")) {
     product_text = "Workstation";
-  } else if (EqualsNoCase(*product_type, "LANMANNT")) {
+  } else if (EqualsIgnoreAsciiCase(*product_type, "LANMANNT")) {
     product_text = "Server";
-  } else if (EqualsNoCase(*product_type, "SERVERNT")) {
+  } else if (EqualsIgnoreAsciiCase(*product_type, "SERVERNT")) {
     product_text = "Advanced Server";
   }
   return FormatText("%s%s %d.%d", base.c_str(), product_text.c_str(), static_cast<int>(major), static_cast<int>(minor));

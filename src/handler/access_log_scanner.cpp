@@ -1,5 +1,7 @@
 #include "handler/access_log_scanner.h"
 
+#include "base/ascii_text.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -14,8 +16,6 @@
 namespace vx {
 namespace {
 
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-constexpr bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 const TermSet& PatchTerms() {
   static const TermSet terms{"500100", "30716"};
@@ -36,9 +36,7 @@ const TermSet& DateTerms() {
 TermSet::TermSet(std::initializer_list<std::string_view> terms) {
   for (std::string_view term : terms) {
     if (count_ == kMaxTerms || term.empty()) continue;
-    std::string lowered(term);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
-    terms_[count_++] = std::move(lowered);
+    terms_[count_++] = ToLowerAscii(term);
   }
   shortest_ = count_ == 0 ? 0 : terms_[0].size();
   for (std::size_t i = 0; i < count_; ++i) {
@@ -52,7 +50,7 @@ bool TermSet::TermAt(std::string_view text, std::size_t position) const {
     const std::string& term = terms_[i];
     if (term.size() > text.size() - position) continue;
     std::size_t k = 0;
-    while (k < term.size() && AsciiLower(text[position + k]) == term[k]) ++k;
+    while (k < term.size() && LowerAscii(text[position + k]) == term[k]) ++k;
     if (k == term.size()) return true;
   }
   return false;
@@ -115,113 +113,154 @@ bool IsEvidenceLine(std::string_view line) {
   return PatchTerms().FoundIn(line) && DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line);
 }
 
-std::string PrintableLine(std::string_view line) {
-  std::string printable(line);
-  std::replace(printable.begin(), printable.end(), '\0', ' ');
-  return printable;
+namespace {
+
+// The carry keeps the last bytes of an unfinished line in front of the next read, so a term that
+// the read splits is still found whole: one byte fewer than the longest term.
+constexpr std::size_t kCarry = 15;
+static_assert(kCarry >= 1);
+
+// The state of the line being read: which groups it has matched so far and the first bytes of
+// its text, kept up to the bound plus one byte (so a cut is known without the rest of the line).
+class LineState {
+ public:
+  explicit LineState(std::size_t bound) : bound_(bound) {}
+
+  void Reset() {
+    patch_ = deployment_ = date_ = false;
+    length_ = 0;
+    last_ = '\0';
+    prefix_.clear();
+  }
+  // part: the line's bytes in this read, with up to kCarry bytes seen before in front; fresh: how
+  // many of them are new.
+  void Add(std::string_view part, std::size_t fresh) {
+    if (!patch_) patch_ = PatchTerms().FoundIn(part);
+    if (!deployment_) deployment_ = DeploymentTerms().FoundIn(part);
+    if (!date_) date_ = DateTerms().FoundIn(part);
+    const std::string_view added = part.substr(part.size() - fresh);
+    if (!added.empty()) last_ = added.back();
+    length_ += added.size();
+    const std::size_t room = bound_ + 1 - std::min(prefix_.size(), bound_ + 1);
+    prefix_.append(added.data(), std::min(room, added.size()));
+  }
+  [[nodiscard]] bool Matched() const { return patch_ && deployment_ && date_; }
+  // True once the line is known to be longer than the bound, whatever follows.
+  [[nodiscard]] bool BeyondBound() const { return length_ >= bound_ + 2; }
+  // The evidence: the text (without a CR before the LF that ended it) up to the bound.
+  void Finish(bool ended_by_lf, AccessLogEvidence& evidence) const {
+    std::size_t text_length = length_;
+    if (ended_by_lf && text_length > 0 && last_ == '\r' && !BeyondBound()) --text_length;
+    evidence.cut = BeyondBound() || text_length > bound_;
+    evidence.text.assign(prefix_.data(), std::min({text_length, bound_, prefix_.size()}));
+  }
+
+ private:
+  std::size_t bound_;
+  bool patch_ = false;
+  bool deployment_ = false;
+  bool date_ = false;
+  std::size_t length_ = 0;
+  char last_ = '\0';
+  std::string prefix_;
+};
+
+// Looks at the complete lines of [begin, end) (end is just past an LF, or begin == end) for
+// evidence. Only lines holding a patch term can be evidence, and they are rare: those are found
+// with one search over all the lines, and only their lines are searched for the other groups.
+bool FindInCompleteLines(const char* data, std::size_t begin, std::size_t end, std::size_t bound,
+                         AccessLogEvidence& evidence) {
+  std::size_t search_from = begin;
+  while (search_from < end) {
+    const std::size_t hit = PatchTerms().FindFirst(std::string_view(data + search_from, end - search_from));
+    if (hit == std::string_view::npos) return false;
+    const std::size_t hit_at = search_from + hit;
+    std::size_t line_begin = hit_at;
+    while (line_begin > begin && data[line_begin - 1] != '\n') --line_begin;
+    const std::size_t lf = static_cast<std::size_t>(
+        static_cast<const char*>(std::memchr(data + hit_at, '\n', end - hit_at)) - data);
+    std::size_t text_end = lf;
+    if (text_end > line_begin && data[text_end - 1] == '\r') --text_end;
+    const std::string_view line(data + line_begin, text_end - line_begin);
+    if (DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line)) {
+      evidence.cut = line.size() > bound;
+      evidence.text.assign(line.data(), std::min(line.size(), bound));
+      return true;
+    }
+    search_from = lf + 1;
+  }
+  return false;
 }
 
-AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
-                                  std::string& matching_line, std::size_t read_block) {
-  read_block = std::max<std::size_t>(read_block, 1);
-  std::vector<char> buffer;
-  try {
-    // Room for one block beside an unfinished line of up to one block; longer lines grow it.
-    buffer.resize(2 * read_block);
-  } catch (const std::bad_alloc&) {
-    return AccessLogScanResult::kOutOfMemory;
-  }
-  // buffer[line_start, filled) holds the current, unfinished line and the bytes read after it.
-  // Every position is looked at a bounded number of times however the reads split the lines:
-  //   search_from   where the patch-term search resumes;
-  //   no_lf_until   [line_start, no_lf_until) is known to hold no LF;
-  //   candidate     the current line holds a patch term; its LF is searched from lf_from on.
-  std::size_t filled = 0;
-  std::size_t line_start = 0;
-  std::size_t search_from = 0;
-  std::size_t no_lf_until = 0;
-  std::size_t lf_from = 0;
-  bool candidate = false;
-  bool at_end = false;
-  const TermSet& patch_terms = PatchTerms();
-
+AccessLogScanResult Scan(const std::function<long long(char* buffer, std::size_t size)>& read,
+                         AccessLogEvidence& evidence, std::size_t read_block, std::size_t bound) {
+  // buffer[kCarry - carry, kCarry + count): the carried bytes of the current line, then one read.
+  std::vector<char> buffer(kCarry + read_block);
+  char* const read_area = buffer.data() + kCarry;
+  LineState line(bound);
+  std::size_t carry = 0;
   for (;;) {
-    const char* data = buffer.data();
-    for (;;) {
-      if (candidate) {
-        const void* lf = std::memchr(data + lf_from, '\n', filled - lf_from);
-        if (lf == nullptr && !at_end) {
-          lf_from = filled;  // the line goes on beyond what has been read
-          break;
-        }
-        const std::size_t end =
-            lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : filled;
-        std::size_t text_end = end;
-        if (lf != nullptr && text_end > line_start && data[text_end - 1] == '\r') --text_end;
-        const std::string_view line(data + line_start, text_end - line_start);
-        if (DeploymentTerms().FoundIn(line) && DateTerms().FoundIn(line)) {
-          matching_line.assign(line.data(), line.size());
-          return AccessLogScanResult::kMatch;
-        }
-        if (lf == nullptr) return AccessLogScanResult::kNoMatch;  // that was the last line
-        candidate = false;
-        line_start = search_from = no_lf_until = end + 1;
-        continue;
-      }
-      // Only lines holding a patch term can be evidence, and they are rare: look for those.
-      const std::size_t hit = patch_terms.FindFirst(std::string_view(data + search_from, filled - search_from));
-      if (hit == std::string_view::npos) {
-        // Every complete line up to the last LF is done with; keep the unfinished one, and go back
-        // far enough to find a term that the next read completes.
-        const std::size_t floor = std::max(line_start, no_lf_until);
-        for (std::size_t i = filled; i > floor; --i) {
-          if (data[i - 1] == '\n') {
-            line_start = i;
-            break;
-          }
-        }
-        no_lf_until = filled;
-        const std::size_t overlap = patch_terms.LongestTermLength() - 1;
-        search_from = std::max(line_start, filled > overlap ? filled - overlap : 0);
-        break;
-      }
-      const std::size_t hit_at = search_from + hit;
-      // The hit's line starts after the last LF before it; [line_start, floor) holds none.
-      const std::size_t floor = std::max(line_start, no_lf_until);
-      std::size_t begin = hit_at;
-      while (begin > floor && data[begin - 1] != '\n') --begin;
-      if (begin <= floor) begin = line_start;
-      line_start = begin;
-      lf_from = hit_at;
-      candidate = true;
-    }
-    if (at_end) return AccessLogScanResult::kNoMatch;
-
-    // Drop what is done, and make room for one more block (growing for a line longer than it).
-    if (line_start > 0) {
-      const std::size_t kept = filled - line_start;
-      std::memmove(buffer.data(), buffer.data() + line_start, kept);
-      search_from -= line_start;
-      no_lf_until = no_lf_until > line_start ? no_lf_until - line_start : 0;
-      lf_from = lf_from > line_start ? lf_from - line_start : 0;
-      filled = kept;
-      line_start = 0;
-    }
-    if (buffer.size() - filled < read_block) {
-      try {
-        buffer.resize(std::max(buffer.size() * 2, filled + read_block));
-      } catch (const std::bad_alloc&) {
-        return AccessLogScanResult::kOutOfMemory;
-      }
-    }
-    const long long count = read(buffer.data() + filled, buffer.size() - filled);
+    const long long count = read(read_area, read_block);
     if (count < 0) return AccessLogScanResult::kReadError;
     if (count == 0) {
-      at_end = true;
-    } else {
-      filled += static_cast<std::size_t>(count);
+      // The last line has no LF; it is examined as it is.
+      if (!line.Matched()) return AccessLogScanResult::kNoMatch;
+      line.Finish(false, evidence);
+      return AccessLogScanResult::kMatch;
     }
+    const std::size_t filled = static_cast<std::size_t>(std::min<long long>(count, static_cast<long long>(read_block)));
+    const char* const data = read_area - carry;
+    const std::size_t end = carry + filled;
+    const void* first_lf = std::memchr(read_area, '\n', filled);
+    std::size_t line_start = 0;  // where the line that goes on into the next read begins
+    if (first_lf == nullptr) {
+      line.Add(std::string_view(data, end), filled);
+      if (line.Matched() && line.BeyondBound()) {
+        line.Finish(false, evidence);
+        return AccessLogScanResult::kMatch;
+      }
+    } else {
+      // The line that was being read ends here.
+      const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(first_lf) - data);
+      line.Add(std::string_view(data, lf), lf - carry);
+      if (line.Matched()) {
+        line.Finish(true, evidence);
+        return AccessLogScanResult::kMatch;
+      }
+      line.Reset();
+      // Complete lines up to the last LF, then the start of an unfinished one.
+      line_start = end;
+      while (data[line_start - 1] != '\n') --line_start;
+      if (FindInCompleteLines(data, lf + 1, line_start, bound, evidence)) return AccessLogScanResult::kMatch;
+      line.Add(std::string_view(data + line_start, end - line_start), end - line_start);
+    }
+    // Carry the last bytes of the unfinished line in front of the next read.
+    const std::size_t next_carry = std::min(kCarry, end - line_start);
+    char kept[kCarry];
+    std::memcpy(kept, data + end - next_carry, next_carry);
+    std::memcpy(read_area - next_carry, kept, next_carry);
+    carry = next_carry;
   }
+}
+
+}  // namespace
+
+AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
+                                  AccessLogEvidence& evidence, std::size_t read_block, std::size_t line_bound) {
+  try {
+    return Scan(read, evidence, std::max<std::size_t>(read_block, 1), line_bound);
+  } catch (...) {
+    // Memory for the read block or the line's first bytes could not be had (or the reader threw):
+    // the scan ends without evidence.
+    return AccessLogScanResult::kOutOfMemory;
+  }
+}
+
+std::string PrintableLine(const AccessLogEvidence& evidence) {
+  std::string printable = evidence.text;
+  std::replace(printable.begin(), printable.end(), '\0', ' ');
+  if (evidence.cut) printable += kCutLineMark;
+  return printable;
 }
 
 }  // namespace vx

@@ -6,8 +6,13 @@
 //   patch:      "500100", "30716"
 //   deployment: "APD Deploy", "Patch test group"
 //   date:       "22-05-16", "22-05-15", "22-05-14", "22-05-13"
-// Lines may be of any length and hold any bytes (0x80 and above, NUL). The scanner keeps at most
-// one line plus one read block in memory and never reads outside its buffer.
+// Lines may be of any length and hold any bytes (0x80 and above, NUL). The scanner keeps one read
+// block, the groups the current line has matched so far and the line's first bytes up to a bound:
+// its memory does not grow with the length of a line or of the file, so its answer is the same on
+// any machine. It never reads outside its buffer and no exception leaves it.
+//
+// Thread-safety: the functions keep no shared state (the term sets are constant after their first
+// use, which C++ makes thread-safe); calls on different readers may run at once.
 #pragma once
 
 #include <array>
@@ -44,15 +49,27 @@ class TermSet {
 enum class AccessLogScanResult { kMatch, kNoMatch, kReadError, kOutOfMemory };
 
 inline constexpr std::size_t kDefaultAccessLogReadBlock = std::size_t{1} << 20;
+// The evidence line is kept and logged up to this many bytes.
+inline constexpr std::size_t kEvidenceLineBound = 64 * 1024;
+// Follows the kept bytes of an evidence line that was longer than the bound.
+inline constexpr const char* kCutLineMark = " [... line cut]";
 
-// Reads the log block by block through read (bytes read into the buffer, 0 at the end, negative
-// on a read error) and stops at the first evidence line, which it stores in matching_line without
-// its line end. The buffer starts at two read blocks and grows for lines longer than one block.
+struct AccessLogEvidence {
+  std::string text;  // the line without its line end, up to the bound
+  bool cut = false;  // the line goes on beyond the bound
+};
+
+// Reads the log block by block through read (bytes read into a buffer of at most size bytes, 0 at
+// the end, negative on a read error) and stops at the first evidence line, whose first bytes (up
+// to line_bound) it stores in evidence; evidence is untouched without a match. kOutOfMemory when
+// the read block cannot be had (or read throws).
 [[nodiscard]] AccessLogScanResult ScanAccessLog(const std::function<long long(char* buffer, std::size_t size)>& read,
-                                                std::string& matching_line,
-                                                std::size_t read_block = kDefaultAccessLogReadBlock);
+                                                AccessLogEvidence& evidence,
+                                                std::size_t read_block = kDefaultAccessLogReadBlock,
+                                                std::size_t line_bound = kEvidenceLineBound);
 
-// The line as it is written to the log: NUL bytes become blanks so the whole line is visible.
-[[nodiscard]] std::string PrintableLine(std::string_view line);
+// The line as it is written to the log: NUL bytes become blanks so the whole kept text is visible,
+// and a cut line ends with kCutLineMark.
+[[nodiscard]] std::string PrintableLine(const AccessLogEvidence& evidence);
 
 }  // namespace vx

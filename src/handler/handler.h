@@ -8,12 +8,8 @@
 
 namespace vx {
 
-// Reads a string value of HKEY_LOCAL_MACHINE\keyPath in the 32-bit (or 64-bit) registry view into
-// value (a 2048-byte read; left as it was on failure). The open's or the read's error, 0 on
-// success: 13 for a non-string or unterminated value, 234 for one that does not fit.
-LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& value, bool use64BitView);
-
-// 1 when SQL Server 2014 tools are taken as installed, else 0.
+// 1 when SQL Server 2014 tools are taken as installed, else 0 (both values read with
+// ReadRegSZView in the 32-bit view).
 int IsSQLProductInstalled();
 
 // 1 when the patch-installation access log holds an evidence line, 0 when not or when it cannot

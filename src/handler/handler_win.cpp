@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <exception>
 #include <utility>
 
 #include "agent/agent_config.h"
@@ -14,8 +15,6 @@
 namespace vx {
 namespace {
 
-constexpr DWORD kRegistryStringBufferSize = 2048;
-
 // Set only by ScopedInstallerPathForTesting.
 std::optional<std::string>& InstallerPathOverride() {
   static std::optional<std::string> path;
@@ -28,18 +27,6 @@ void Report(const char* text) {
 }
 
 }  // namespace
-
-LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& value, bool use64BitView) {
-  RegistryKey key;
-  const REGSAM access = KEY_READ | (use64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-  if (const LSTATUS status = key.OpenKey(HKEY_LOCAL_MACHINE, keyPath, access); status != ERROR_SUCCESS) return status;
-  char buffer[kRegistryStringBufferSize] = {};
-  DWORD size = sizeof(buffer);
-  const LSTATUS status = key.ReadString(valueName, buffer, &size);
-  if (status == ERROR_SUCCESS) value.assign(buffer);  // ReadString guarantees the NUL
-  key.CloseKey();
-  return status;
-}
 
 int IsSQLProductInstalled() {
   std::string current_version;
@@ -80,10 +67,15 @@ int InstallAccessLog() {
     }
     return count;
   };
-  std::string line;
-  switch (ScanAccessLog(read, line)) {
+  AccessLogEvidence evidence;
+  switch (ScanAccessLog(read, evidence)) {
     case AccessLogScanResult::kMatch:
-      LogInfo("InstallAccessLog : %s\n", PrintableLine(line).c_str());
+      try {
+        LogInfo("InstallAccessLog : %s\n", PrintableLine(evidence).c_str());
+      } catch (const std::exception&) {
+        // No memory for the printable copy of the line: the decision stands, the line is named only.
+        LogInfo("InstallAccessLog : %s\n", "(evidence line found; no memory to show it)");
+      }
       return 1;
     case AccessLogScanResult::kReadError:
       LogError("InstallAccessLog : Failed to read %s with error code : %d\n", path.c_str(),

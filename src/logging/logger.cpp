@@ -124,12 +124,14 @@ void WriteAndFlush(std::FILE* file, const std::string& text) {
   (void)std::fflush(file);
 }
 
-// Formats the caller's text into the stream. glibc's vfprintf writes into the stream's buffer in
-// blocks; MinGW's writes one character at a time through the stream's locked put, so there the text
-// is formatted into a per-thread buffer first and written in one piece.
-void WriteFormatted(std::FILE* file, const char* format, std::va_list args) {
-#ifdef _WIN32
-  thread_local std::string buffer(512, '\0');
+// The calling thread's buffer for a line's text. A buffer that a long line grew beyond this is
+// given back after the line, so one huge line does not hold its memory for the rest of the run.
+constexpr std::size_t kLineBufferSize = 512;
+constexpr std::size_t kLineBufferKept = 64 * 1024;
+
+// Formats the caller's text into buffer; its length, or -1 when formatting fails. Throws
+// std::bad_alloc when memory for a long text cannot be had.
+int FormatLineText(std::string& buffer, const char* format, std::va_list args) {
   std::va_list first;
   va_copy(first, args);
   int length = std::vsnprintf(buffer.data(), buffer.size(), format, first);
@@ -141,10 +143,7 @@ void WriteFormatted(std::FILE* file, const char* format, std::va_list args) {
     length = std::vsnprintf(buffer.data(), buffer.size(), format, second);
     va_end(second);
   }
-  if (length > 0) (void)std::fwrite(buffer.data(), 1, static_cast<std::size_t>(length), file);
-#else
-  (void)std::vfprintf(file, format, args);
-#endif
+  return length;
 }
 
 void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format, std::va_list args) noexcept {
@@ -154,19 +153,27 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
   const unsigned char* token = g_log_lock_token.load(std::memory_order_acquire);
   if (token == nullptr) return;
   try {
-    AddressLockGuard lock(token);
-    // CloseLog takes the same lock, so a file seen here stays open until the line is written.
-    std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire);
-    if (file == nullptr) return;
-    // The timestamp is taken under the lock, so the lines of all threads are in time order.
-    const LocalTime now = Time().LocalNow();
-    char prefix[kPrefixCapacity];
-    char* end = PutPrefix(prefix, [&now](char* out) { return PutTimestamp(out, now); }, tag);
-    // The prefix and the text go into the stream's buffer and out in one write at the flush. A
-    // failed write or flush is ignored: the log has no place to report it.
-    (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);
-    WriteFormatted(file, format, args);
-    (void)std::fflush(file);
+    thread_local std::string text(kLineBufferSize, '\0');
+    // The text is formatted before anything is written: a text that cannot be formatted (no
+    // memory, an argument the C library refuses) writes no part of the line, so no prefix is ever
+    // left to join the next line.
+    const int length = FormatLineText(text, format, args);
+    if (length >= 0) {
+      AddressLockGuard lock(token);
+      // CloseLog takes the same lock, so a file seen here stays open until the line is written.
+      if (std::FILE* file = gv_logFilePtr.load(std::memory_order_acquire)) {
+        // The timestamp is taken under the lock, so the lines of all threads are in time order.
+        const LocalTime now = Time().LocalNow();
+        char prefix[kPrefixCapacity];
+        char* end = PutPrefix(prefix, [&now](char* out) { return PutTimestamp(out, now); }, tag);
+        // Prefix and text go into the stream's buffer and out together at the flush. A failed
+        // write or flush is ignored: the log has no place to report it.
+        (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);
+        (void)std::fwrite(text.data(), 1, static_cast<std::size_t>(length), file);
+        (void)std::fflush(file);
+      }
+    }
+    if (text.size() > kLineBufferKept) std::string(kLineBufferSize, '\0').swap(text);
   } catch (...) {
     // Out of memory: the line is lost, the caller carries on.
   }

@@ -51,6 +51,11 @@ LSTATUS ReadRegSZ(HKEY root, const char* path, const char* name, std::optional<s
 // UTF-16 code units as stored (an odd trailing byte is dropped).
 LSTATUS ReadRegSZEx(HKEY root, const char* path, const char* name, std::optional<std::wstring>& out);
 
+// Reads a string value of HKEY_LOCAL_MACHINE\keyPath in the 32-bit (or 64-bit) registry view into
+// value (a 2048-byte read; left as it was on failure). The open's or the read's error, 0 on
+// success: 13 for a non-string or unterminated value, 234 for one that does not fit. Logs nothing.
+LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& value, bool use64BitView);
+
 // The text of a value read by ReadRegSZ: its bytes up to the first NUL.
 [[nodiscard]] std::string RegistryText(const std::string& bytes);
 

@@ -15,6 +15,7 @@ namespace {
 
 constexpr REGSAM kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 constexpr const char* kDefaultValueMarker = "--";
+constexpr DWORD kViewStringBufferSize = 2048;
 constexpr const wchar_t* kDefaultValueMarkerWide = L"--";
 
 bool IsDefaultValueMarker(const char* name) { return name != nullptr && _stricmp(name, kDefaultValueMarker) == 0; }
@@ -61,6 +62,18 @@ std::vector<BYTE> ValueBytes(const std::wstring& data, DWORD type) {
 }  // namespace
 
 std::string RegistryText(const std::string& bytes) { return std::string(bytes.c_str()); }
+
+LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& value, bool use64BitView) {
+  RegistryKey key;
+  const REGSAM access = KEY_READ | (use64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+  if (const LSTATUS status = key.OpenKey(HKEY_LOCAL_MACHINE, keyPath, access); status != ERROR_SUCCESS) return status;
+  char buffer[kViewStringBufferSize] = {};
+  DWORD size = sizeof(buffer);
+  const LSTATUS status = key.ReadString(valueName, buffer, &size);
+  if (status == ERROR_SUCCESS) value.assign(buffer);  // ReadString guarantees the NUL
+  key.CloseKey();
+  return status;
+}
 
 LSTATUS addRegistryKey(HKEY root, const char* path) {
   LogDebug("addRegistryKey: Inside addRegistryKey method ...... \n");

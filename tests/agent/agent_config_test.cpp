@@ -134,23 +134,39 @@ TEST_F(AgentConfig, PortTextsAreClampedToTheIntRange) {
   EXPECT_EQ(gv_dsServerSecurePort, INT_MIN + 363);
 }
 
-// The route with distribution-server values that could not be read: an address the distribution
-// server lacks is not taken over from the management server, the secondary one included.
-TEST_F(AgentConfig, RouteWithAbsentDistributionAddresses) {
-  gv_serverName = "mgmt";
-  gv_serverFlatName = "MGMT";
-  gv_serverIPAddress = "192.0.2.1";
-  gv_serverSecIPAddress = "192.0.2.2";
-  gv_lastAccessName = "mgmt-last";
-  gv_proxyEnabled = "yes";
-  gv_dsServerName = "ds";
-  ApplyDSRoute();
-  EXPECT_EQ(gv_serverName, "ds");
-  EXPECT_EQ(gv_serverFlatName, "ds");
-  EXPECT_EQ(gv_serverIPAddress, std::nullopt);
-  EXPECT_EQ(gv_serverSecIPAddress, std::nullopt);
-  EXPECT_EQ(gv_lastAccessName, std::nullopt);
-  EXPECT_EQ(gv_proxyEnabled, "NO");
+// The route goes only to a distribution server that is enabled and named. An address the
+// distribution server lacks is not taken over from the management server, the secondary one
+// included; without a distribution server every management address stays.
+TEST_F(AgentConfig, RouteToTheDistributionServer) {
+  using Text = std::optional<std::string>;
+  struct Case {
+    const char* name;
+    Text ds_enabled;
+    Text ds_name;
+    bool routed;
+  };
+  for (const Case& c : {Case{"enabled, addresses absent", "YES", "ds", true}, Case{"not enabled", "no", "ds", false},
+                        Case{"enabled, not named", "yes", std::nullopt, false}}) {
+    SCOPED_TRACE(c.name);
+    gv_serverName = "mgmt";
+    gv_serverFlatName = "MGMT";
+    gv_serverIPAddress = "192.0.2.1";
+    gv_serverSecIPAddress = "192.0.2.2";
+    gv_lastAccessName = "mgmt-last";
+    gv_proxyEnabled = "yes";
+    gv_dsEnabled = c.ds_enabled;
+    gv_dsServerName = c.ds_name;
+    gv_dsServerIPAddress.reset();
+    gv_dsServerSecIPAddress.reset();
+    gv_dsLastAccessName.reset();
+    ApplyDSRoute();
+    const std::vector<Text> route{gv_serverName,         gv_serverFlatName, gv_serverIPAddress,
+                                  gv_serverSecIPAddress, gv_lastAccessName, gv_proxyEnabled};
+    const std::vector<Text> expected =
+        c.routed ? std::vector<Text>{"ds", "ds", std::nullopt, std::nullopt, std::nullopt, "NO"}
+                 : std::vector<Text>{"mgmt", "MGMT", "192.0.2.1", "192.0.2.2", "mgmt-last", "yes"};
+    EXPECT_EQ(route, expected);
+  }
 }
 
 TEST_F(AgentConfig, ProxyPassword) {

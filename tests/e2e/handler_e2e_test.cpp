@@ -174,16 +174,26 @@ TEST_F(HandlerEndToEnd, ExitCodeIsTheSecondResultOnlyWhenBothFailed) {
 // The shipped program starts msiexec.exe from the system directory by its full path: the stand-in
 // beside it is never run, and Wine's own installer answers 1605 for both products. The command
 // lines are logged as they always were.
+// A stand-in MsiExec.exe beside the shipped program, and one in the current directory it is
+// started from: neither ever runs; the system's installer answers.
 TEST_F(HandlerEndToEnd, ShippedProgramStartsOnlyTheSystemInstaller) {
-  SeedAgent(2);
-  WriteAccessLog(std::string(kEvidence) + "\n");
-  const test::ChildResult result = RunShipped();
-  ASSERT_TRUE(result.started);
-  EXPECT_EQ(result.exit_code, 1605u);
-  EXPECT_EQ(Lines(result.output), ResultLines(1605, 1605));
-  EXPECT_TRUE(RecordedCommands().empty());
-  EXPECT_TRUE(
-      LogHas("[INFO] execute : Process successfully created for application " + std::string(kFirstCommand) + " "));
+  for (const bool from_a_planted_directory : {false, true}) {
+    SCOPED_TRACE(from_a_planted_directory ? "stand-in in the current directory too" : "stand-in beside the program");
+    SeedAgent(2);
+    WriteAccessLog(std::string(kEvidence) + "\n");
+    test::TempDirectory planted;
+    std::filesystem::copy_file(test::WindowsPathOf(VX_MSIEXEC_STANDIN_EXE), planted.path() / "msiexec.exe");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    if (from_a_planted_directory) std::filesystem::current_path(planted.path());
+    const test::ChildResult result = RunShipped();
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exit_code, 1605u);
+    EXPECT_EQ(Lines(result.output), ResultLines(1605, 1605));
+    EXPECT_TRUE(RecordedCommands().empty());
+    EXPECT_TRUE(
+        LogHas("[INFO] execute : Process successfully created for application " + std::string(kFirstCommand) + " "));
+  }
 }
 
 TEST_F(HandlerEndToEnd, MissingInstallationDirectoryStillPrintsTheDecision) {

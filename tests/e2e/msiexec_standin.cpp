@@ -1,5 +1,6 @@
-// A stand-in for MsiExec.exe, placed beside a copy of vxprereqhandler.exe so that Windows finds it
-// first. It answers "/X{product} ..." with the exit code named by the environment variable
+// A stand-in for MsiExec.exe: the test build of the handler starts it by its path (the installer
+// path seam); beside the shipped program or in its current directory it must never run. It
+// answers "/X{product} ..." with the exit code named by the environment variable
 // VXTEST_MSIEXEC_<first 8 characters of the product code> (0 when unset), and appends its command
 // line to the file named by VXTEST_MSIEXEC_RECORD when that is set.
 #include <windows.h>

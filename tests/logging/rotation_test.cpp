@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "logging/log_rotation.h"
 #include "logging/logger.h"
 #include "logging/logging_startup.h"
@@ -133,10 +136,100 @@ TEST(Rotation, ShiftsCopiesByTheirNumbersAndDropsTheOldestOnlyWhenAllArePresent)
     const std::string copy4 = directory.str(true) + "\\vxprereqhandler4.log";
     EXPECT_EQ(log.Has("[INFO]", "RotateSpecificLogs : The file " + copy4 + " was successfully deleted..:"),
               c.oldest_dropped);
+    if (c.oldest_dropped) {
+      // The oldest copy is named as the first source before it is deleted.
+      const std::vector<std::string> messages = log.Messages();
+      const auto named = std::find(messages.begin(), messages.end(),
+                                   "[INFO] RotateSpecificLogs : The tempFileName1 : " + copy4 + " . ");
+      const auto deleted = std::find(messages.begin(), messages.end(),
+                                     "[INFO] RotateSpecificLogs : The file " + copy4 + " was successfully deleted..:");
+      EXPECT_LT(named, deleted);
+    }
     EXPECT_FALSE(HasMessageContaining(log, "CopyFile failed"));
     EXPECT_TRUE(
         log.Has("[INFO]", "RotateSpecificLogs : The return Value from FindNumberOfRepeatedFileNames method is : " +
                               std::to_string(c.present.size() + 1) + " "));
+  }
+}
+
+// Lines "<tag> <n>" of a round or a seeded copy, enough to need several pieces of the copy.
+std::string MarkedLines(const std::string& tag, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += tag + " line " + std::to_string(i) + " ..............................\n";
+  return text;
+}
+
+// Rotations on a messy machine, several in a row: a copy held open by a viewer that shares only
+// reading, a read-only copy, a rotation ended in the middle of its copy or before its truncation.
+// Each round appends its lines to the live log and rotates. Afterwards every line seeded or
+// written is in exactly one file, every file ends with a whole line, and no file but the live log
+// and its copies is left.
+TEST(Rotation, NeverLosesDuplicatesOrTearsACopyWhenACopyIsBlockedOrTheRotationIsEnded) {
+  enum class Blocker { kNone, kHeldOpen, kReadOnly };
+  struct Case {
+    const char* name;
+    std::vector<int> present;
+    Blocker blocker;
+    int blocked_copy;
+    std::optional<RotationStep> first_round_ends_at;
+    int stops_at;        // the copy the rotations stop at (a read-only one moves up until it must go)
+    int blocked_rounds;  // rotations that stop there
+  };
+  const Case cases[] = {
+      {"copy 1 held open", {1, 2}, Blocker::kHeldOpen, 1, std::nullopt, 1, 3},
+      {"copy 2 held open, all present", {1, 2, 3, 4}, Blocker::kHeldOpen, 2, std::nullopt, 2, 3},
+      {"copy 3 read-only", {1, 2, 3}, Blocker::kReadOnly, 3, std::nullopt, 4, 2},
+      {"ended in the middle of the copy", {1, 2}, Blocker::kNone, 0, RotationStep::kLiveCopyPartlyWritten, 0, 0},
+      {"ended before the truncation", {1, 2}, Blocker::kNone, 0, RotationStep::kCopyPlacedLiveNotTruncated, 0, 0},
+  };
+  constexpr int kRounds = 3;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log(2);
+    TempDirectory directory;
+    std::multiset<std::string> expected;
+    auto add_lines = [&](const std::filesystem::path& path, const std::string& text) {
+      WriteWholeFile(path, ReadWholeFile(path) + text);
+      for (const std::string& line : test::SplitLines(text)) expected.insert(line);
+    };
+    for (int n : c.present) add_lines(Copy(directory, n), MarkedLines("copy " + std::to_string(n), 50));
+    const std::string blocked = c.blocker == Blocker::kNone ? "" : Copy(directory, c.blocked_copy).string();
+    UniqueHandle viewer;
+    if (c.blocker == Blocker::kHeldOpen) {
+      viewer.reset(::CreateFileA(blocked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(viewer.valid());
+    }
+    if (c.blocker == Blocker::kReadOnly) {
+      ASSERT_TRUE(::SetFileAttributesA(blocked.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+
+    for (int round = 0; round < kRounds; ++round) {
+      add_lines(directory.path() / kName, MarkedLines("round " + std::to_string(round), 3000));
+      std::optional<ScopedRotationStopForTesting> ended;
+      if (round == 0 && c.first_round_ends_at) ended.emplace(*c.first_round_ends_at);
+      EXPECT_EQ(RotateLoggerForEverRunningProcess(directory.str(), kName, 5, 1000), 0);
+    }
+    viewer.reset();
+    if (c.blocker == Blocker::kReadOnly) {
+      for (int n = 1; n <= 4; ++n) (void)::SetFileAttributesA(Copy(directory, n).string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    std::multiset<std::string> found;
+    for (const std::string& file : test::FileNamesIn(directory.path())) {
+      if (file == "test.log") continue;
+      EXPECT_TRUE(file == kName || (file.size() == 20 && file.rfind("vxprereqhandler", 0) == 0)) << file;
+      const std::string content = ReadWholeFile(directory.path() / file);
+      EXPECT_TRUE(content.empty() || content.back() == '\n') << file << " ends inside a line";
+      for (const std::string& line : test::SplitLines(content)) found.insert(line);
+    }
+    EXPECT_TRUE(found == expected) << found.size() << " lines found, " << expected.size() << " written";
+    int blocked_lines = 0;
+    for (const std::string& message : log.Messages()) {
+      blocked_lines += message.rfind("[ERROR] RotateSpecificLogs : The rotation stops at ", 0) == 0 &&
+                       message.find(directory.str(true) + "\\" + Copy(directory, c.stops_at).filename().string() +
+                                    ", which cannot be moved (error code ") != std::string::npos;
+    }
+    EXPECT_EQ(blocked_lines, c.blocked_rounds);
   }
 }
 

@@ -1,4 +1,4 @@
-// The registry access layer and the handler's string reads, against the real registry.
+// The registry access layer, its view-stating string read among them, against the real registry.
 //
 // Test programs are 32-bit processes: without a view flag they see the 32-bit view, so values that
 // the code under test must find are seeded in kView32, and the 64-bit view is seeded where a test
@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "agent/library_services.h"
-#include "handler/handler.h"
 #include "test_log.h"
 #include "test_registry_win.h"
 
@@ -35,11 +34,6 @@ constexpr const char* kNonAsciiName =
     "Gr\xC3\xB6\xC3\x9F"
     "e";
 constexpr const wchar_t* kNonAsciiWideName = L"Gr\u00F6\u00DFe";
-
-// The SQL Server 2014 detection values, spelled out here so that a wrong path in the handler shows.
-constexpr const char* kSqlClientSetupKey =
-    "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\ClientSetup\\CurrentVersion";
-constexpr const char* kSqlSetupKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\120\\Tools\\Setup";
 
 std::string Bytes(std::initializer_list<unsigned> values) {
   std::string bytes;
@@ -661,96 +655,6 @@ INSTANTIATE_TEST_SUITE_P(
         ViewRow{"ThreeThousandBytes", Where::kView32Only, REG_SZ, Text(std::string(2999, 'v')), false, ERROR_MORE_DATA,
                 "unchanged"}),
     RowName<ViewRow>);
-
-// ---------------------------------------------------------------------------------------------
-// IsSQLProductInstalled
-
-enum class Seed { kMissing, kString, kDword, kStringIn64BitView };
-
-struct SqlRow {
-  const char* label;
-  Seed current_version;
-  Seed edition;
-  int installed;
-  std::vector<std::string> lines;
-};
-void PrintTo(const SqlRow& row, std::ostream* os) { *os << row.label; }
-
-void SeedSqlValue(const char* path, const char* name, Seed seed, const char* text) {
-  switch (seed) {
-    case Seed::kMissing:
-      break;
-    case Seed::kString:
-      test::SetString(path, name, text, kView32);
-      break;
-    case Seed::kDword:
-      test::SetDword(path, name, 12, kView32);
-      break;
-    case Seed::kStringIn64BitView:
-      test::SetString(path, name, text, kView64);
-      break;
-  }
-}
-
-using SqlDetectionTest = RegistryTableTest<SqlRow>;
-
-TEST_P(SqlDetectionTest, EitherReadableValueCounts) {
-  const SqlRow& row = GetParam();
-  SeedSqlValue(kSqlClientSetupKey, "CurrentVersion", row.current_version, "12.0.2000.8");
-  SeedSqlValue(kSqlSetupKey, "Edition", row.edition, "Express Edition");
-
-  EXPECT_EQ(IsSQLProductInstalled(), row.installed);
-  EXPECT_THAT(Messages(), ElementsAreArray(row.lines));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, SqlDetectionTest,
-    ::testing::Values(
-        SqlRow{"NeitherPresent",
-               Seed::kMissing,
-               Seed::kMissing,
-               0,
-               {"[INFO] CurrentVersion : ", "[INFO] Edition : ", "[INFO] ErrorCode01 : 2", "[INFO] ErrorCode02 : 2"}},
-        SqlRow{"OnlyCurrentVersion",
-               Seed::kString,
-               Seed::kMissing,
-               1,
-               {"[INFO] CurrentVersion : 12.0.2000.8", "[INFO] Edition : ", "[INFO] ErrorCode01 : 0",
-                "[INFO] ErrorCode02 : 2"}},
-        SqlRow{"OnlyEdition",
-               Seed::kMissing,
-               Seed::kString,
-               1,
-               {"[INFO] CurrentVersion : ", "[INFO] Edition : Express Edition", "[INFO] ErrorCode01 : 2",
-                "[INFO] ErrorCode02 : 0"}},
-        SqlRow{"Both",
-               Seed::kString,
-               Seed::kString,
-               1,
-               {"[INFO] CurrentVersion : 12.0.2000.8", "[INFO] Edition : Express Edition", "[INFO] ErrorCode01 : 0",
-                "[INFO] ErrorCode02 : 0"}},
-        SqlRow{"CurrentVersionAsDword",
-               Seed::kDword,
-               Seed::kMissing,
-               0,
-               {"[INFO] CurrentVersion : ", "[INFO] Edition : ", "[INFO] ErrorCode01 : 13", "[INFO] ErrorCode02 : 2"}},
-        SqlRow{"EditionAsDwordButCurrentVersionString",
-               Seed::kString,
-               Seed::kDword,
-               1,
-               {"[INFO] CurrentVersion : 12.0.2000.8", "[INFO] Edition : ", "[INFO] ErrorCode01 : 0",
-                "[INFO] ErrorCode02 : 13"}},
-        SqlRow{"BothAsDword",
-               Seed::kDword,
-               Seed::kDword,
-               0,
-               {"[INFO] CurrentVersion : ", "[INFO] Edition : ", "[INFO] ErrorCode01 : 13", "[INFO] ErrorCode02 : 13"}},
-        SqlRow{"BothOnlyIn64BitView",
-               Seed::kStringIn64BitView,
-               Seed::kStringIn64BitView,
-               0,
-               {"[INFO] CurrentVersion : ", "[INFO] Edition : ", "[INFO] ErrorCode01 : 2", "[INFO] ErrorCode02 : 2"}}),
-    RowName<SqlRow>);
 
 }  // namespace
 }  // namespace vx

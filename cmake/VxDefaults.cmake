@@ -16,6 +16,9 @@ if(MINGW)
   add_compile_options(-fstack-protector-strong)
   add_link_options(-static -static-libgcc -static-libstdc++ -fstack-protector-strong
                    LINKER:--dynamicbase LINKER:--nxcompat)
+  # Sections aligned to pages in the file as in memory: the loader can then map the image instead of
+  # reading every section into fresh pages at each start (a few milliseconds per run under Wine).
+  add_link_options(LINKER:--file-alignment=0x1000)
 endif()
 
 if(VX_FUZZ)

@@ -122,11 +122,8 @@ int PrepareRequest(UploadChain& chain, bool keep_alive, bool connect_timeout) {
       !SetDwordOption(chain.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
     return Fail(chain, kOptionFailure, api.last_error());
   }
-  if (chain.https) {
-    if (!chain.certificates.strict && !IgnoreCertificateErrors(chain.request)) {
-      return Fail(chain, kOptionFailure, api.last_error());
-    }
-    LogDebug("%s :  The request is updated with the internet option security flags. \n", chain.operation);
+  if (chain.https && !ApplyCertificatePolicy(chain.certificates, chain.request, chain.operation)) {
+    return Fail(chain, kOptionFailure, api.last_error());
   }
   if (!SetProxyCredentials(chain.request, *chain.parameters)) return Fail(chain, kOptionFailure, api.last_error());
   return 0;

@@ -101,8 +101,9 @@ RangeStep OpenValidatedRange(RangedDownload& download, RequestHandles& handles, 
     }
     return RangeStep::kEnded;
   }
-  result = download.StartOverWithNewVersion();
-  return result == 0 ? RangeStep::kStartedOver : RangeStep::kEnded;
+  result = download.StartOverWithNewVersion(handles, body_length);
+  if (result != 0) return RangeStep::kEnded;
+  return handles.request != nullptr ? RangeStep::kReady : RangeStep::kStartedOver;
 }
 
 int OpenRestOfFile(RangedDownload& download, RequestHandles& handles, unsigned char keep_alive,

@@ -74,8 +74,11 @@ class RangedDownload {
   // answer's body takes its place. 0 or the error.
   [[nodiscard]] virtual int DropReceived() = 0;
   // The kept bytes are not of the file the server has now (or of a range it will never serve):
-  // learn its version and drop them. 0, or the result that ends the download.
-  [[nodiscard]] virtual int StartOverWithNewVersion() = 0;
+  // learn its version and drop them, once per download. A download that fetches the new version
+  // whole at once leaves its answer open in handles, with body_length set; otherwise the handles
+  // stay closed and the caller asks for the version from byte 0. 0, or the result that ends the
+  // download.
+  [[nodiscard]] virtual int StartOverWithNewVersion(RequestHandles& handles, std::uint64_t& body_length) = 0;
   // Reads the body of an answered range, keeping at most announced bytes of it (ReadAnnouncedBody).
   [[nodiscard]] virtual BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) = 0;
   // An availability failure after which the block is asked for once more.

@@ -285,10 +285,12 @@ int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_
 class TemporaryFileRanges final : public RangedDownload {
  public:
   TemporaryFileRanges(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                      FileVersion version, TemporaryDownloadFile& temporary, bool rate_limited)
+                      FileVersion version, TemporaryDownloadFile& temporary, bool rate_limited,
+                      unsigned char keep_alive = 1)
       : RangedDownload(parameters, object_path, request_type,
                        rate_limited ? "InternetGetRequestByBitrate" : "InternetGetRequestEx"),
         rate_limited_(rate_limited),
+        keep_alive_(keep_alive),
         version_(std::move(version)),
         temporary_(temporary) {}
 
@@ -300,18 +302,20 @@ class TemporaryFileRanges final : public RangedDownload {
     return Restart();
   }
 
-  // The version the server has now is learnt again with a HEAD and fetched from its first byte,
-  // once.
-  int StartOverWithNewVersion() override {
+  // The version the server has now is fetched whole from its first byte, once: the rate-limited
+  // download learns it with a HEAD and fetches its blocks, the whole download reads its GET.
+  int StartOverWithNewVersion(RequestHandles& handles, std::uint64_t& body_length) override {
     if (started_over_) {
       LogError("%s : The server's file changed again; giving up \n", Operation());
       return kServerFileChanged;
     }
     started_over_ = true;
-    RequestHandles head;
-    if (const int result = OpenWholeFile(Parameters(), Url(), RequestType(), 1, head, version_, Operation(), true)) {
+    if (const int result = OpenWholeFile(Parameters(), Url(), RequestType(), rate_limited_ ? 1 : keep_alive_, handles,
+                                         version_, Operation(), rate_limited_)) {
       return result;
     }
+    if (rate_limited_) CloseRequestHandles(handles);
+    body_length = version_.length;
     return Restart();
   }
 
@@ -354,6 +358,7 @@ class TemporaryFileRanges final : public RangedDownload {
   }
 
   bool rate_limited_;
+  unsigned char keep_alive_;
   FileVersion version_;
   TemporaryDownloadFile& temporary_;
   std::uint32_t bytes_so_far_ = 0;
@@ -366,7 +371,7 @@ class TemporaryFileRanges final : public RangedDownload {
 int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
                      unsigned char keep_alive, RequestHandles& handles, FileVersion version,
                      TemporaryDownloadFile& temporary) {
-  TemporaryFileRanges ranges(parameters, object_path, request_type, std::move(version), temporary, false);
+  TemporaryFileRanges ranges(parameters, object_path, request_type, std::move(version), temporary, false, keep_alive);
   std::uint64_t announced = ranges.Version().length;
   int result = 0;
   bool just_recovered = false;

@@ -265,7 +265,9 @@ class ResumableRanges final : public RangedDownload {
     StartOver(request_);
     return 0;
   }
-  int StartOverWithNewVersion() override { return vx::StartOverWithNewVersion(request_); }
+  int StartOverWithNewVersion(RequestHandles& /*handles*/, std::uint64_t& /*body_length*/) override {
+    return vx::StartOverWithNewVersion(request_);
+  }
   BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) override {
     return GatherBody(request_, request, announced);
   }

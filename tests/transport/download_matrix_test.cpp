@@ -53,28 +53,36 @@ const Row kRows[] = {
     // Wine's WinHTTP hands over what arrives past the Content-Length: 707 then, or the announced bytes.
     {"body longer than Content-Length", R"({"rules": [{"count": 1, "headers": {"Content-Length": "1000"}}]})",
      "?SSS?", false, 1000},
-    {"206 past its range", R"({"rules": [{"headers": {"Content-Range": "bytes 0-99/120000"}}]})", "SFFFS"},
+    {"206 past its range",
+     R"({"rules": [{"count": 1}, {"status": 206, "body_file": "long.bin",
+                                  "headers": {"Content-Range": "bytes 0-49999/120000"}}]})",
+     "SFFFS"},
     {"206 with another start and total", R"({"rules": [{"headers": {"Content-Range": "bytes 7-99/999999"}}]})",
      "SFFFS"},
     {"206 without validators", R"({"rules": [{"count": 1}, {"headers": {"Last-Modified": null}}]})", "SSSSS"},
     {"ETag-only server", R"({"rules": [{"etag": true, "headers": {"Last-Modified": null}}]})", "SSSSS"},
+    // The file is replaced after the first range broke off (or the first block): the next range
+    // meets the other version.
     {"same-length replacement between ranges",
-     R"({"rules": [{"count": 1}, {"count": 1, "replace_with": "v2.bin"}]})", "SSSSS"},
+     R"({"rules": [{"count": 1}, {"count": 1, "close_after": 30000}, {"count": 1, "replace_with": "v2.bin"}]})",
+     "S???S"},
     {"same-length replacement, If-Range ignored",
-     R"({"rules": [{"count": 1}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true},
-                   {"ignore_if_range": true}]})",
-     "SSSSS"},
+     R"({"rules": [{"count": 1}, {"count": 1, "close_after": 30000},
+                   {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}, {"ignore_if_range": true}]})",
+     "S???S"},
     {"ETag-only replacement, If-Range ignored",
      R"({"rules": [{"count": 1, "etag": true, "headers": {"Last-Modified": null}},
+                   {"count": 1, "close_after": 30000, "etag": true, "headers": {"Last-Modified": null}},
                    {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true, "etag": true,
                     "headers": {"Last-Modified": null}},
                    {"etag": true, "ignore_if_range": true, "headers": {"Last-Modified": null}}]})",
-     "SSSSS"},
+     "S???S"},
     {"same-length replacement without validators",
      R"({"rules": [{"count": 1, "headers": {"Last-Modified": null}},
+                   {"count": 1, "close_after": 30000, "headers": {"Last-Modified": null}},
                    {"count": 1, "replace_with": "v2.bin", "headers": {"Last-Modified": null}},
                    {"headers": {"Last-Modified": null}}]})",
-     "SSSSS", true},
+     "S???S", true},
     {"416 to every range", R"({"rules": [{"count": 1}, {"status": 416}]})", "SFFFS"},
     {"200 to a range", R"({"rules": [{"ignore_range": true}]})", "SSSSS"},
     {"reset in the middle of a body", R"({"rules": [{"close_after": 20000}]})", "?S?S?"},
@@ -109,6 +117,7 @@ class DownloadMatrix : public ::testing::Test {
     server_.WriteFile("file.bin", v1_);
     server_.SetLastModified("file.bin", 1652918400);
     server_.WriteFile("v2.bin", v2_);
+    server_.WriteFile("long.bin", v1_ + v1_.substr(0, 30000));
     server_.WriteScript(row.script);
   }
 

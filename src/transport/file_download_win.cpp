@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <cwchar>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -160,15 +161,21 @@ class TemporaryDownloadFile {
     const HANDLE file = handle_.get();
     LARGE_INTEGER start{};
     if (!handle_ || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-      DWORD read = 0;
-      if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
-      if (read == 0) break;
-      bytes.append(buffer, read);
+    // A large answer may not fit a 32-bit process's memory: that is a read-back that failed.
+    try {
+      std::string bytes;
+      char buffer[64 * 1024];
+      for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+        if (read == 0) break;
+        bytes.append(buffer, read);
+      }
+      return TextFromDownloadedBytes(bytes);
+    } catch (const std::bad_alloc&) {
+      LogError("LoadDatafromFile: the data does not fit in memory\n");
+      return std::nullopt;
     }
-    return TextFromDownloadedBytes(bytes);
   }
 
   // GET_DATA's file goes with its handle; deleting it by name afterwards could only hit a file of

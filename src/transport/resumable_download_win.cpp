@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "agent/agent_config.h"
@@ -167,7 +168,13 @@ int PrepareResume(DownloadRequest& request) {
     return kMissingInput;
   }
   request.received = request.handler.StoredPartialSize();
-  request.buffer.assign(request.handler.SaveLimit(), '\0');
+  try {
+    request.buffer.assign(request.handler.SaveLimit(), '\0');
+  } catch (const std::bad_alloc&) {
+    LogError("%s : No memory for a gathering buffer of %u bytes \n", request.operation,
+             static_cast<unsigned>(request.handler.SaveLimit()));
+    return kMissingInput;
+  }
   if (request.received > request.content_length) {
     // The same Last-Modified text with a shorter file: no range of it starts at the recorded size,
     // so resuming would be refused every time.
@@ -199,7 +206,11 @@ int AppendGathered(DownloadRequest& request, bool periodic) {
 DWORD GatherPiece(DownloadRequest& request, const char* bytes, DWORD count) {
   if (count > request.buffer.size()) {
     LogInfo("Reallocating buffer to %d\n", static_cast<int>(count));
-    request.buffer.resize(count);
+    try {
+      request.buffer.resize(count);
+    } catch (const std::bad_alloc&) {
+      return ERROR_NOT_ENOUGH_MEMORY;
+    }
     request.handler.SetSaveLimit(count);
   }
   if (request.gathered + count > request.buffer.size()) {

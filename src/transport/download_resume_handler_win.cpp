@@ -314,6 +314,9 @@ int DownloadResumeHandler::InitializeMetadata() {
       LogInfo("Unique id %s belongs to another URL\n", unique_id_.c_str());
       unique_id_ = FindIdOfUrl();
     }
+  } else {
+    // The value may have gone with another URL that shared its name; the id's record names its URL.
+    unique_id_ = FindIdOfUrl();
   }
   if (!unique_id_.empty()) {
     if (FormUniqueFileName() != 0) return 13;

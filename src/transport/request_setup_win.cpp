@@ -13,6 +13,7 @@
 #include "agent/agent_config.h"
 #include "agent/os_name.h"
 #include "base/time_source.h"
+#include "base/unique_crypt_win.h"
 #include "logging/logger.h"
 #include "platform/registry.h"
 #include "platform/system_library_win.h"
@@ -114,34 +115,37 @@ CertificatePolicy ReadCertificatePolicy() {
 
 namespace {
 
+// A certificate context that WinHTTP handed out, freed through crypt32 (bound at first use).
+struct CertificateContextTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type context) noexcept { return context != nullptr; }
+  static void Close(Type context) noexcept {
+    static const auto free_context =
+        SystemFunction<BOOL(WINAPI*)(PCCERT_CONTEXT)>(L"crypt32.dll", "CertFreeCertificateContext");
+    if (free_context != nullptr) free_context(context);
+  }
+};
+
 // The SHA-256 fingerprint of the server certificate of a sent request, "" when it cannot be had.
-// The certificate context is freed through crypt32, bound at first use.
 std::string ServerCertificateFingerprint(HINTERNET request) {
-  PCCERT_CONTEXT certificate = nullptr;
-  DWORD size = sizeof(certificate);
-  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
-      certificate == nullptr) {
+  UniqueResource<CertificateContextTraits> certificate;
+  DWORD size = sizeof(PCCERT_CONTEXT);
+  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, certificate.put(), &size) ||
+      !certificate) {
     return std::string();
   }
-  std::string fingerprint;
-  HCRYPTPROV provider = 0;
-  if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-    HCRYPTHASH hash = 0;
-    unsigned char digest[32] = {};
-    DWORD digest_size = sizeof(digest);
-    if (::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-      if (::CryptHashData(hash, certificate->pbCertEncoded, certificate->cbCertEncoded, 0) &&
-          ::CryptGetHashParam(hash, HP_HASHVAL, digest, &digest_size, 0) && digest_size == sizeof(digest)) {
-        fingerprint = HexText(digest, sizeof(digest));
-      }
-      ::CryptDestroyHash(hash);
-    }
-    ::CryptReleaseContext(provider, 0);
+  UniqueCryptProvider provider;
+  UniqueCryptHash hash;  // declared after its provider, so it goes first
+  unsigned char digest[32] = {};
+  DWORD digest_size = sizeof(digest);
+  if (::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+      ::CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put()) &&
+      ::CryptHashData(hash.get(), certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded, 0) &&
+      ::CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digest_size, 0) && digest_size == sizeof(digest)) {
+    return HexText(digest, sizeof(digest));
   }
-  static const auto free_context =
-      SystemFunction<BOOL(WINAPI*)(PCCERT_CONTEXT)>(L"crypt32.dll", "CertFreeCertificateContext");
-  if (free_context != nullptr) free_context(certificate);
-  return fingerprint;
+  return std::string();
 }
 
 // Adds one header line; a failure is logged with message and remembered in pending_error.

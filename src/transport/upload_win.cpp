@@ -40,8 +40,14 @@ constexpr DWORD kLargestPieceBytes = 4 * 1024 * 1024;
 // The file size travels as a signed 32-bit count.
 constexpr std::int64_t kLargestFileBytes = std::numeric_limits<std::int32_t>::max();
 
-// One upload's WinHTTP handles and the values every step needs.
+// One upload's WinHTTP handles and the values every step needs. The handles still open when it
+// ends are closed, with the close-failure lines.
 struct UploadChain {
+  UploadChain() = default;
+  ~UploadChain();
+  UploadChain(const UploadChain&) = delete;
+  UploadChain& operator=(const UploadChain&) = delete;
+
   const char* operation = nullptr;
   const ConnectionParameters* parameters = nullptr;
   const wchar_t* object_path = nullptr;
@@ -72,6 +78,8 @@ void CloseChain(UploadChain& chain) {
     if (const int code = CloseInternetHandle(*handle)) Fail(chain, format, static_cast<DWORD>(code));
   }
 }
+
+UploadChain::~UploadChain() { CloseChain(*this); }
 
 int OpenPostRequest(UploadChain& chain) {
   chain.request = WinHttp().open_request(chain.connection, L"POST", chain.object_path, nullptr, WINHTTP_NO_REFERER,

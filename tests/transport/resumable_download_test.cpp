@@ -194,6 +194,7 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
 
   ASSERT_EQ(Download(), 0);
   EXPECT_EQ(LaterRanges(), (std::vector<std::string>{"-", "bytes=100000-300000"}));
+  EXPECT_TRUE(log_.Has("[ERROR]", "ResumeGetRequestEx: Content-Range Header message: Range: bytes=100000-300000"));
   EXPECT_TRUE(Destination() == file_);
   ExpectNothingLeft();
   const auto successes = AccessLog("downloadSuccessAccess.log");
@@ -605,6 +606,20 @@ TEST_F(ResumableScripted, DroppedPartialFileLeavesNoRecordThatRunsAhead) {
     DownloadResumeHandler next;
     ASSERT_EQ(next.Initialize(destination_, "version A", L"/f/file.bin"), 0);
     EXPECT_EQ(next.ResumeOffset(), 0u);
+  }
+}
+
+TEST_F(ResumableScripted, RepositoryNamesThatFitAreKept) {
+  const std::pair<std::size_t, bool> cases[] = {{10, true}, {200, true}, {254, true}, {255, false}};
+  for (const auto& [length, kept] : cases) {
+    SCOPED_TRACE(length);
+    const std::string name = std::string(length - 1, 'r') + "\\";
+    test::SetString(kMetadataKey.c_str(), "IntermediateRepositoryName", name);
+    DownloadResumeHandler handler;
+    ASSERT_EQ(handler.Initialize(destination_, "Thu, 19 May 2022 00:00:00 GMT", L"/f/named.bin"), 0);
+    EXPECT_EQ(Text(test::GetValue(kMetadataKey.c_str(), "IntermediateRepositoryName")),
+              kept ? name : "DownloadRepository\\");
+    EXPECT_EQ(handler.PartialFile().find(std::wstring(name.begin(), name.end())) != std::wstring::npos, kept);
   }
 }
 

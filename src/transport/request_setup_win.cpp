@@ -257,24 +257,25 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
             "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
             "server %ls \n",
             parameters.server.c_str());
-        if (!reopened) return Exchange::kReopen;
       }
+      if (AfterSendFailure(code, reopened) == RetryAction::kReopen) return Exchange::kReopen;
       error = Fail("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", code);
       return Exchange::kAttemptsUsedUp;
     }
     if (api.receive_response(handles.request, nullptr)) return Exchange::kReceived;
 
     const DWORD code = api.last_error();
-    if (code == ERROR_WINHTTP_RESEND_REQUEST) {
+    const RetryAction action = AfterReceiveFailure(code, reopened);
+    if (action == RetryAction::kPauseAndResend) {
       LogInfo("GetInternetRequestHandle : Resending the data to the server %ls \n", parameters.server.c_str());
       Time().SleepMilliseconds(kResendPauseMilliseconds);
       ++attempts;
-    } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+    } else if (action != RetryAction::kFail) {
       LogInfo(
           "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
           "server %ls,as the error code received is %d \n",
           parameters.server.c_str(), static_cast<int>(code));
-      if (!reopened) return Exchange::kReopen;
+      if (action == RetryAction::kReopen) return Exchange::kReopen;
       ++attempts;
     } else {
       LogInfo("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(code));

@@ -32,6 +32,24 @@ bool IsFailoverCode(int result) {
          result == kBadRequest;
 }
 
+RetryAction AfterSendFailure(std::uint32_t code, bool reopened) {
+  constexpr std::uint32_t kLoginFailure = 12015;
+  constexpr std::uint32_t kOperationCancelled = 12017;
+  return (code == kLoginFailure || code == kOperationCancelled) && !reopened ? RetryAction::kReopen
+                                                                             : RetryAction::kFail;
+}
+
+RetryAction AfterReceiveFailure(std::uint32_t code, bool reopened) {
+  constexpr std::uint32_t kResendRequest = 12032;
+  constexpr std::uint32_t kLoginFailure = 12015;
+  constexpr std::uint32_t kInvalidServerResponse = 12152;
+  if (code == kResendRequest) return RetryAction::kPauseAndResend;
+  if (code == kLoginFailure || code == kInvalidServerResponse) {
+    return reopened ? RetryAction::kResend : RetryAction::kReopen;
+  }
+  return RetryAction::kFail;
+}
+
 std::string ForwardSlashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;

@@ -29,6 +29,19 @@ namespace vx {
 // The request path with every backslash turned into a slash.
 [[nodiscard]] std::string ForwardSlashes(std::string path);
 
+// What the retry policy of a request (download or upload) does after a failed send or receive.
+enum class RetryAction {
+  kFail,            // the call ends with the error
+  kReopen,          // the request (downloads: the whole chain) is opened again, once per call
+  kPauseAndResend,  // 12032: wait kResendPause and send again, counting the attempt
+  kResend,          // send again at once, counting the attempt
+};
+// A send that failed with code: 12015 and 12017 reopen, once; anything else ends the call.
+[[nodiscard]] RetryAction AfterSendFailure(std::uint32_t code, bool reopened);
+// A receive that failed with code: 12032 pauses and resends; 12015 and 12152 reopen, once, and
+// then resend; anything else ends the call.
+[[nodiscard]] RetryAction AfterReceiveFailure(std::uint32_t code, bool reopened);
+
 // The path as the server of the product expects it, logging the routing decision: hosted editions
 // ("RNHX") reach plain files through the client-data servlet on the management server, another
 // ("KVTLN") serves everything below "vx/", the others take the path as it is.

@@ -182,26 +182,27 @@ int SendWithRetries(UploadChain& chain, bool keep_alive, bool connect_timeout, S
         if (outcome.error == ERROR_WINHTTP_LOGIN_FAILURE || outcome.error == ERROR_WINHTTP_OPERATION_CANCELLED) {
           LogInfo("%s : Going to close the request handle and going to resending the data to the server %ls \n",
                   chain.operation, server);
-          if (!reopened) {
-            reopen = true;
-            continue;
-          }
+        }
+        if (AfterSendFailure(outcome.error, reopened) == RetryAction::kReopen) {
+          reopen = true;
+          continue;
         }
         return Fail(chain, "%s :  Error in WinHttpSendRequest -> %d \n", outcome.error);
       }
       if (api.receive_response(chain.request, nullptr)) return 0;
 
       const DWORD code = api.last_error();
-      if (code == ERROR_WINHTTP_RESEND_REQUEST) {
+      const RetryAction action = AfterReceiveFailure(code, reopened);
+      if (action == RetryAction::kPauseAndResend) {
         LogInfo("%s : Resending the data to the server %ls \n", chain.operation, server);
         Time().SleepMilliseconds(kResendPauseMilliseconds);
         ++attempts;
-      } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+      } else if (action != RetryAction::kFail) {
         LogInfo(
             "%s : Going to close the request handle and going to resending the data to the server %ls,as the error "
             "code received is %d \n",
             chain.operation, server, static_cast<int>(code));
-        if (reopened) {
+        if (action == RetryAction::kResend) {
           ++attempts;
         } else {
           reopen = true;

@@ -70,6 +70,30 @@ TEST(Failover, TriesTheAddressesInOrderAndOnlyAfterTheRightResults) {
   }
 }
 
+TEST(RetryPolicy, FailuresDecideTheNextAttempt) {
+  struct Case {
+    std::uint32_t code;
+    bool reopened;
+    RetryAction after_send;
+    RetryAction after_receive;
+  };
+  const Case cases[] = {
+      {12015, false, RetryAction::kReopen, RetryAction::kReopen},
+      {12015, true, RetryAction::kFail, RetryAction::kResend},
+      {12017, false, RetryAction::kReopen, RetryAction::kFail},
+      {12152, false, RetryAction::kFail, RetryAction::kReopen},
+      {12152, true, RetryAction::kFail, RetryAction::kResend},
+      {12032, false, RetryAction::kFail, RetryAction::kPauseAndResend},
+      {12032, true, RetryAction::kFail, RetryAction::kPauseAndResend},
+      {12002, false, RetryAction::kFail, RetryAction::kFail},
+      {0, false, RetryAction::kFail, RetryAction::kFail},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AfterSendFailure(c.code, c.reopened), c.after_send) << c.code << " " << c.reopened;
+    EXPECT_EQ(AfterReceiveFailure(c.code, c.reopened), c.after_receive) << c.code << " " << c.reopened;
+  }
+}
+
 TEST(PathRewriting, FollowsTheProductAndTheRoute) {
   struct Case {
     std::optional<std::string> product;

@@ -201,49 +201,6 @@ TEST(RangeAnswers, OnlyTheAskedRangeOfTheRecordedVersionContinuesTheFile) {
   EXPECT_FALSE(HasValidator(bare));
 }
 
-TEST(CertificatePins, EveryPresentValueTurnsTheCheckOn) {
-  using namespace std::string_literals;
-  const std::string a(64, 'a');
-  const std::string b(64, 'b');
-  std::string long_list;  // 43 fingerprints in the colon form: more than 4 KiB
-  for (int i = 0; i < 43; ++i) {
-    for (int j = 0; j < 32; ++j) long_list += j == 0 ? "AA" : ":AA";
-    long_list += ";";
-  }
-  struct Case {
-    std::uint32_t type;
-    std::string bytes;
-    std::vector<std::string> pins;
-  };
-  const Case cases[] = {
-      {kRegistryText, a + "\0"s, {a}},
-      {kRegistryText, a, {a}},  // without its NUL
-      {kRegistryExpandText, a + ";" + b + "\0"s, {a, b}},
-      {kRegistryText, long_list, std::vector<std::string>(43, a)},
-      {kRegistryMultiText, a + "\0"s + b + " " + a + "\0\0"s, {a, b, a}},
-      {kRegistryMultiText, "\0\0"s, {}},
-      {kRegistryText, "", {}},
-      {kRegistryText, "not a fingerprint", {}},
-      {3 /* REG_BINARY */, std::string(32, '\xaa'), {}},
-      {kRegistryDword, "\1\0\0\0"s, {}},
-  };
-  for (const Case& c : cases) {
-    const PinValue value = PinsFromRegistryValue(RegistryValueData{c.type, c.bytes});
-    EXPECT_EQ(value.pins, c.pins) << c.type << " " << c.bytes.size();
-    EXPECT_EQ(value.problem.empty(), !c.pins.empty()) << c.type << " " << c.bytes.size();
-  }
-  const std::pair<RegistryValueData, bool> strict_cases[] = {
-      {{kRegistryDword, "\0\0\0\0"s}, false}, {{kRegistryDword, "\1\0\0\0"s}, true},
-      {{kRegistryDword, "\0\0\0\2"s}, true},  {{kRegistryText, "0\0"s}, true},
-      {{kRegistryDword, "\0\0"s}, true},      {{3, ""}, true},
-  };
-  for (const auto& [value, strict] : strict_cases) {
-    std::string problem;
-    EXPECT_EQ(StrictCheckFromRegistryValue(value, problem), strict) << value.type << " " << value.bytes.size();
-    EXPECT_EQ(problem.empty(), value.type == kRegistryDword && value.bytes.size() == 4) << value.type;
-  }
-}
-
 TEST(CertificatePins, FingerprintsAreReadLeniently) {
   const std::string a(64, 'a');
   std::string colons = "AA";  // the same fingerprint as certificate viewers spell it

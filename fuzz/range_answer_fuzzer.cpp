@@ -1,8 +1,10 @@
-// libFuzzer target: the judgement of a ranged answer and the certificate pin list, both read from
-// what a server or an administrator wrote. The input's first eight bytes give the status, the first
-// byte asked for, the file's length and the Content-Length; its lines then give Content-Range,
-// Last-Modified and the pin list. A range is taken only when it continues the file's version, a
-// whole file only at its length, and pins are fingerprints that read back as themselves.
+// libFuzzer target: the judgement of a ranged answer, the length its body may have, and the
+// certificate pin list, read from what a server or an administrator wrote. The input's first eight
+// bytes give the status, the first byte asked for, the file's length and the Content-Length; its
+// lines then give Content-Range, Last-Modified, ETags and the pin list. A range is taken only when it
+// continues the file's version (its ETag included), its body never passes what was asked for or the
+// file's end, a whole file only at its length, and pins of a registry value of any type are
+// fingerprints that read back as themselves.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,8 +43,19 @@ std::vector<std::uint64_t> Numbers(std::string_view text) {
   return numbers;
 }
 
-void CheckRangeAnswer(const vx::RangeResponse& response, std::uint32_t first, const vx::FileVersion& version) {
+void CheckRangeAnswer(const vx::RangeResponse& response, std::uint32_t first, std::uint32_t last,
+                      const vx::FileVersion& version) {
   const vx::RangeAnswer answer = vx::JudgeRangeAnswer(response, first, version);
+  const std::uint64_t body = vx::AnnouncedBodyLength(response, answer, first, last, version);
+  if (answer == vx::RangeAnswer::kPart &&
+      (first + body > version.length || (last >= first && body > static_cast<std::uint64_t>(last) - first + 1))) {
+    std::abort();
+  }
+  if ((answer == vx::RangeAnswer::kStartOver || answer == vx::RangeAnswer::kFailed) && body != 0) std::abort();
+  if ((answer == vx::RangeAnswer::kPart || answer == vx::RangeAnswer::kWholeFile) && !version.etag.empty() &&
+      response.etag != version.etag) {
+    std::abort();
+  }
   if (answer == vx::RangeAnswer::kPart || answer == vx::RangeAnswer::kWholeFile) {
     // Bytes are kept only from the version they continue.
     if (response.last_modified && !version.last_modified.empty() &&
@@ -76,6 +89,11 @@ void CheckPins(std::string_view text) {
     joined += pin + ";";
   }
   if (vx::ParseCertificatePins(joined) != pins) std::abort();
+  // A present value of any type turns the check on: no fingerprints always comes with a reason.
+  for (const std::uint32_t type : {1u, 2u, 3u, 4u, 7u}) {
+    const vx::PinValue value = vx::PinsFromRegistryValue(vx::RegistryValueData{type, std::string(text)});
+    if (value.pins.empty() == value.problem.empty()) std::abort();
+  }
 }
 
 }  // namespace
@@ -93,13 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[6] & 1) != 0) response.content_range = std::string(NextLine(text));
   if ((data[6] & 2) != 0) response.last_modified = std::string(NextLine(text));
   if ((data[6] & 4) != 0) response.content_length = content_length;
-  const vx::FileVersion version{length, (data[7] & 1) != 0 ? std::string(NextLine(text)) : std::string()};
-  CheckRangeAnswer(response, first, version);
+  if ((data[6] & 8) != 0) response.etag = std::string(NextLine(text));
+  vx::FileVersion version{length, (data[7] & 1) != 0 ? std::string(NextLine(text)) : std::string(), std::string()};
+  if ((data[7] & 2) != 0) version.etag = response.etag && (data[7] & 4) != 0 ? *response.etag : std::string(NextLine(text));
+  CheckRangeAnswer(response, first, first + content_length, version);
 
   // A well-formed range is taken exactly when it continues the file from the first byte asked for.
   const std::uint32_t last = first + content_length;
   response.status = 206;
   response.last_modified.reset();
+  response.etag = version.etag.empty() ? std::nullopt : std::optional<std::string>(version.etag);
   response.content_range = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(length);
   const bool continues = last < length;
   if ((vx::JudgeRangeAnswer(response, first, version) == vx::RangeAnswer::kPart) != continues) std::abort();

@@ -10,9 +10,9 @@
 // clang-format on
 
 #include <cstdio>
-#include <memory>
 
 #include "agent/address_lists.h"
+#include "base/unique_handle_win.h"
 #include "logging/logger.h"
 #include "platform/system_library_win.h"
 #include "platform/text_conversion.h"
@@ -43,15 +43,16 @@ const NetworkFunctions& Network() {
   return functions;
 }
 
-// Frees a NetAPI buffer.
-struct NetApiBufferDeleter {
-  void operator()(void* buffer) const {
+// A buffer that a NetAPI function allocated, freed through netapi32 (bound at first use).
+struct NetApiBufferTraits {
+  using Type = void*;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type buffer) noexcept { return buffer != nullptr; }
+  static void Close(Type buffer) noexcept {
     if (Network().net_api_buffer_free != nullptr) Network().net_api_buffer_free(buffer);
   }
 };
-struct GlobalMemoryDeleter {
-  void operator()(void* memory) const { ::GlobalFree(memory); }
-};
+using UniqueNetApiBuffer = UniqueResource<NetApiBufferTraits>;
 
 // The adapter records of the buffer GetAdaptersInfo filled, hardware addresses cut to the length
 // the record states (never more than its array holds).
@@ -115,8 +116,8 @@ int GetMACandIPAddress(OptionalText& ip_list, OptionalText& mac_list, OptionalTe
     LogError("GetMACandIPAddress : GetAdaptersInfo sizing failed with error %d\n", static_cast<int>(status));
     return static_cast<int>(status);
   }
-  std::unique_ptr<void, GlobalMemoryDeleter> buffer(size != 0 ? ::GlobalAlloc(GPTR, size) : nullptr);
-  if (size != 0 && buffer == nullptr) {
+  UniqueGlobalMemory buffer(size != 0 ? ::GlobalAlloc(GPTR, size) : nullptr);
+  if (size != 0 && !buffer) {
     LogError("GetMACandIPAddress : Memory allocation error\n");
     return static_cast<int>(::GetLastError());
   }
@@ -156,7 +157,7 @@ int GetComputerLogonServer(OptionalText& name) {
   const DWORD status = ds_get_dc_name != nullptr
                            ? ds_get_dc_name(nullptr, nullptr, nullptr, nullptr, kDsReturnFlatName, &info)
                            : ERROR_PROC_NOT_FOUND;
-  std::unique_ptr<void, NetApiBufferDeleter> owner(info);
+  const UniqueNetApiBuffer owner(info);
   if (status != ERROR_SUCCESS) {
     LogError("GetComputerLogonServer: Error while fetching DC name! %d \n", static_cast<int>(status));
     return static_cast<int>(status);
@@ -199,7 +200,7 @@ int GetComputerNameSpace(OptionalText& name, int& is_domain_member) {
   const NET_API_STATUS result = net_get_join_information != nullptr
                                     ? net_get_join_information(nullptr, &joined_name, &status)
                                     : static_cast<NET_API_STATUS>(ERROR_PROC_NOT_FOUND);
-  std::unique_ptr<void, NetApiBufferDeleter> owner(joined_name);
+  const UniqueNetApiBuffer owner(joined_name);
   if (result != NERR_Success) {
     LogError("GetComputerNameSpace : Failed to retrive the namespace -> %d \n", static_cast<int>(result));
     return 0;

@@ -47,6 +47,13 @@ struct LocalMemory {
   static void Close(Type h) noexcept { ::LocalFree(h); }
 };
 
+struct GlobalMemory {
+  using Type = HGLOBAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::GlobalFree(h); }
+};
+
 }  // namespace handle_traits
 
 using UniqueHandle = UniqueResource<handle_traits::KernelHandle>;
@@ -55,5 +62,7 @@ using UniqueFindHandle = UniqueResource<handle_traits::FindHandle>;
 using UniqueServiceHandle = UniqueResource<handle_traits::ServiceHandle>;
 // Buffers that the system allocates with LocalAlloc (FormatMessage's allocate-buffer option).
 using UniqueLocalMemory = UniqueResource<handle_traits::LocalMemory>;
+// Buffers allocated with GlobalAlloc.
+using UniqueGlobalMemory = UniqueResource<handle_traits::GlobalMemory>;
 
 }  // namespace vx

@@ -34,6 +34,11 @@ constexpr DWORD kRepositoryNameBytes = 255;
 constexpr DWORD kLastModifiedBytes = 255;
 constexpr const wchar_t* kDefaultRepositoryName = L"DownloadRepository\\";
 constexpr const char* kInProgressValue = "downloadInProgress";
+// The URL an id belongs to, exactly as given, and the ETag of the version its partial file holds.
+constexpr const wchar_t* kUrlValue = L"Url";
+constexpr const char* kEtagValue = "ETag";
+// Ids of other URLs looked at for one whose own id a URL met.
+constexpr DWORD kLargestIdSearch = 4096;
 
 std::string FileMetaDataKey() { return std::string(kAgentRootKey) + "\\FileMetaData"; }
 
@@ -142,10 +147,11 @@ UniqueHandle CreateClaimObject(const std::string& id) {
   return UniqueHandle(::CreateMutexW(&attributes, FALSE, ClaimObjectName(id).c_str()));
 }
 
-// Whether a running download holds the object of an id.
+// Whether a running download holds the object of an id: as for a claim, only an object of this
+// account's counts; one that cannot be opened, or that another account made, holds nothing.
 bool IdHeld(const std::string& id) {
-  const UniqueHandle object(::OpenMutexW(SYNCHRONIZE, FALSE, ClaimObjectName(id).c_str()));
-  return object || ::GetLastError() == ERROR_ACCESS_DENIED;
+  const UniqueHandle object(::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, ClaimObjectName(id).c_str()));
+  return object && OwnedByThisAccount(object.get());
 }
 
 }  // namespace
@@ -226,6 +232,7 @@ DownloadResumeHandler::~DownloadResumeHandler() {
   try {
     (void)Settle();
     recorder_.reset();
+    ReleasePartialFile();
     // A temporary download records nothing, so its partial file cannot outlive it.
     if (another_download_ && !partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     if (!unique_id_.empty() && !another_download_) {
@@ -246,11 +253,12 @@ DownloadResumeHandler::~DownloadResumeHandler() {
 std::string DownloadResumeHandler::IdKey() const { return FileMetaDataKey() + "\\" + unique_id_; }
 
 int DownloadResumeHandler::Initialize(const std::wstring& destination, const std::string& server_last_modified,
-                                      const std::wstring& url) {
+                                      const std::wstring& url, const std::string& server_etag) {
   return Guarded("Error caught in DownloadResumeHandler::Initialize\n", [&] {
     LogInfo("Inside DownloadResumeHandler::Initialize\n");
     destination_ = destination;
     server_last_modified_ = server_last_modified;
+    server_etag_ = server_etag;
     url_ = url;
     written_this_run_ = 0;
     const int result = InitializeMetadata();
@@ -301,6 +309,16 @@ int DownloadResumeHandler::InitializeMetadata() {
   std::wstring id;
   if (key.ReadText(url_.c_str(), id) == ERROR_SUCCESS && !id.empty()) {
     unique_id_ = Narrow(id);
+    if (!IdBelongsToUrl(unique_id_)) {
+      // Another URL's id (the value name matched without regard to case): this URL's own, if any.
+      LogInfo("Unique id %s belongs to another URL\n", unique_id_.c_str());
+      unique_id_ = FindIdOfUrl();
+    }
+  } else {
+    // The value may have gone with another URL that shared its name; the id's record names its URL.
+    unique_id_ = FindIdOfUrl();
+  }
+  if (!unique_id_.empty()) {
     if (FormUniqueFileName() != 0) return 13;
     LogInfo("Unique id for the file is %s\n", unique_id_.c_str());
     if (GetFileDataFromRegistry() != 0) return 13;
@@ -322,7 +340,7 @@ void DownloadResumeHandler::ReadSettings(RegistryKey& key) {
   LogDebug("reading folder info\n");
   std::wstring repository;
   if (key.ReadText(L"IntermediateRepositoryName", repository) == ERROR_SUCCESS && !repository.empty() &&
-      repository.size() * sizeof(wchar_t) <= kRepositoryNameBytes) {
+      repository.size() < kRepositoryNameBytes) {
     repository_name_ = repository;
   } else {
     repository_name_ = kDefaultRepositoryName;
@@ -377,6 +395,39 @@ bool DownloadResumeHandler::IdTaken(const std::string& id) const {
   return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool DownloadResumeHandler::IdBelongsToUrl(const std::string& id) const {
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ | kAgentRegistryView) !=
+      ERROR_SUCCESS) {
+    return true;  // nothing recorded for it yet
+  }
+  std::wstring owner;
+  // A record without its URL was made before ids named their URL: it is taken as the value says.
+  return key.ReadText(kUrlValue, owner) != ERROR_SUCCESS || owner == url_;
+}
+
+std::string DownloadResumeHandler::FindIdOfUrl() const {
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), KEY_READ | kAgentRegistryView) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  for (DWORD index = 0; index < kLargestIdSearch; ++index) {
+    char name[256] = {};
+    DWORD size = sizeof(name);
+    const LSTATUS status = ::RegEnumKeyExA(key.handle(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) continue;
+    RegistryKey id_key;
+    std::wstring owner;
+    if (id_key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + name).c_str(), KEY_READ | kAgentRegistryView) ==
+            ERROR_SUCCESS &&
+        id_key.ReadText(kUrlValue, owner) == ERROR_SUCCESS && owner == url_) {
+      return name;
+    }
+  }
+  return std::string();
+}
+
 int DownloadResumeHandler::GetFileDataFromRegistry() {
   return Guarded("Error caught in GetFileDataFromRegistry\n", [&] {
     LogInfo("Inside GetFileDataFromRegistry\n");
@@ -394,10 +445,15 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
     LogInfo("GetFileDataFromRegistry last modified time in registry   %s from server %s\n",
             stored_last_modified_.c_str(), server_last_modified_.c_str());
 
-    // Without the server's Last-Modified text nothing tells two versions of the file apart.
+    // Without a validator of the server's nothing tells two versions of the file apart; with one,
+    // the record must name the same version (Last-Modified and ETag alike).
+    std::wstring stored_etag;
+    if (key.ReadText(Wide(kEtagValue).c_str(), stored_etag) != ERROR_SUCCESS) stored_etag.clear();
+    const bool same_etag = Narrow(stored_etag) == server_etag_;
+    const bool same_last_modified = EqualsIgnoringCase(stored_last_modified_, server_last_modified_);
     bool resumable = false;
     bool longer_than_record = false;
-    if (!server_last_modified_.empty() && EqualsIgnoringCase(stored_last_modified_, server_last_modified_)) {
+    if ((!server_last_modified_.empty() || !server_etag_.empty()) && same_last_modified && same_etag) {
       DWORD stored = 0;
       if (key.ReadDword("PartialFileSize", &stored) == ERROR_SUCCESS) {
         stored_partial_size_ = stored;
@@ -477,15 +533,17 @@ void DownloadResumeHandler::RemoveUnrecordedFiles() const {
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     const std::string id = Narrow(found.cFileName);
-    if (id.empty() || id == unique_id_) continue;
+    if (!IsDownloadIdName(id) || id == unique_id_) continue;
     RegistryKey key;
     if (key.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str(), KEY_READ | kAgentRegistryView) ==
             ERROR_SUCCESS ||
         IdHeld(id)) {
       continue;
     }
-    LogInfo("DownloadResumeHandler : removing the partial file %ls that no download records \n", found.cFileName);
-    ::DeleteFileW((repository + found.cFileName).c_str());
+    // A running download keeps its file open without delete sharing: the delete then fails.
+    if (::DeleteFileW((repository + found.cFileName).c_str())) {
+      LogInfo("DownloadResumeHandler : removing the partial file %ls that no download records \n", found.cFileName);
+    }
   } while (::FindNextFileW(search.get(), &found));
 }
 
@@ -516,6 +574,7 @@ DownloadResumeHandler::Claim DownloadResumeHandler::ClaimId() {
 void DownloadResumeHandler::ReleaseClaim() { claim_.reset(); }
 
 void DownloadResumeHandler::MarkInProgress(RegistryKey& key) {
+  (void)key.WriteText(kUrlValue, url_);
   (void)key.WriteDword(kInProgressValue, 1);
   // The mark's age counts from the last append, or from now when this download just took it over.
   (void)key.WriteString("LastRetryTime", std::to_string(NowMilliseconds()).c_str(), REG_SZ);
@@ -532,7 +591,7 @@ int DownloadResumeHandler::ProcessDownloadedBuffer(const char* bytes, std::uint3
     if (recorder_) {
       if (const int code = recorder_->TakeError()) return code;  // an earlier flush or record failed
     }
-    if (const int code = WriteFile(bytes, count)) return code;
+    if (const int code = AppendToPartialFile(bytes, count)) return code;
     if (another_download_) return 0;
     const std::uint32_t size = stored_partial_size_ + written_this_run_;
     if (periodic) {
@@ -560,10 +619,16 @@ int DownloadResumeHandler::FlushAndRecord(std::uint32_t size, bool periodic) {
   return RecordAppend(size, periodic);
 }
 
-int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
-  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
+void DownloadResumeHandler::ReleasePartialFile() { partial_handle_.reset(); }
+
+int DownloadResumeHandler::AppendToPartialFile(const char* bytes, std::uint32_t count) {
+  if (!partial_handle_) {
+    partial_handle_.reset(::CreateFileW(partial_file_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+  }
+  const HANDLE file = partial_handle_.get();
+  if (!partial_handle_) {
     const DWORD code = ::GetLastError();
     LogError("Invalid File Handle\n");
     return static_cast<int>(code);
@@ -573,7 +638,7 @@ int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
   // lost recorded bytes, and appending to it would leave a hole in the file.
   const std::uint64_t end = static_cast<std::uint64_t>(stored_partial_size_) + written_this_run_;
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) < end) {
+  if (!::GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) < end) {
     LogError("ProcessDownloadedBuffer : the partial file is shorter than the %u bytes recorded \n",
              static_cast<unsigned>(end));
     return ERROR_INVALID_DATA;
@@ -581,17 +646,17 @@ int DownloadResumeHandler::WriteFile(const char* bytes, std::uint32_t count) {
   LARGE_INTEGER position{};
   position.QuadPart = static_cast<LONGLONG>(end);
   DWORD code = 0;
-  if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN)) code = ::GetLastError();
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) code = ::GetLastError();
   for (std::uint32_t done = 0; code == 0 && done < count;) {
     DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes + done, count - done, &written, nullptr)) {
+    if (!::WriteFile(file, bytes + done, count - done, &written, nullptr)) {
       code = ::GetLastError();
     } else if (written == 0) {
       code = ERROR_WRITE_FAULT;
     }
     done += written;
   }
-  if (code == 0 && !::SetEndOfFile(file.get())) code = ::GetLastError();
+  if (code == 0 && !::SetEndOfFile(file)) code = ::GetLastError();
   if (code != 0) {
     LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %d \n", static_cast<int>(code));
     return static_cast<int>(code);
@@ -615,6 +680,10 @@ int DownloadResumeHandler::RecordAppend(std::uint32_t size, bool periodic) {
     LogError("ProcessDownloadedBuffer : could not record the Last-Modified text --> %d \n", static_cast<int>(status));
     return static_cast<int>(status);
   }
+  if (const LSTATUS status = key.WriteText(Wide(kEtagValue).c_str(), Wide(server_etag_))) {
+    LogError("ProcessDownloadedBuffer : could not record the ETag --> %d \n", static_cast<int>(status));
+    return static_cast<int>(status);
+  }
   (void)key.WriteDword("PartialFileSize", size);
   LogDebug("updated registry entries  %d \n", static_cast<int>(size));
   const std::wstring retry_time = CurrentTimeMillisText();
@@ -636,6 +705,7 @@ int DownloadResumeHandler::SaveToDestFile() {
     resume_offset_ = 0;
     if (destination_.empty()) return 13;
     if (const int code = CreateFolder(destination_.c_str())) return code;
+    ReleasePartialFile();
     if (const DWORD code = PlaceFile(partial_file_, destination_)) {
       LogError("InternetGetRequestEx : could n't copy from %ls file to %ls ,\n", partial_file_.c_str(),
                destination_.c_str());
@@ -681,6 +751,7 @@ int DownloadResumeHandler::CleanFileAndRegistry() {
     LogInfo("Inside CleanFileAndRegistry\n");
     (void)Settle();  // nothing may be recorded after the metadata is gone
     ResetRecord();
+    ReleasePartialFile();
     if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
     // The URL's value may name another download's id by now (one that started over on a new id
     // while this one used its own); only this download's id is removed.
@@ -701,6 +772,7 @@ void DownloadResumeHandler::PreDownloadCleaningOfPartialFile() {
   resume_offset_ = 0;
   stored_partial_size_ = 0;
   ResetRecord();
+  ReleasePartialFile();
   if (!partial_file_.empty()) ::DeleteFileW(partial_file_.c_str());
 }
 
@@ -711,7 +783,7 @@ void DownloadResumeHandler::ResetRecord() {
   if (unique_id_.empty() || another_download_) return;
   RegistryKey key;
   if (key.OpenKey(HKEY_LOCAL_MACHINE, IdKey().c_str(), kMetadataAccess) != ERROR_SUCCESS) return;
-  for (const char* name : {"PartialFileSize", "LastModifiedTime"}) {
+  for (const char* name : {"PartialFileSize", "LastModifiedTime", kEtagValue}) {
     const LSTATUS status = key.DeleteValue(name);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
       LogError("DownloadResumeHandler : could not reset %s of the download id %s --> %d \n", name, unique_id_.c_str(),
@@ -720,20 +792,23 @@ void DownloadResumeHandler::ResetRecord() {
   }
 }
 
-void DownloadResumeHandler::StartOver() { StartOver(server_last_modified_); }
+void DownloadResumeHandler::StartOver() { StartOver(server_last_modified_, server_etag_); }
 
-void DownloadResumeHandler::StartOver(const std::string& server_last_modified) {
+void DownloadResumeHandler::StartOver(const std::string& server_last_modified, const std::string& server_etag) {
   (void)Settle();
   server_last_modified_ = server_last_modified;
+  server_etag_ = server_etag;
   recorder_.reset();  // its sizes belong to the bytes being dropped
   PreDownloadCleaningOfPartialFile();
   written_this_run_ = 0;
 }
 
 int DownloadResumeHandler::CreateEmptyPartialFile() {
-  const UniqueHandle file(::CreateFileW(partial_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file ? 0 : static_cast<int>(::GetLastError());
+  ReleasePartialFile();
+  partial_handle_.reset(::CreateFileW(partial_file_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+  return partial_handle_ ? 0 : static_cast<int>(::GetLastError());
 }
 
 }  // namespace vx

@@ -21,7 +21,9 @@
 // holds too, records nothing and removes its partial file when it ends; a held id is never cleaned,
 // however old its mark. An in-progress mark whose owner has ended is taken over and the partial file
 // resumed. An object of that name that another account created neither holds nor blocks an id. A
-// partial file that is neither recorded nor held is removed by the next download that looks.
+// running download also keeps its partial file open without delete sharing. A file in the
+// repository whose name is a download id and that is neither recorded nor held nor open is removed
+// by the next download that looks; files of any other name are never touched.
 //
 // Every operation logs "Error caught in <name>" and returns 13 when something throws inside it.
 // One handler belongs to one download on one thread.
@@ -47,9 +49,12 @@ class DownloadResumeHandler {
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
 
-  // Finds or creates the URL's metadata and decides where the download starts (ResumeOffset()).
-  // 0, or 13 when something failed inside.
-  int Initialize(const std::wstring& destination, const std::string& server_last_modified, const std::wstring& url);
+  // Finds or creates the URL's metadata and decides where the download starts (ResumeOffset()): a
+  // partial file is resumed only when its record names the server's Last-Modified text and ETag. An
+  // id belongs to one URL, compared exactly (value names ignore case, so two URLs that differ only
+  // in case may meet one value: each keeps an id of its own). 0, or 13 when something failed inside.
+  int Initialize(const std::wstring& destination, const std::string& server_last_modified, const std::wstring& url,
+                 const std::string& server_etag = std::string());
 
   // Appends count gathered bytes to the partial file at the recorded end, flushes them, and records
   // the new size (unless another download holds the metadata). periodic false marks the final append
@@ -75,8 +80,9 @@ class DownloadResumeHandler {
   // The server sent the whole file for a range that does not start at 0: what was written so far is
   // dropped and the download continues from byte 0 with that body.
   void StartOver();
-  // The same for a new version of the server's file: later appends record its Last-Modified text.
-  void StartOver(const std::string& server_last_modified);
+  // The same for a new version of the server's file: later appends record its Last-Modified text
+  // and ETag ("" for none).
+  void StartOver(const std::string& server_last_modified, const std::string& server_etag);
 
   // An empty partial file, for a download whose content is empty.
   int CreateEmptyPartialFile();
@@ -104,7 +110,10 @@ class DownloadResumeHandler {
   void MarkInProgress(RegistryKey& key);
   [[nodiscard]] bool IdTaken(const std::string& id) const;
   [[nodiscard]] std::string IdKey() const;
-  int WriteFile(const char* bytes, std::uint32_t count);
+  int AppendToPartialFile(const char* bytes, std::uint32_t count);
+  [[nodiscard]] bool IdBelongsToUrl(const std::string& id) const;
+  [[nodiscard]] std::string FindIdOfUrl() const;
+  void ReleasePartialFile();
   int FlushAndRecord(std::uint32_t size, bool periodic);
   int RecordAppend(std::uint32_t size, bool periodic);
   int Settle();
@@ -118,6 +127,7 @@ class DownloadResumeHandler {
   std::wstring url_;
   std::string stored_last_modified_;
   std::string server_last_modified_;
+  std::string server_etag_;
   std::string unique_id_;
   DWORD retry_count_ = 0;
   std::uint32_t resume_offset_ = 0;
@@ -127,6 +137,9 @@ class DownloadResumeHandler {
   std::int64_t last_retry_time_ = 0;
   bool another_download_ = false;
   UniqueHandle claim_;  // the named object that marks the id as ours while the download runs
+  // The partial file, open while the download writes it and shared with nobody who would delete it,
+  // so that no other download's sweep removes it, with or without named objects.
+  UniqueHandle partial_handle_;
   std::unique_ptr<Recorder> recorder_;  // flushes and records periodic appends; made at the first
 };
 

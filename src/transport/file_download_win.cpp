@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <cwchar>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -160,15 +161,21 @@ class TemporaryDownloadFile {
     const HANDLE file = handle_.get();
     LARGE_INTEGER start{};
     if (!handle_ || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-      DWORD read = 0;
-      if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
-      if (read == 0) break;
-      bytes.append(buffer, read);
+    // A large answer may not fit a 32-bit process's memory: that is a read-back that failed.
+    try {
+      std::string bytes;
+      char buffer[64 * 1024];
+      for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+        if (read == 0) break;
+        bytes.append(buffer, read);
+      }
+      return TextFromDownloadedBytes(bytes);
+    } catch (const std::bad_alloc&) {
+      LogError("LoadDatafromFile: the data does not fit in memory\n");
+      return std::nullopt;
     }
-    return TextFromDownloadedBytes(bytes);
   }
 
   // GET_DATA's file goes with its handle; deleting it by name afterwards could only hit a file of
@@ -251,25 +258,19 @@ bool ResponseIsGzip(HINTERNET request) {
   return false;
 }
 
-// Reads up to available bytes of the response body into buffer. 0 or the error.
-DWORD ReadPiece(HINTERNET request, DWORD available, std::vector<char>& buffer, DWORD& read) {
-  if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
-  read = 0;
-  return WinHttp().read_data(request, buffer.data(), available, &read) ? 0 : WinHttp().last_error();
-}
-
 // A plain GET, or a HEAD for head true, that learns the version the server has now: 0 with its
 // length and Last-Modified text in version (a GET's handles stay open for its body), else the
 // result that ends the download, the handles closed.
 int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                  unsigned char keep_alive, RequestHandles& handles, FileVersion& version, bool head = false) {
+                  unsigned char keep_alive, RequestHandles& handles, FileVersion& version, const char* operation,
+                  bool head = false) {
   CloseRequestHandles(handles);
   handles = RequestHandles{};
   handles.kind = head ? kHead : kPlainGet;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, 0);
   DWORD length = 0;
   if (result == 0 && handles.status != HTTP_STATUS_OK) {
-    LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
+    LogError("%s : Failed with the http status code, %d \n", operation, static_cast<int>(handles.status));
     result = static_cast<int>(handles.status);
   } else if (result == 0) {
     result = static_cast<int>(QueryNumberHeader(handles.request, kContentLengthQuery, length));
@@ -278,20 +279,25 @@ int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_
     CloseRequestHandles(handles);
     return result;
   }
-  version.length = length;
-  version.last_modified = ResponseLastModified(handles.request);
-  LogInfo("InternetGetRequestEx : The server's file now has %u bytes, modified %s \n", static_cast<unsigned>(length),
-          version.last_modified.c_str());
+  // The new answer's own validators, or none: never the old version's.
+  version = ResponseVersion(handles.request, length, operation);
+  LogInfo("%s : The server's file now has %u bytes, modified %s, ETag %s \n", operation, static_cast<unsigned>(length),
+          version.last_modified.c_str(), version.etag.c_str());
   return 0;
 }
 
-// The whole download's side of the rate-limited blocks: the bytes go to the temporary file, a
-// time-out is the broken connection that asks for a block once more.
-class WholeFileBlocks final : public RangedDownload {
+// The ranges of a download through a temporary file, whole (its recovery after a time-out) or rate
+// limited (its blocks): the bytes go to the temporary file, a time-out is the broken connection that
+// asks for the rest once more, and the lines are the operation's own.
+class TemporaryFileRanges final : public RangedDownload {
  public:
-  WholeFileBlocks(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                  FileVersion version, TemporaryDownloadFile& temporary)
-      : RangedDownload(parameters, object_path, request_type, "InternetGetRequestByBitrate"),
+  TemporaryFileRanges(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                      FileVersion version, TemporaryDownloadFile& temporary, bool rate_limited,
+                      unsigned char keep_alive = 1)
+      : RangedDownload(parameters, object_path, request_type,
+                       rate_limited ? "InternetGetRequestByBitrate" : "InternetGetRequestEx"),
+        rate_limited_(rate_limited),
+        keep_alive_(keep_alive),
         version_(std::move(version)),
         temporary_(temporary) {}
 
@@ -299,33 +305,52 @@ class WholeFileBlocks final : public RangedDownload {
   FileVersion Version() const override { return version_; }
 
   int DropReceived() override {
-    LogInfo("InternetGetRequestByBitrate : The server sent the whole file again; starting over \n");
+    LogInfo("%s : The server sent the whole file again; starting over \n", Operation());
     return Restart();
   }
 
-  // The version the server has now is learnt again with a HEAD and fetched from its first byte,
-  // once.
-  int StartOverWithNewVersion() override {
+  // The version the server has now is fetched whole from its first byte, once: the rate-limited
+  // download learns it with a HEAD and fetches its blocks, the whole download reads its GET.
+  int StartOverWithNewVersion(RequestHandles& handles, std::uint64_t& body_length) override {
     if (started_over_) {
-      LogError("InternetGetRequestByBitrate : The server's file changed again; giving up \n");
+      LogError("%s : The server's file changed again; giving up \n", Operation());
       return kServerFileChanged;
     }
     started_over_ = true;
-    RequestHandles head;
-    if (const int result = OpenWholeFile(Parameters(), Url(), RequestType(), 1, head, version_, true)) return result;
+    if (const int result = OpenWholeFile(Parameters(), Url(), RequestType(), rate_limited_ ? 1 : keep_alive_, handles,
+                                         version_, Operation(), rate_limited_)) {
+      return result;
+    }
+    if (rate_limited_) CloseRequestHandles(handles);
+    body_length = version_.length;
     return Restart();
   }
 
-  BodyOutcome ReadBody(HINTERNET request) override;
+  BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) override {
+    const BodyLines lines = rate_limited_ ? BodyLines{Operation(), nullptr,
+                                                      "InternetGetRequestByBitrate: Bytes Available to read now: %u\n"}
+                                          : BodyLines{Operation(), "Bytes read reached the contenlength\n", nullptr};
+    const BodyOutcome outcome = ReadAnnouncedBody(
+        request, announced, [this](const char* bytes, DWORD count) { return temporary_.Append(bytes, count); },
+        lines);
+    bytes_so_far_ += static_cast<std::uint32_t>(outcome.kept);
+    return outcome;
+  }
 
   bool BrokenConnection(DWORD code) const override { return code == ERROR_WINHTTP_TIMEOUT; }
 
   void LogFailedStatus(DWORD status) const override {
-    LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n", static_cast<int>(status));
+    if (rate_limited_) {
+      LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n", static_cast<int>(status));
+    } else {
+      LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(status));
+    }
   }
   void LogRangeAnswered(int result) const override {
-    LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
-             static_cast<unsigned>(result));
+    if (rate_limited_) {
+      LogDebug("InternetGetRequestByBitrate: GetInternetRequestHandle function return code: %u\n",
+               static_cast<unsigned>(result));
+    }
   }
   void LogBlockRead() const override {
     LogDebug("InternetGetRequestByBitrate: Bytes Read: %d\n", static_cast<int>(bytes_so_far_));
@@ -339,149 +364,37 @@ class WholeFileBlocks final : public RangedDownload {
     return 0;
   }
 
+  bool rate_limited_;
+  unsigned char keep_alive_;
   FileVersion version_;
   TemporaryDownloadFile& temporary_;
   std::uint32_t bytes_so_far_ = 0;
-  bool started_over_ = false;
-  std::vector<char> buffer_;
+  bool started_over_ = false;  // a call starts over from byte 0 at most once
 };
-
-// Reads what the answer has, until it has nothing more, into the temporary file.
-BodyOutcome WholeFileBlocks::ReadBody(HINTERNET request) {
-  const WinHttpApi& api = WinHttp();
-  BodyOutcome outcome;
-  for (;;) {
-    DWORD available = 0;
-    if (!api.query_data_available(request, &available)) {
-      outcome.end = BodyEnd::kAvailabilityFailed;
-      outcome.code = api.last_error();
-      LogError("InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
-               static_cast<int>(outcome.code));
-      HttpGetLastError(outcome.code);
-      return outcome;
-    }
-    ++outcome.answered_queries;
-    LogDebug("InternetGetRequestByBitrate: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
-    if (available == 0) return outcome;
-    DWORD read = 0;
-    if (const DWORD code = ReadPiece(request, available, buffer_, read)) {
-      LogError("InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
-      HttpGetLastError(code);
-      return {BodyEnd::kReadFailed, code, outcome.answered_queries};
-    }
-    if (read != 0) {
-      if (const DWORD code = temporary_.Append(buffer_.data(), read)) {
-        LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", static_cast<int>(code));
-        HttpGetLastError(code);
-        return {BodyEnd::kWriteFailed, code, outcome.answered_queries};
-      }
-    }
-    bytes_so_far_ += read;
-    if (read == 0) return outcome;
-  }
-}
-
-// What the whole download's body has come to: the version being received and the bytes written.
-struct WholeBodyProgress {
-  FileVersion version;
-  std::uint32_t bytes_so_far = 0;
-  bool started_over = false;  // a call starts over from byte 0 at most once
-};
-
-// After a time-out, asks for the rest of the file with a validated range; another version, or a
-// range never to be served, brings the version the server has now from its first byte, once. 0 with
-// the handles ready to read, else the result that ends the download.
-int RecoverWithRange(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                     unsigned char keep_alive, RequestHandles& handles, WholeBodyProgress& progress,
-                     TemporaryDownloadFile& temporary) {
-  std::uint32_t& bytes_so_far = progress.bytes_so_far;
-  LogInfo("Total Bytes read so far:%u\n", bytes_so_far);
-  LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
-  CloseRequestHandles(handles);
-  LogDebug("InternetGetRequestByBitrate: Content-Range Header message: Range: bytes=%u-%u\n", bytes_so_far,
-           progress.version.length);
-  int retry = 0;
-  RangeAnswer answer = OpenRange(parameters, object_path, request_type, keep_alive, handles, bytes_so_far,
-                                 progress.version.length, progress.version, retry);
-  if (answer == RangeAnswer::kStartOver) {
-    answer = progress.started_over ? RangeAnswer::kFailed : RangeAnswer::kWholeFile;
-    retry = progress.started_over
-                ? kServerFileChanged
-                : OpenWholeFile(parameters, object_path, request_type, keep_alive, handles, progress.version);
-    progress.started_over = true;
-    if (retry != 0) answer = RangeAnswer::kFailed;
-  }
-  if (answer == RangeAnswer::kFailed) {
-    if (retry == 0) {
-      LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-      retry = static_cast<int>(handles.status);
-    }
-    return retry;
-  }
-  // Only the rest of the file may be appended. A whole file (the server ignored the range, or sent
-  // the version it has now) replaces what was written.
-  if (answer == RangeAnswer::kWholeFile && (bytes_so_far != 0 || progress.started_over)) {
-    LogInfo("InternetGetRequestEx : The server sent the whole file again; starting over \n");
-    if (const DWORD truncate_error = temporary.Truncate()) return static_cast<int>(truncate_error);
-    bytes_so_far = 0;
-  }
-  return 0;
-}
 
 // The whole download's body: read what the response has into the temporary file, recovering from
-// a time-out with a ranged request for the rest. The result of the transfer.
+// a time-out with a validated range for the rest (once per time-out: failing again before any data
+// ends it). The result of the transfer.
 int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
                      unsigned char keep_alive, RequestHandles& handles, FileVersion version,
                      TemporaryDownloadFile& temporary) {
-  const WinHttpApi& api = WinHttp();
+  TemporaryFileRanges ranges(parameters, object_path, request_type, std::move(version), temporary, false, keep_alive);
+  std::uint64_t announced = ranges.Version().length;
   int result = 0;
-  WholeBodyProgress progress{std::move(version)};
-  std::uint32_t& bytes_so_far = progress.bytes_so_far;
-  std::vector<char> buffer;
-  for (;;) {
-    DWORD available = 0;
-    if (!api.query_data_available(handles.request, &available)) {
-      DWORD code = api.last_error();
-      LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", static_cast<int>(code));
-      HttpGetLastError(code);
-      result = static_cast<int>(code);
-      if (code != ERROR_WINHTTP_TIMEOUT) break;
-
-      if ((result = RecoverWithRange(parameters, object_path, request_type, keep_alive, handles, progress,
-                                     temporary)) != 0) {
-        break;
-      }
-      if (!api.query_data_available(handles.request, &available)) {
-        code = api.last_error();
-        LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", static_cast<int>(code));
-        HttpGetLastError(code);
-        result = static_cast<int>(code);
-        break;
-      }
-      result = 0;
-    }
-    if (available == 0) break;
-
-    DWORD read = 0;
-    if (const DWORD code = ReadPiece(handles.request, available, buffer, read)) {
-      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %d \n", static_cast<int>(code));
-      HttpGetLastError(code);
-      return static_cast<int>(code);
-    }
-    bytes_so_far += read;
-    if (read != 0) {
-      if (const DWORD code = temporary.Append(buffer.data(), read)) {
-        LogError("InternetGetRequestEx :  Error in WriteFile --> %d \n", static_cast<int>(code));
-        HttpGetLastError(code);
-        return static_cast<int>(code);
-      }
-    }
-    if (bytes_so_far == progress.version.length) {
-      LogInfo("Bytes read reached the contenlength\n");
-      break;
-    }
-    if (read == 0) break;
+  bool just_recovered = false;
+  while (handles.request != nullptr) {
+    const BodyOutcome outcome = ranges.ReadBody(handles.request, announced);
+    result = static_cast<int>(outcome.code);
+    if (outcome.end != BodyEnd::kAvailabilityFailed || !ranges.BrokenConnection(outcome.code)) break;
+    if (just_recovered && outcome.answered_queries == 0) break;
+    LogInfo("Total Bytes read so far:%u\n", static_cast<unsigned>(ranges.Received()));
+    LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
+    CloseRequestHandles(handles);
+    if ((result = OpenRestOfFile(ranges, handles, keep_alive, announced)) != 0) break;
+    just_recovered = true;
   }
+  const std::uint32_t bytes_so_far = ranges.Received();
+  const FileVersion received_version = ranges.Version();
 
   LogInfo("InternetGetRequestEx : Total bytes read = %u\n", bytes_so_far);
   if (result == 0) {
@@ -491,7 +404,7 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
       return static_cast<int>(code);
     }
     const std::uint64_t size = temporary.Size();
-    if (size == progress.version.length) {
+    if (size == received_version.length) {
       LogInfo("InternetGetRequestEx : GetFileSize returns :  %u\n", static_cast<unsigned>(size));
       LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
     } else {
@@ -556,7 +469,8 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
             "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
         if (result == 0) {
           result = ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles,
-                                    FileVersion{content_length, ResponseLastModified(handles.request)}, temporary);
+                                    ResponseVersion(handles.request, content_length, "InternetGetRequestEx"),
+                                    temporary);
         }
         if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
       } else {
@@ -629,7 +543,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
                 static_cast<unsigned>(content_length));
-        version = FileVersion{content_length, ResponseLastModified(handles.request)};
+        version = ResponseVersion(handles.request, content_length, "InternetGetRequestByBitrate");
         CloseRequestHandles(handles);
       } else {
         LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
@@ -650,7 +564,7 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   if (result == 0) {
     const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
     LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
-    WholeFileBlocks blocks(parameters, object_path, request_type, version, temporary);
+    TemporaryFileRanges blocks(parameters, object_path, request_type, version, temporary, true);
     result = DownloadInBlocks(blocks, handles, block_size);
     bytes_so_far = blocks.Received();
   }

@@ -6,9 +6,17 @@
 // could not be read back), 13 (missing argument), 412 (the server's file changed again after the
 // download started over for it), an HTTP status, or a Windows or WinHTTP error.
 //
-// Ranged requests carry If-Range with the first answer's Last-Modified text, and an answer is read
-// only when it continues the version and length being received; otherwise the download starts over
-// from byte 0 for the version the server has now, once per call. A finished file is one version.
+// Ranged requests carry If-Range with the first answer's strongest validator (its ETag, else its
+// Last-Modified text), and an answer is read only when it continues the version and length being
+// received; otherwise the download starts over from byte 0 for the version the server has now, once
+// per call. A finished file is one version, except where the server sends no validator at all (then
+// a file replaced by one of the same length cannot be seen; the log says so). No body is read past
+// the length its answer announced (the Content-Length of a 200, 0 when it is absent; the end of the
+// requested range of a 206): a byte more ends the download with 707 and nothing handed over.
+//
+// Thread-safety: each call uses only its own handles, temporary file and buffers, and may run on any
+// thread; calls on several threads at once are safe as long as they do not share a destination.
+// The agent configuration values read here are set before any transfer and not changed after.
 #pragma once
 
 #include <string>

@@ -13,6 +13,7 @@
 #include "agent/agent_config.h"
 #include "agent/os_name.h"
 #include "base/time_source.h"
+#include "base/unique_crypt_win.h"
 #include "logging/logger.h"
 #include "platform/registry.h"
 #include "platform/system_library_win.h"
@@ -40,51 +41,111 @@ int Fail(const char* message, DWORD code) {
 
 }  // namespace
 
+namespace {
+
+// Reads a value of any type whole, up to kLargestPinValueBytes: ERROR_SUCCESS with its type and
+// bytes, ERROR_FILE_NOT_FOUND when it is absent, else the error that kept it from being read (a value
+// too large included, as ERROR_MORE_DATA).
+LSTATUS ReadAnyValue(HKEY key, const char* name, RegistryValueData& value) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD type = 0;
+    DWORD size = 0;
+    LSTATUS status = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (size > kLargestPinValueBytes) return ERROR_MORE_DATA;
+    std::string bytes(size, '\0');
+    status = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
+    if (status == ERROR_MORE_DATA) continue;  // it grew in between
+    if (status != ERROR_SUCCESS) return status;
+    bytes.resize(std::min<std::size_t>(size, bytes.size()));
+    value = RegistryValueData{type, std::move(bytes)};
+    return ERROR_SUCCESS;
+  }
+  return ERROR_MORE_DATA;
+}
+
+}  // namespace
+
 CertificatePolicy ReadCertificatePolicy() {
   CertificatePolicy policy;
   RegistryKey key;
-  if (key.OpenKey(HKEY_LOCAL_MACHINE, kAgentRootKey, KEY_READ | kAgentRegistryView) != ERROR_SUCCESS) return policy;
-  DWORD strict = 0;
-  policy.strict = key.ReadDword(kStrictCertificateValue, &strict) == ERROR_SUCCESS && strict == 1;
-  char text[4096] = {};
-  DWORD size = sizeof(text) - 1;
-  if (key.ReadString(kCertificatePinsValue, text, &size) == ERROR_SUCCESS) {
-    policy.pin_text = std::string(text);
-    policy.pins = ParseCertificatePins(*policy.pin_text);
+  const LSTATUS opened = key.OpenKey(HKEY_LOCAL_MACHINE, kAgentRootKey, KEY_READ | kAgentRegistryView);
+  if (opened == ERROR_FILE_NOT_FOUND) return policy;
+  if (opened != ERROR_SUCCESS) {
+    // What the administrator asked for cannot be known: nothing less than the strictest check.
+    LogError("ReadCertificatePolicy : The agent key could not be read --> %d; no server certificate is accepted \n",
+             static_cast<int>(opened));
+    return CertificatePolicy{true, std::string("(unreadable)"), {}};
+  }
+
+  RegistryValueData value;
+  LSTATUS status = ReadAnyValue(key.handle(), kStrictCertificateValue, value);
+  if (status == ERROR_SUCCESS) {
+    std::string problem;
+    policy.strict = StrictCheckFromRegistryValue(value, problem);
+    if (!problem.empty()) {
+      LogError("ReadCertificatePolicy : %s %s; certificates are validated \n", kStrictCertificateValue,
+               problem.c_str());
+    }
+  } else if (status != ERROR_FILE_NOT_FOUND) {
+    LogError("ReadCertificatePolicy : %s could not be read --> %d; certificates are validated \n",
+             kStrictCertificateValue, static_cast<int>(status));
+    policy.strict = true;
+  }
+
+  status = ReadAnyValue(key.handle(), kCertificatePinsValue, value);
+  if (status == ERROR_SUCCESS) {
+    PinValue pins = PinsFromRegistryValue(value);
+    policy.pins = std::move(pins.pins);
+    std::string text = value.bytes;  // as logged: a list's strings one after another
+    std::replace(text.begin(), text.end(), '\0', ';');
+    while (!text.empty() && text.back() == ';') text.pop_back();
+    policy.pin_text = std::move(text);
+    if (!pins.problem.empty()) {
+      LogError("ReadCertificatePolicy : %s %s; no server certificate is accepted \n", kCertificatePinsValue,
+               pins.problem.c_str());
+    }
+  } else if (status != ERROR_FILE_NOT_FOUND) {
+    LogError("ReadCertificatePolicy : %s could not be read --> %d; no server certificate is accepted \n",
+             kCertificatePinsValue, static_cast<int>(status));
+    policy.pin_text = "(unreadable)";
   }
   return policy;
 }
 
 namespace {
 
+// A certificate context that WinHTTP handed out, freed through crypt32 (bound at first use).
+struct CertificateContextTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type context) noexcept { return context != nullptr; }
+  static void Close(Type context) noexcept {
+    static const auto free_context =
+        SystemFunction<BOOL(WINAPI*)(PCCERT_CONTEXT)>(L"crypt32.dll", "CertFreeCertificateContext");
+    if (free_context != nullptr) free_context(context);
+  }
+};
+
 // The SHA-256 fingerprint of the server certificate of a sent request, "" when it cannot be had.
-// The certificate context is freed through crypt32, bound at first use.
 std::string ServerCertificateFingerprint(HINTERNET request) {
-  PCCERT_CONTEXT certificate = nullptr;
-  DWORD size = sizeof(certificate);
-  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
-      certificate == nullptr) {
+  UniqueResource<CertificateContextTraits> certificate;
+  DWORD size = sizeof(PCCERT_CONTEXT);
+  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, certificate.put(), &size) ||
+      !certificate) {
     return std::string();
   }
-  std::string fingerprint;
-  HCRYPTPROV provider = 0;
-  if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-    HCRYPTHASH hash = 0;
-    unsigned char digest[32] = {};
-    DWORD digest_size = sizeof(digest);
-    if (::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-      if (::CryptHashData(hash, certificate->pbCertEncoded, certificate->cbCertEncoded, 0) &&
-          ::CryptGetHashParam(hash, HP_HASHVAL, digest, &digest_size, 0) && digest_size == sizeof(digest)) {
-        fingerprint = HexText(digest, sizeof(digest));
-      }
-      ::CryptDestroyHash(hash);
-    }
-    ::CryptReleaseContext(provider, 0);
+  UniqueCryptProvider provider;
+  UniqueCryptHash hash;  // declared after its provider, so it goes first
+  unsigned char digest[32] = {};
+  DWORD digest_size = sizeof(digest);
+  if (::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+      ::CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put()) &&
+      ::CryptHashData(hash.get(), certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded, 0) &&
+      ::CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digest_size, 0) && digest_size == sizeof(digest)) {
+    return HexText(digest, sizeof(digest));
   }
-  static const auto free_context =
-      SystemFunction<BOOL(WINAPI*)(PCCERT_CONTEXT)>(L"crypt32.dll", "CertFreeCertificateContext");
-  if (free_context != nullptr) free_context(certificate);
-  return fingerprint;
+  return std::string();
 }
 
 // Adds one header line; a failure is logged with message and remembered in pending_error.
@@ -99,7 +160,8 @@ void AddHeader(HINTERNET request, const wchar_t* header, const char* message, in
 // Steps that open the chain and prepare the request. 0, or the error of the step that failed (the
 // handles of a failed open are closed; a failed option leaves them open for the caller).
 int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
-                unsigned char keep_alive, RequestHandles& handles, int& pending_header_error, bool strict) {
+                unsigned char keep_alive, RequestHandles& handles, int& pending_header_error,
+                const CertificatePolicy& policy) {
   const WinHttpApi& api = WinHttp();
   if (parameters.use_proxy == 1) {
     LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", parameters.proxy_server.c_str());
@@ -154,9 +216,8 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
       !SetDwordOption(handles.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
     return Fail(kOptionFailure, api.last_error());
   }
-  if (https) {
-    if (!strict && !IgnoreCertificateErrors(handles.request)) return Fail(kOptionFailure, api.last_error());
-    LogDebug("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
+  if (https && !ApplyCertificatePolicy(policy, handles.request, "GetInternetRequestHandle")) {
+    return Fail(kOptionFailure, api.last_error());
   }
   if (!SetProxyCredentials(handles.request, parameters)) return Fail(kOptionFailure, api.last_error());
   return 0;
@@ -196,24 +257,25 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
             "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
             "server %ls \n",
             parameters.server.c_str());
-        if (!reopened) return Exchange::kReopen;
       }
+      if (AfterSendFailure(code, reopened) == RetryAction::kReopen) return Exchange::kReopen;
       error = Fail("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", code);
       return Exchange::kAttemptsUsedUp;
     }
     if (api.receive_response(handles.request, nullptr)) return Exchange::kReceived;
 
     const DWORD code = api.last_error();
-    if (code == ERROR_WINHTTP_RESEND_REQUEST) {
+    const RetryAction action = AfterReceiveFailure(code, reopened);
+    if (action == RetryAction::kPauseAndResend) {
       LogInfo("GetInternetRequestHandle : Resending the data to the server %ls \n", parameters.server.c_str());
       Time().SleepMilliseconds(kResendPauseMilliseconds);
       ++attempts;
-    } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+    } else if (action != RetryAction::kFail) {
       LogInfo(
           "GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
           "server %ls,as the error code received is %d \n",
           parameters.server.c_str(), static_cast<int>(code));
-      if (!reopened) return Exchange::kReopen;
+      if (action == RetryAction::kReopen) return Exchange::kReopen;
       ++attempts;
     } else {
       LogInfo("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(code));
@@ -325,6 +387,16 @@ DWORD QueryTextHeader(HINTERNET request, DWORD query, const wchar_t* name, std::
   return 0;
 }
 
+bool ApplyCertificatePolicy(const CertificatePolicy& policy, HINTERNET request, const char* operation) {
+  if (policy.strict) {
+    LogDebug("%s :  The request validates the server certificate against the trust store. \n", operation);
+    return true;
+  }
+  if (!IgnoreCertificateErrors(request)) return false;
+  LogDebug("%s :  The request is updated with the internet option security flags. \n", operation);
+  return true;
+}
+
 int CheckPinnedCertificate(const CertificatePolicy& policy, HINTERNET request, const wchar_t* server,
                            const char* operation) {
   if (!policy.pin_text) return 0;
@@ -346,8 +418,8 @@ int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar
   bool reopened = false;
   for (;;) {
     pending_header_error = 0;
-    if (const int code = OpenRequest(parameters, object_path, request_type, keep_alive, handles, pending_header_error,
-                                     policy.strict)) {
+    if (const int code =
+            OpenRequest(parameters, object_path, request_type, keep_alive, handles, pending_header_error, policy)) {
       return code;
     }
     int error = 0;
@@ -450,12 +522,33 @@ std::string ResponseLastModified(HINTERNET request) {
   return narrow;
 }
 
+std::string ResponseEtag(HINTERNET request) {
+  std::wstring text;
+  std::string narrow;
+  if (QueryTextHeader(request, WINHTTP_QUERY_ETAG, nullptr, text) != 0 || !ChangeWideToUtf8Str(text.c_str(), narrow)) {
+    narrow.clear();
+  }
+  return narrow;
+}
+
+FileVersion ResponseVersion(HINTERNET request, std::uint32_t length, const char* operation) {
+  FileVersion version{length, ResponseLastModified(request), ResponseEtag(request)};
+  if (!HasValidator(version)) {
+    LogInfo(
+        "%s : The server sends neither ETag nor Last-Modified: a file replaced by another of the same length "
+        "cannot be told apart \n",
+        operation);
+  }
+  return version;
+}
+
 RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
                       unsigned char keep_alive, RequestHandles& handles, std::uint32_t first, std::uint32_t last,
-                      const FileVersion& version, int& result) {
+                      const FileVersion& version, int& result, std::uint64_t& body_length) {
+  body_length = 0;
   const std::wstring range = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
   std::wstring validator;
-  if (!version.last_modified.empty() && ChangeUtf8ToWideStr(version.last_modified.c_str(), validator)) {
+  if (const std::string tag = IfRangeValidator(version); !tag.empty() && ChangeUtf8ToWideStr(tag.c_str(), validator)) {
     validator = L"If-Range: " + validator;
   } else {
     validator.clear();
@@ -481,18 +574,20 @@ RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* obj
   if (std::string last_modified = ResponseLastModified(handles.request); !last_modified.empty()) {
     response.last_modified = std::move(last_modified);
   }
+  if (std::string etag = ResponseEtag(handles.request); !etag.empty()) response.etag = std::move(etag);
   DWORD length = 0;
   if (QueryNumberHeader(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, length) == 0) {
     response.content_length = length;
   }
   const RangeAnswer answer = JudgeRangeAnswer(response, first, version);
+  body_length = AnnouncedBodyLength(response, answer, first, last, version);
   if (answer == RangeAnswer::kStartOver) {
     LogError(
-        "OpenRange : The answer %d to the range from byte %u (Content-Range %s, Last-Modified %s) is not the "
-        "file of %u bytes modified %s \n",
+        "OpenRange : The answer %d to the range from byte %u (Content-Range %s, Last-Modified %s, ETag %s) is not "
+        "the file of %u bytes modified %s (ETag %s) \n",
         static_cast<int>(response.status), static_cast<unsigned>(first), response.content_range.value_or("-").c_str(),
-        response.last_modified.value_or("-").c_str(), static_cast<unsigned>(version.length),
-        version.last_modified.c_str());
+        response.last_modified.value_or("-").c_str(), response.etag.value_or("-").c_str(),
+        static_cast<unsigned>(version.length), version.last_modified.c_str(), version.etag.c_str());
   }
   return answer;
 }

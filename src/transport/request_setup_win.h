@@ -66,20 +66,23 @@ int SetSecureProtocols(HINTERNET session);
 
 // Optional values under the agent's key for HTTPS requests. By default certificate errors are
 // ignored (management servers often have self-signed certificates). "ServerCertificateSHA256"
-// (REG_SZ) lists the SHA-256 fingerprints of the server certificates to accept: a request whose
-// server certificate matches none fails with kCertificateNotPinned before its answer is used, even
-// when the value holds no valid fingerprint. "StrictServerCertificateCheck" (REG_DWORD 1) validates
-// certificates against the system's trust store instead of ignoring its errors.
+// lists the SHA-256 fingerprints of the server certificates to accept: a request whose server
+// certificate matches none fails with kCertificateNotPinned before its answer is used. Only an
+// absent value means "no pinning": a value of any type, size or content turns the check on, and one
+// that yields no fingerprint (or cannot be read) accepts nothing. "StrictServerCertificateCheck"
+// (REG_DWORD other than 0) validates certificates against the system's trust store instead of
+// ignoring their errors; a value of another type, or one that cannot be read, asks for that too.
 inline constexpr const char* kCertificatePinsValue = "ServerCertificateSHA256";
 inline constexpr const char* kStrictCertificateValue = "StrictServerCertificateCheck";
 inline constexpr int kCertificateNotPinned = ERROR_WINHTTP_SECURE_INVALID_CERT;
 
 // The administrator's certificate rules, read from the agent's key for each request so that a
-// change applies at once. Downloads and uploads apply them alike.
+// change applies at once. Downloads and uploads apply them alike. Problems with the values are
+// logged under "ReadCertificatePolicy".
 struct CertificatePolicy {
   bool strict = false;                  // validate against the trust store
-  std::optional<std::string> pin_text;  // the pin list as stored, when present
-  std::vector<std::string> pins;        // its valid fingerprints
+  std::optional<std::string> pin_text;  // the pin list as found (or why it is unusable), when present
+  std::vector<std::string> pins;        // its valid fingerprints; none accepts no certificate
 };
 [[nodiscard]] CertificatePolicy ReadCertificatePolicy();
 
@@ -87,6 +90,11 @@ struct CertificatePolicy {
 // kCertificateNotPinned, logged under operation with both fingerprints.
 [[nodiscard]] int CheckPinnedCertificate(const CertificatePolicy& policy, HINTERNET request, const wchar_t* server,
                                          const char* operation);
+
+// Sets up the certificate handling of an HTTPS request as the policy asks: the four ignored errors,
+// unless strict. Logs under operation what was done. False when the flags could not be set, the
+// error then in WinHttp().last_error().
+[[nodiscard]] bool ApplyCertificatePolicy(const CertificatePolicy& policy, HINTERNET request, const char* operation);
 
 // The pieces every request of the agent shares, downloads and uploads alike.
 inline constexpr const wchar_t* kAgentUserAgent = L"QuorvantAgent";
@@ -123,14 +131,22 @@ int CloseInternetHandle(HINTERNET& handle);
 
 // The Last-Modified text of an answered request, "" when it has none (not logged).
 [[nodiscard]] std::string ResponseLastModified(HINTERNET request);
+// The ETag of an answered request as sent, "" when it has none (not logged).
+[[nodiscard]] std::string ResponseEtag(HINTERNET request);
+
+// The version an answer of length bytes describes: its Last-Modified text and ETag. A version
+// without either cannot be told from another of the same length; that is logged once under operation.
+[[nodiscard]] FileVersion ResponseVersion(HINTERNET request, std::uint32_t length, const char* operation);
 
 // Sends a GET for bytes first to last of object_path, with "If-Range" carrying the version's
-// Last-Modified text when it has one (a server that sees another version answers with the whole of
-// it), and judges the answer against the version. result receives GetInternetRequestHandle's result;
-// when it is not 0 the answer is kFailed. The handles stay open for the caller, who reads them for
-// kPart and kWholeFile and closes them in every case.
+// strongest validator (IfRangeValidator) when it has one (a server that sees another version
+// answers with the whole of it), and judges the answer against the version. result receives
+// GetInternetRequestHandle's result; when it is not 0 the answer is kFailed. body_length receives
+// the most bytes the answer's body may bring (AnnouncedBodyLength). The handles stay open for the
+// caller, who reads them for kPart and kWholeFile and closes them in every case.
 [[nodiscard]] RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* object_path,
                                     int request_type, unsigned char keep_alive, RequestHandles& handles,
-                                    std::uint32_t first, std::uint32_t last, const FileVersion& version, int& result);
+                                    std::uint32_t first, std::uint32_t last, const FileVersion& version, int& result,
+                                    std::uint64_t& body_length);
 
 }  // namespace vx

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "agent/agent_config.h"
@@ -37,12 +38,14 @@ struct DownloadRequest {
   const char* operation = "";  // the driver's name, which starts its log lines
   AccessLogRecord access_log;  // filled as the download goes
   std::string server_last_modified;
+  std::string server_etag;
   DownloadResumeHandler handler;
   std::vector<char> buffer;    // the gathering buffer; its size is the capacity
   std::uint32_t gathered = 0;  // bytes in the buffer not yet appended to the partial file
   std::uint32_t content_length = 0;
   std::uint32_t received = 0;  // bytes received, counted from the start of the file
   bool started_over = false;   // a call starts over from byte 0 at most once
+  bool too_long = false;       // an answer went on past its announced length
 };
 
 std::string Narrow(const wchar_t* text) {
@@ -54,11 +57,6 @@ std::string Narrow(const wchar_t* text) {
 bool BrokenConnection(DWORD code) {
   return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CONNECTION_ERROR ||
          code == ERROR_WINHTTP_CANNOT_CONNECT;
-}
-
-void LogFailure(const char* format, const char* operation, DWORD code) {
-  LogError(format, operation, static_cast<int>(code));
-  HttpGetLastError(code);
 }
 
 // A download needs somewhere to put its result.
@@ -101,9 +99,17 @@ int PreDownloadHandling(DownloadRequest& request) {
     LogError("PreDownloadHandling : Failed with the http status code, %d \n", static_cast<int>(handles.status));
     result = static_cast<int>(handles.status);
   } else {
+    // This answer's own validators, or none: a start-over never keeps the old version's.
+    request.server_last_modified.clear();
     std::wstring last_modified;
     if (GetFilelastmodifiedTime(handles.request, last_modified) == 0) {
       request.server_last_modified = Narrow(last_modified.c_str());
+    }
+    request.server_etag = ResponseEtag(handles.request);
+    if (!HasValidator(FileVersion{0, request.server_last_modified, request.server_etag})) {
+      LogInfo(
+          "PreDownloadHandling : The server sends neither ETag nor Last-Modified: a file replaced by another of the "
+          "same length cannot be told apart \n");
     }
     // Without a length the download can be neither checked nor resumed (a file of 4 GiB or more
     // does not fit the count either), so it is refused rather than taken to be empty.
@@ -157,11 +163,18 @@ int PrepareResume(DownloadRequest& request) {
     LogError("%s : The installation directory is not known; no place for the partial file \n", request.operation);
     return kMissingInput;
   }
-  if (request.handler.Initialize(request.destination, request.server_last_modified, request.url ? request.url : L"")) {
+  if (request.handler.Initialize(request.destination, request.server_last_modified, request.url ? request.url : L"",
+                                 request.server_etag)) {
     return kMissingInput;
   }
   request.received = request.handler.StoredPartialSize();
-  request.buffer.assign(request.handler.SaveLimit(), '\0');
+  try {
+    request.buffer.assign(request.handler.SaveLimit(), '\0');
+  } catch (const std::bad_alloc&) {
+    LogError("%s : No memory for a gathering buffer of %u bytes \n", request.operation,
+             static_cast<unsigned>(request.handler.SaveLimit()));
+    return kMissingInput;
+  }
   if (request.received > request.content_length) {
     // The same Last-Modified text with a shorter file: no range of it starts at the recorded size,
     // so resuming would be refused every time.
@@ -188,48 +201,35 @@ int AppendGathered(DownloadRequest& request, bool periodic) {
   return code;
 }
 
-// Reads what the response has into the gathering buffer, appending the buffer to the partial file
-// whenever the next piece would not fit. Ends at the content length, at an empty read or on a failure.
-BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request) {
-  const WinHttpApi& api = WinHttp();
-  const char* operation = request.operation;
-  BodyOutcome outcome;
-  for (;;) {
-    DWORD available = 0;
-    if (!api.query_data_available(http_request, &available)) {
-      outcome.end = BodyEnd::kAvailabilityFailed;
-      outcome.code = api.last_error();
-      LogFailure("%s : Error occured in WinHttpQueryDataAvailable --> %d \n", operation, outcome.code);
-      return outcome;
+// Keeps a piece of the body: gathered in the buffer, which is appended to the partial file whenever
+// the piece would not fit (a piece larger than the buffer grows it). 0 or the error of the append.
+DWORD GatherPiece(DownloadRequest& request, const char* bytes, DWORD count) {
+  if (count > request.buffer.size()) {
+    LogInfo("Reallocating buffer to %d\n", static_cast<int>(count));
+    try {
+      request.buffer.resize(count);
+    } catch (const std::bad_alloc&) {
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
-    ++outcome.answered_queries;
-    if (available == 0) return outcome;
-    if (available > request.buffer.size()) {
-      LogInfo("Reallocating buffer to %d\n", static_cast<int>(available));
-      request.buffer.resize(available);
-      request.handler.SetSaveLimit(available);
-    }
-    if (request.gathered + available > request.buffer.size()) {
-      if (const int code = AppendGathered(request, true)) {
-        LogFailure("%s :  Error in WriteFile --> %d \n", operation, static_cast<DWORD>(code));
-        return {BodyEnd::kWriteFailed, static_cast<DWORD>(code), outcome.answered_queries};
-      }
-    }
-    DWORD read = 0;
-    if (!api.read_data(http_request, request.buffer.data() + request.gathered, available, &read)) {
-      const DWORD code = api.last_error();
-      LogFailure("%s :  Error in WinHttpReadData --> %d \n", operation, code);
-      return {BodyEnd::kReadFailed, code, outcome.answered_queries};
-    }
-    read = std::min(read, available);
-    request.received += read;
-    request.gathered += read;
-    if (request.received == request.content_length) {
-      LogInfo("%s : Bytes read reached the contenlength\n", operation);
-      return outcome;
-    }
-    if (read == 0) return outcome;
+    request.handler.SetSaveLimit(count);
   }
+  if (request.gathered + count > request.buffer.size()) {
+    if (const int code = AppendGathered(request, true)) return static_cast<DWORD>(code);
+  }
+  std::copy(bytes, bytes + count, request.buffer.begin() + request.gathered);
+  request.gathered += count;
+  request.received += count;
+  return 0;
+}
+
+// Reads what the response has, at most announced bytes, into the gathering buffer.
+BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request, std::uint64_t announced) {
+  const std::string reached = std::string(request.operation) + " : Bytes read reached the contenlength\n";
+  const BodyOutcome outcome = ReadAnnouncedBody(
+      http_request, announced, [&](const char* bytes, DWORD count) { return GatherPiece(request, bytes, count); },
+      BodyLines{request.operation, reached.c_str(), nullptr});
+  if (outcome.end == BodyEnd::kTooLong) request.too_long = true;
+  return outcome;
 }
 
 // The bytes received belong to a version the server no longer serves, or to a range it will never
@@ -244,7 +244,7 @@ int StartOverWithNewVersion(DownloadRequest& request) {
   request.started_over = true;
   LogInfo("%s : The received bytes are not of the server's file; starting over from byte 0 \n", request.operation);
   if (const int result = PreDownloadHandling(request)) return result;
-  request.handler.StartOver(request.server_last_modified);
+  request.handler.StartOver(request.server_last_modified, request.server_etag);
   request.gathered = 0;
   request.received = 0;
   if (request.content_length == 0) return request.handler.CreateEmptyPartialFile();  // nothing to ask for
@@ -255,18 +255,33 @@ int StartOverWithNewVersion(DownloadRequest& request) {
 // recorded partial file; a time-out or a lost connection asks for the range once more.
 class ResumableRanges final : public RangedDownload {
  public:
-  explicit ResumableRanges(DownloadRequest& request)
-      : RangedDownload(*request.parameters, request.url, request.request_type, request.operation), request_(request) {}
+  ResumableRanges(DownloadRequest& request, bool range_line_at_error)
+      : RangedDownload(*request.parameters, request.url, request.request_type, request.operation),
+        request_(request),
+        range_line_at_error_(range_line_at_error) {}
+
+  void LogRangeLinesAtDebug() { range_line_at_error_ = false; }
+  void LogRangeRequested(std::uint32_t first, std::uint32_t last) const override {
+    if (!range_line_at_error_) return RangedDownload::LogRangeRequested(first, last);
+    LogError("%s: Content-Range Header message: Range: bytes=%u-%u\n", Operation(), static_cast<unsigned>(first),
+             static_cast<unsigned>(last));
+  }
 
   std::uint32_t Received() const override { return request_.received; }
-  FileVersion Version() const override { return {request_.content_length, request_.server_last_modified}; }
+  FileVersion Version() const override {
+    return {request_.content_length, request_.server_last_modified, request_.server_etag};
+  }
   int DropReceived() override {
     LogInfo("%s : The server sent the whole file for a range; starting over \n", request_.operation);
     StartOver(request_);
     return 0;
   }
-  int StartOverWithNewVersion() override { return vx::StartOverWithNewVersion(request_); }
-  BodyOutcome ReadBody(HINTERNET request) override { return GatherBody(request_, request); }
+  int StartOverWithNewVersion(RequestHandles& /*handles*/, std::uint64_t& /*body_length*/) override {
+    return vx::StartOverWithNewVersion(request_);
+  }
+  BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) override {
+    return GatherBody(request_, request, announced);
+  }
   bool BrokenConnection(DWORD code) const override { return vx::BrokenConnection(code); }
 
   void LogFailedStatus(DWORD status) const override {
@@ -282,20 +297,8 @@ class ResumableRanges final : public RangedDownload {
 
  private:
   DownloadRequest& request_;
+  bool range_line_at_error_;
 };
-
-// Asks for the rest of the file, validated against the version being received (starting over from
-// byte 0 of the server's version when it is another). 0 with handles ready to read (the rest, or the
-// whole file, which then replaces what was received); otherwise the result that ends the download,
-// the handles closed.
-int OpenRestOfFile(DownloadRequest& request, RequestHandles& handles, unsigned char keep_alive) {
-  ResumableRanges ranges(request);
-  for (;;) {
-    int result = 0;
-    const RangeStep step = OpenValidatedRange(ranges, handles, keep_alive, request.content_length, result);
-    if (step != RangeStep::kStartedOver || request.content_length == 0) return result;
-  }
-}
 
 // Counts an incomplete whole download where the agent's tools look for failures.
 void CountFailure(int result) {
@@ -345,12 +348,13 @@ void FinishBody(DownloadRequest& request, int& result) {
       result = code;
     }
   }
-  if (request.received > request.content_length) {
-    // More than announced: the partial file is not the announced file and cannot be resumed.
-    LogError("%s : Received %u bytes, more than the content length %u \n", request.operation,
-             static_cast<unsigned>(request.received), static_cast<unsigned>(request.content_length));
+  if (request.too_long) {
+    // More than announced: a server that sends another body than it announced is not trusted with
+    // the bytes kept either, so they are not resumed.
+    LogError("%s : The server sent more than the content length %u \n", request.operation,
+             static_cast<unsigned>(request.content_length));
     (void)request.handler.CleanFileAndRegistry();
-    if (result == 0) result = kLengthMismatch;
+    result = kLengthMismatch;
   } else if (request.received < request.content_length && result == 0) {
     result = kLengthMismatch;  // the partial file stays for a later attempt
   }
@@ -365,12 +369,33 @@ int BeginDownload(DownloadRequest& request, std::string* out) {
   return result;
 }
 
-// A partial file that already holds the whole file is handed over at once.
-bool AlreadyComplete(DownloadRequest& request) {
+// Whether the partial file already holds the whole file (it is then handed over at once). An empty
+// file has no partial file on disk yet: it is created here.
+bool CompleteBeforeAnyRange(DownloadRequest& request) {
   if (request.received != request.content_length) return false;
-  // An empty file has no partial file on disk yet.
   if (request.content_length == 0) (void)request.handler.CreateEmptyPartialFile();
   return true;
+}
+
+// The whole transfer's body: the rest of the file, recovering from a broken connection with a
+// validated range for the rest (once per failure: failing again before any data ends it). The
+// result of the transfer.
+int ReceiveRestOfFile(DownloadRequest& request, ResumableRanges& ranges, RequestHandles& handles,
+                      std::uint64_t announced) {
+  int result = 0;
+  bool just_recovered = false;
+  while (result == 0 && request.received < request.content_length && handles.request != nullptr) {
+    const BodyOutcome outcome = GatherBody(request, handles.request, announced);
+    result = static_cast<int>(outcome.code);
+    if (outcome.end != BodyEnd::kAvailabilityFailed || !BrokenConnection(outcome.code)) break;
+    if (just_recovered && outcome.answered_queries == 0) break;
+    LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(request.received));
+    LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
+    CloseRequestHandles(handles);
+    result = OpenRestOfFile(ranges, handles, request.keep_alive, announced);
+    just_recovered = true;
+  }
+  return result;
 }
 
 }  // namespace
@@ -389,34 +414,24 @@ int ResumeGetRequestEx(const ConnectionParameters& parameters, const wchar_t* ob
     LogError("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
     return result;
   }
-  if (AlreadyComplete(request)) {
+  if (CompleteBeforeAnyRange(request)) {
     PostDownloadHandling(request, nullptr, result, out);
     LogError("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ Full File already exist\n");
     return result;
   }
 
   RequestHandles handles;
-  result = OpenRestOfFile(request, handles, 1);
+  ResumableRanges ranges(request, true);
+  std::uint64_t announced = 0;
+  result = OpenRestOfFile(ranges, handles, 1, announced);
+  ranges.LogRangeLinesAtDebug();  // only the first range request's line is an error line
   LogDebug("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
   if (result != 0) {
     // A failed range request ends here; what was recorded before stays for a later attempt.
     LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
     return result;
   }
-
-  bool just_recovered = false;
-  while (result == 0 && request.received < request.content_length) {
-    const BodyOutcome outcome = GatherBody(request, handles.request);
-    result = static_cast<int>(outcome.code);
-    if (outcome.end != BodyEnd::kAvailabilityFailed || !BrokenConnection(outcome.code)) break;
-    // The connection broke: ask for the rest once more. Failing again at once ends the download.
-    if (just_recovered && outcome.answered_queries == 0) break;
-    LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(request.received));
-    LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
-    CloseRequestHandles(handles);
-    result = OpenRestOfFile(request, handles, keep_alive);
-    just_recovered = true;
-  }
+  result = ReceiveRestOfFile(request, ranges, handles, announced);
 
   LogInfo("ResumeGetRequestEx: Total bytes read = %u\n", static_cast<unsigned>(request.received));
   if (request.received < request.content_length) CountFailure(result);
@@ -445,10 +460,10 @@ int ResumeGetRequestByBitrate(const ConnectionParameters& parameters, const wcha
   }
 
   RequestHandles handles;
-  if (!AlreadyComplete(request)) {
+  if (!CompleteBeforeAnyRange(request)) {
     const std::uint32_t block_size = static_cast<std::uint32_t>(gv_dataTransferRateKBps) * kBlockBytesPerKBps;
     LogDebug("ResumeGetRequestByBitrate: Block of bytes to read: %u\n", block_size);
-    ResumableRanges ranges(request);
+    ResumableRanges ranges(request, false);
     result = DownloadInBlocks(ranges, handles, block_size);
   }
 

@@ -1,16 +1,14 @@
 #include "transport/transfer_rules.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
+#include "base/ascii_text.h"
 #include "logging/logger.h"
 #include "transport/transport_types.h"
 
 namespace vx {
 namespace {
-
-char LowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 constexpr int kNameNotResolved = 12007;
 constexpr int kCannotConnect = 12029;
@@ -20,10 +18,7 @@ constexpr int kBadRequest = 400;
 
 }  // namespace
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return EqualsIgnoreAsciiCase(a, b); }
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
   return part.empty() || std::search(text.begin(), text.end(), part.begin(), part.end(),
@@ -35,6 +30,24 @@ bool IsTransferSuccess(int result) { return result == 0 || result == kNotModifie
 bool IsFailoverCode(int result) {
   return result == kNameNotResolved || result == kCannotConnect || result == kTimeout || result == kInvalidUrl ||
          result == kBadRequest;
+}
+
+RetryAction AfterSendFailure(std::uint32_t code, bool reopened) {
+  constexpr std::uint32_t kLoginFailure = 12015;
+  constexpr std::uint32_t kOperationCancelled = 12017;
+  return (code == kLoginFailure || code == kOperationCancelled) && !reopened ? RetryAction::kReopen
+                                                                             : RetryAction::kFail;
+}
+
+RetryAction AfterReceiveFailure(std::uint32_t code, bool reopened) {
+  constexpr std::uint32_t kResendRequest = 12032;
+  constexpr std::uint32_t kLoginFailure = 12015;
+  constexpr std::uint32_t kInvalidServerResponse = 12152;
+  if (code == kResendRequest) return RetryAction::kPauseAndResend;
+  if (code == kLoginFailure || code == kInvalidServerResponse) {
+    return reopened ? RetryAction::kResend : RetryAction::kReopen;
+  }
+  return RetryAction::kFail;
 }
 
 std::string ForwardSlashes(std::string path) {
@@ -95,7 +108,9 @@ FailoverOutcome RunFailover(const std::array<bool, 5>& usable, const std::functi
 }
 
 std::uint32_t BlockEnd(std::uint32_t start, std::uint32_t block_size, std::uint32_t content_length) {
-  return std::min<std::uint32_t>(start + block_size - 1u, content_length);
+  if (block_size == 0) return start == 0 ? content_length : std::min(start - 1u, content_length);
+  const std::uint64_t end = static_cast<std::uint64_t>(start) + block_size - 1u;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, content_length));
 }
 
 std::int64_t MillisecondsOfDay(const LocalTime& time) {
@@ -151,9 +166,14 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-// The first byte and the total of "bytes A-B/T", or none for anything else (an unknown total "*"
-// included).
-std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseContentRange(std::string_view text) {
+struct ContentRange {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  std::uint32_t total = 0;
+};
+
+// The three numbers of "bytes A-B/T", or none for anything else (an unknown total "*" included).
+std::optional<ContentRange> ParseContentRange(std::string_view text) {
   text = Trimmed(text);
   constexpr std::string_view kUnit = "bytes";
   if (text.size() <= kUnit.size() || !EqualsIgnoringCase(text.substr(0, kUnit.size()), kUnit)) return std::nullopt;
@@ -165,8 +185,11 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseContentRange(std::st
   const auto last = ParseCount(Trimmed(text.substr(dash + 1, slash - dash - 1)));
   const auto total = ParseCount(Trimmed(text.substr(slash + 1)));
   if (!first || !last || !total || *last < *first || *last >= *total) return std::nullopt;
-  return std::make_pair(*first, *total);
+  return ContentRange{*first, *last, *total};
 }
+
+// An ETag as sent, without the blanks around it.
+std::string_view TrimmedTag(const std::string& tag) { return Trimmed(tag); }
 
 }  // namespace
 
@@ -180,12 +203,39 @@ RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first,
       !EqualsIgnoringCase(Trimmed(*response.last_modified), version.last_modified)) {
     return RangeAnswer::kStartOver;
   }
+  // The ETag is the validator If-Range exists for: with one, only an answer that names it is the
+  // version (ETags compare exactly).
+  if (!version.etag.empty() && (!response.etag || TrimmedTag(*response.etag) != TrimmedTag(version.etag))) {
+    return RangeAnswer::kStartOver;
+  }
   if (response.status == kOk) {
     return response.content_length == version.length ? RangeAnswer::kWholeFile : RangeAnswer::kStartOver;
   }
   const auto range = response.content_range ? ParseContentRange(*response.content_range) : std::nullopt;
-  return range && range->first == first && range->second == version.length ? RangeAnswer::kPart
-                                                                           : RangeAnswer::kStartOver;
+  return range && range->first == first && range->total == version.length ? RangeAnswer::kPart
+                                                                          : RangeAnswer::kStartOver;
+}
+
+std::uint64_t AnnouncedBodyLength(const RangeResponse& response, RangeAnswer answer, std::uint32_t first,
+                                  std::uint32_t last, const FileVersion& version) {
+  if (answer == RangeAnswer::kWholeFile) return version.length;
+  if (answer != RangeAnswer::kPart || version.length == 0 || first >= version.length) return 0;
+  std::uint32_t end = std::min(last, version.length - 1u);
+  if (const auto range = response.content_range ? ParseContentRange(*response.content_range) : std::nullopt) {
+    end = std::min(end, range->last);
+  }
+  if (end < first) return 0;
+  std::uint64_t length = static_cast<std::uint64_t>(end) - first + 1u;
+  if (response.content_length) length = std::min<std::uint64_t>(length, *response.content_length);
+  return length;
+}
+
+bool HasValidator(const FileVersion& version) { return !version.etag.empty() || !version.last_modified.empty(); }
+
+std::string IfRangeValidator(const FileVersion& version) {
+  const std::string_view etag = TrimmedTag(version.etag);
+  if (!etag.empty() && etag.substr(0, 2) != "W/") return std::string(etag);
+  return version.last_modified;
 }
 
 std::vector<std::string> ParseCertificatePins(std::string_view text) {
@@ -204,15 +254,51 @@ std::vector<std::string> ParseCertificatePins(std::string_view text) {
       valid = true;
     } else if (c == ':') {
       continue;
-    } else if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+    } else if ((c >= '0' && c <= '9') || (LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f')) {
       if (entry.size() == kFingerprintDigits) valid = false;  // longer than a fingerprint
-      if (valid) entry += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (valid) entry += LowerAscii(c);
     } else {
       valid = false;
     }
   }
   if (valid) finish();
   return pins;
+}
+
+PinValue PinsFromRegistryValue(const RegistryValueData& value) {
+  PinValue result;
+  std::string text;
+  if (value.type == kRegistryText || value.type == kRegistryExpandText) {
+    text = value.bytes.substr(0, value.bytes.find('\0'));  // with or without its NUL
+  } else if (value.type == kRegistryMultiText) {
+    text = value.bytes;
+    std::replace(text.begin(), text.end(), '\0', ';');  // each string holds one or more entries
+  } else {
+    result.problem = "is of type " + std::to_string(value.type) + ", not a text";
+    return result;
+  }
+  result.pins = ParseCertificatePins(text);
+  if (result.pins.empty()) result.problem = "holds no valid SHA-256 fingerprint";
+  return result;
+}
+
+bool StrictCheckFromRegistryValue(const RegistryValueData& value, std::string& problem) {
+  problem.clear();
+  if (value.type == kRegistryDword && value.bytes.size() == 4) {
+    return value.bytes.find_first_not_of('\0') != std::string::npos;
+  }
+  problem = "is not a REG_DWORD (type " + std::to_string(value.type) + ", " + std::to_string(value.bytes.size()) +
+            " bytes)";
+  return true;
+}
+
+bool IsDownloadIdName(std::string_view name) {
+  const std::size_t dash = name.find('-');
+  const std::string_view base = name.substr(0, dash);
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return digits(base) && (dash == std::string_view::npos || digits(name.substr(dash + 1)));
 }
 
 std::string HexText(const unsigned char* bytes, std::size_t size) {

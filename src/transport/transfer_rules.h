@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -15,7 +16,7 @@
 
 namespace vx {
 
-// ASCII comparisons without regard to case.
+// ASCII comparisons without regard to case (the project's one folding, base/ascii_text.h).
 [[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 [[nodiscard]] bool ContainsIgnoringCase(std::string_view text, std::string_view part);
 
@@ -27,6 +28,19 @@ namespace vx {
 
 // The request path with every backslash turned into a slash.
 [[nodiscard]] std::string ForwardSlashes(std::string path);
+
+// What the retry policy of a request (download or upload) does after a failed send or receive.
+enum class RetryAction {
+  kFail,            // the call ends with the error
+  kReopen,          // the request (downloads: the whole chain) is opened again, once per call
+  kPauseAndResend,  // 12032: wait kResendPause and send again, counting the attempt
+  kResend,          // send again at once, counting the attempt
+};
+// A send that failed with code: 12015 and 12017 reopen, once; anything else ends the call.
+[[nodiscard]] RetryAction AfterSendFailure(std::uint32_t code, bool reopened);
+// A receive that failed with code: 12032 pauses and resends; 12015 and 12152 reopen, once, and
+// then resend; anything else ends the call.
+[[nodiscard]] RetryAction AfterReceiveFailure(std::uint32_t code, bool reopened);
 
 // The path as the server of the product expects it, logging the routing decision: hosted editions
 // ("RNHX") reach plain files through the client-data servlet on the management server, another
@@ -48,9 +62,10 @@ struct FailoverOutcome {
 // short) are skipped and leave the result as it was, which starts as 12007.
 [[nodiscard]] FailoverOutcome RunFailover(const std::array<bool, 5>& usable, const std::function<int(int)>& transfer);
 
-// The last byte asked for by a rate-limited block that starts at start: start + block_size - 1 in
-// 32-bit arithmetic (a block size of 0 wraps round), but never past content_length, which is
-// itself the end of the last block.
+// The last byte asked for by a rate-limited block that starts at start: start + block_size - 1, but
+// never past content_length, which is itself the end of the last block. Worked out in 64 bits, so a
+// file within one block of 4 GiB still ends at its length; a block size of 0 keeps its wrap (the
+// first block is the whole file, a later one ends one byte before it starts).
 [[nodiscard]] std::uint32_t BlockEnd(std::uint32_t start, std::uint32_t block_size, std::uint32_t content_length);
 
 // Milliseconds since midnight of a local time.
@@ -96,12 +111,20 @@ enum class RangeAnswer {
   kFailed,     // a status that is not file content
 };
 
-// What a download knows of the file it is receiving: the length and the Last-Modified text of the
-// first answer ("" when the server sent none).
+// What a download knows of the file it is receiving: the length, the Last-Modified text and the
+// ETag of the first answer ("" when the server sent none).
 struct FileVersion {
   std::uint32_t length = 0;
   std::string last_modified;
+  std::string etag;
 };
+
+// Whether the version can be told from another one of the same length: it has a validator.
+[[nodiscard]] bool HasValidator(const FileVersion& version);
+
+// The If-Range text that ranged requests for the version carry: its ETag when it is a strong one
+// (a weak ETag never matches in If-Range), else its Last-Modified text, else "".
+[[nodiscard]] std::string IfRangeValidator(const FileVersion& version);
 
 // The parts of a ranged answer that decide whether its body continues the bytes received so far.
 // Texts are absent when the header was not sent.
@@ -110,19 +133,63 @@ struct RangeResponse {
   std::optional<std::string> content_range;
   std::optional<std::string> last_modified;
   std::optional<std::uint32_t> content_length;
+  std::optional<std::string> etag;
 };
 
 // A 206 is taken only when its Content-Range ("bytes A-B/T") starts at first and T is the version's
 // length; a 200 only with the version's length. Either is another version when it carries a
-// Last-Modified text other than the recorded one. A 416 for a range that does not start at 0 can
-// never be served; any other status fails the download.
+// Last-Modified text other than the recorded one, and, when the version has an ETag, unless it
+// carries that same ETag. A 416 for a range that does not start at 0 can never be served; any other
+// status fails the download.
 [[nodiscard]] RangeAnswer JudgeRangeAnswer(const RangeResponse& response, std::uint32_t first,
                                            const FileVersion& version);
+
+// The most body bytes an answer the judgement took may bring: the version's length for a whole
+// file; for a part, the bytes from first to the end of what was asked for (last, at most the
+// version's last byte), of its Content-Range and of its Content-Length, whichever ends first. 0 for
+// any other answer. A body that brings more is not the announced one.
+[[nodiscard]] std::uint64_t AnnouncedBodyLength(const RangeResponse& response, RangeAnswer answer, std::uint32_t first,
+                                                std::uint32_t last, const FileVersion& version);
 
 // The SHA-256 fingerprints in an administrator's pin list, as 64 lower-case hexadecimal digits
 // each. Entries are separated by ';', ',' or white space; colons inside an entry and the case of the
 // digits do not matter. Entries that are not 32 bytes of hexadecimal are left out.
 [[nodiscard]] std::vector<std::string> ParseCertificatePins(std::string_view text);
+
+// Registry value types as the registry reports them.
+inline constexpr std::uint32_t kRegistryText = 1;          // REG_SZ
+inline constexpr std::uint32_t kRegistryExpandText = 2;    // REG_EXPAND_SZ
+inline constexpr std::uint32_t kRegistryDword = 4;         // REG_DWORD
+inline constexpr std::uint32_t kRegistryMultiText = 7;     // REG_MULTI_SZ
+// Values larger than this are not read whole; a pin list of that size is no pin list.
+inline constexpr std::size_t kLargestPinValueBytes = 64 * 1024;
+
+// A registry value as it was found: its type and its bytes (a text's NULs included, if any).
+struct RegistryValueData {
+  std::uint32_t type = 0;
+  std::string bytes;
+};
+
+// What a present pin value allows. An empty pin list accepts no certificate: a value that is there
+// always turns the check on, whatever it holds; problem then says why nothing is accepted.
+struct PinValue {
+  std::vector<std::string> pins;
+  std::string problem;  // "" when the value gave at least one fingerprint
+};
+
+// The fingerprints of a present "ServerCertificateSHA256" value: a REG_SZ or REG_EXPAND_SZ of any
+// length (up to its first NUL, with or without one), a REG_MULTI_SZ with one or more entries per
+// string. Any other type, or text without a valid fingerprint, yields none and a problem.
+[[nodiscard]] PinValue PinsFromRegistryValue(const RegistryValueData& value);
+
+// Whether a present "StrictServerCertificateCheck" value asks for validation against the trust
+// store: a REG_DWORD other than 0 does; a value of any other type or size cannot say "no", so it does
+// too, with problem saying why.
+[[nodiscard]] bool StrictCheckFromRegistryValue(const RegistryValueData& value, std::string& problem);
+
+// Whether a name in the download repository is a download id as downloads form them (decimal digits,
+// optionally followed by '-' and a sequence number): only such files are partial files.
+[[nodiscard]] bool IsDownloadIdName(std::string_view name);
 
 // Bytes as lower-case hexadecimal digits.
 [[nodiscard]] std::string HexText(const unsigned char* bytes, std::size_t size);

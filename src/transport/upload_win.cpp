@@ -40,8 +40,14 @@ constexpr DWORD kLargestPieceBytes = 4 * 1024 * 1024;
 // The file size travels as a signed 32-bit count.
 constexpr std::int64_t kLargestFileBytes = std::numeric_limits<std::int32_t>::max();
 
-// One upload's WinHTTP handles and the values every step needs.
+// One upload's WinHTTP handles and the values every step needs. The handles still open when it
+// ends are closed, with the close-failure lines.
 struct UploadChain {
+  UploadChain() = default;
+  ~UploadChain();
+  UploadChain(const UploadChain&) = delete;
+  UploadChain& operator=(const UploadChain&) = delete;
+
   const char* operation = nullptr;
   const ConnectionParameters* parameters = nullptr;
   const wchar_t* object_path = nullptr;
@@ -72,6 +78,8 @@ void CloseChain(UploadChain& chain) {
     if (const int code = CloseInternetHandle(*handle)) Fail(chain, format, static_cast<DWORD>(code));
   }
 }
+
+UploadChain::~UploadChain() { CloseChain(*this); }
 
 int OpenPostRequest(UploadChain& chain) {
   chain.request = WinHttp().open_request(chain.connection, L"POST", chain.object_path, nullptr, WINHTTP_NO_REFERER,
@@ -122,11 +130,8 @@ int PrepareRequest(UploadChain& chain, bool keep_alive, bool connect_timeout) {
       !SetDwordOption(chain.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
     return Fail(chain, kOptionFailure, api.last_error());
   }
-  if (chain.https) {
-    if (!chain.certificates.strict && !IgnoreCertificateErrors(chain.request)) {
-      return Fail(chain, kOptionFailure, api.last_error());
-    }
-    LogDebug("%s :  The request is updated with the internet option security flags. \n", chain.operation);
+  if (chain.https && !ApplyCertificatePolicy(chain.certificates, chain.request, chain.operation)) {
+    return Fail(chain, kOptionFailure, api.last_error());
   }
   if (!SetProxyCredentials(chain.request, *chain.parameters)) return Fail(chain, kOptionFailure, api.last_error());
   return 0;
@@ -177,26 +182,27 @@ int SendWithRetries(UploadChain& chain, bool keep_alive, bool connect_timeout, S
         if (outcome.error == ERROR_WINHTTP_LOGIN_FAILURE || outcome.error == ERROR_WINHTTP_OPERATION_CANCELLED) {
           LogInfo("%s : Going to close the request handle and going to resending the data to the server %ls \n",
                   chain.operation, server);
-          if (!reopened) {
-            reopen = true;
-            continue;
-          }
+        }
+        if (AfterSendFailure(outcome.error, reopened) == RetryAction::kReopen) {
+          reopen = true;
+          continue;
         }
         return Fail(chain, "%s :  Error in WinHttpSendRequest -> %d \n", outcome.error);
       }
       if (api.receive_response(chain.request, nullptr)) return 0;
 
       const DWORD code = api.last_error();
-      if (code == ERROR_WINHTTP_RESEND_REQUEST) {
+      const RetryAction action = AfterReceiveFailure(code, reopened);
+      if (action == RetryAction::kPauseAndResend) {
         LogInfo("%s : Resending the data to the server %ls \n", chain.operation, server);
         Time().SleepMilliseconds(kResendPauseMilliseconds);
         ++attempts;
-      } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+      } else if (action != RetryAction::kFail) {
         LogInfo(
             "%s : Going to close the request handle and going to resending the data to the server %ls,as the error "
             "code received is %d \n",
             chain.operation, server, static_cast<int>(code));
-        if (reopened) {
+        if (action == RetryAction::kResend) {
           ++attempts;
         } else {
           reopen = true;

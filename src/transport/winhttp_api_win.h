@@ -4,6 +4,11 @@
 // run that never talks to a server never loads WinHTTP. Tests install a scripted table with
 // ScopedWinHttpOverride to produce exact error sequences. When winhttp.dll or one of its functions
 // is missing, the bound entry fails with ERROR_PROC_NOT_FOUND instead of crashing.
+//
+// The table only passes calls on: it owns no handle. Every handle that open, connect and
+// open_request return belongs to whoever called them, who closes it exactly once through
+// close_handle (RequestHandles and the uploads' chains do, in their destructors or with their close
+// helpers, which log a failed close).
 #pragma once
 
 #include <windows.h>

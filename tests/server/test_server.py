@@ -23,10 +23,13 @@ rule that matches and is not used up decides the answer.
   ignore_range                                    serve (or the default file) answers 200 to a Range
   ignore_if_range                                 a Range is served even when If-Range names another
                                                   version (by default such a request gets the whole file)
+  etag                                            the file is answered with a strong ETag of its bytes,
+                                                  which If-Range may name instead of the Last-Modified date
   replace_with [+ replace_mtime]                  before answering, the served file is replaced by the
                                                   bytes of this namespace file, modified at replace_mtime
                                                   (default: a second after the old version)
-  no_content_length, close_after, stall_after +   how the answer is delivered
+  no_content_length, chunked, close_after,        how the answer is delivered (chunked: in chunks,
+  stall_after +                                   without Content-Length)
   stall_seconds, stall_before_headers, delay_ms,
   rate_bytes_per_second                           the body goes out in small pieces, no faster than
                                                   this (a positive number; a slow server or network)
@@ -320,7 +323,7 @@ class Handler(BaseHTTPRequestHandler):
     def not_found(self):
         return Plan(404, [("Content-Type", "text/plain")], Body(b"Not Found\n"))
 
-    def file_plan(self, path, ignore_range=False, ignore_if_range=False):
+    def file_plan(self, path, ignore_range=False, ignore_if_range=False, etag=False):
         if path is None or not os.path.isfile(path):
             return self.not_found()
         stat = os.stat(path)
@@ -328,10 +331,19 @@ class Handler(BaseHTTPRequestHandler):
         last_modified = http_date(stat.st_mtime)
         headers = [("Content-Type", "application/octet-stream"), ("Last-Modified", last_modified),
                    ("Accept-Ranges", "bytes")]
+        current = last_modified
+        if etag:
+            with open(path, "rb") as served:
+                current = '"' + hashlib.sha256(served.read()).hexdigest()[:16] + '"'
+            headers.append(("ETag", current))
         requested = self.headers.get("Range")
         validator = self.headers.get("If-Range")
-        if validator is not None and not ignore_if_range and validator.strip() != last_modified:
-            requested = None  # another version than the client holds: the whole file
+        if validator is not None and not ignore_if_range:
+            validator = validator.strip()
+            # An entity tag is compared strongly (a weak one never matches), a date exactly.
+            matches = validator == current if validator.startswith('"') else validator == last_modified
+            if not matches:
+                requested = None  # another version than the client holds: the whole file
         wanted = parse_range(requested, size) if requested and not ignore_range else None
         if wanted == UNSATISFIABLE:
             return Plan(416, headers + [("Content-Range", f"bytes */{size}")])
@@ -349,6 +361,7 @@ class Handler(BaseHTTPRequestHandler):
             self.replace_file(directory, target_file, rule)
         ignore_range = bool(rule.get("ignore_range"))
         ignore_if_range = bool(rule.get("ignore_if_range"))
+        etag = bool(rule.get("etag"))
         if "body" in rule:
             plan = Plan(rule.get("status", 200), [], Body(str(rule["body"]).encode("utf-8")))
         elif "body_file" in rule:
@@ -357,12 +370,12 @@ class Handler(BaseHTTPRequestHandler):
                 return Plan(500, [("Content-Type", "text/plain")], Body(b"script: body_file not found\n"))
             plan = Plan(rule.get("status", 200), [], Body(path=path, length=os.path.getsize(path)))
         elif "serve" in rule:
-            plan = self.file_plan(resolve_under(directory, rule["serve"]), ignore_range, ignore_if_range)
+            plan = self.file_plan(resolve_under(directory, rule["serve"]), ignore_range, ignore_if_range, etag)
             plan.status = rule.get("status", plan.status)
         elif "status" in rule:
             plan = Plan(rule["status"])
         elif self.command in ("GET", "HEAD"):
-            plan = self.file_plan(target_file, ignore_range, ignore_if_range)
+            plan = self.file_plan(target_file, ignore_range, ignore_if_range, etag)
         else:
             plan = Plan(200)
         for name, value in rule.get("headers", {}).items():
@@ -399,9 +412,13 @@ class Handler(BaseHTTPRequestHandler):
         bodiless = self.command == "HEAD" or plan.status in (204, 304) or plan.status < 200
         given_length = plan.header("Content-Length")
         self.send_response(plan.status)
+        chunked = bool(rule.get("chunked")) and not bodiless
         if rule.get("no_content_length"):
             plan.set_header("Content-Length", None)
             plan.set_header("Connection", "close")
+        elif chunked:
+            plan.set_header("Content-Length", None)
+            plan.set_header("Transfer-Encoding", "chunked")
         elif given_length is None and plan.status not in (204, 304):
             plan.set_header("Content-Length", plan.body.length)
         elif given_length is not None and given_length.strip() != str(plan.body.length):
@@ -410,6 +427,9 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.end_headers()
         limit = rule.get("close_after", rule.get("stall_after"))
+        if chunked:
+            self.write_chunked(plan.body)
+            return
         if not self.write_body(plan.body, 0 if bodiless else limit, rule.get("rate_bytes_per_second")):
             self.close_abruptly()  # the server is stopping
             return
@@ -436,6 +456,12 @@ class Handler(BaseHTTPRequestHandler):
         for piece in body_pieces(body, length, STREAM_CHUNK):
             self.wfile.write(piece)
         return True
+
+    def write_chunked(self, body):
+        """Sends the body in chunks of at most 16 KiB and the last, empty chunk."""
+        for piece in body_pieces(body, body.length, 16 * 1024):
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+        self.wfile.write(b"0\r\n\r\n")
 
     def write_paced(self, body, length, rate):
         """Sends length bytes at no more than rate bytes a second: each piece waits until the bytes

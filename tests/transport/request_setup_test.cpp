@@ -7,6 +7,7 @@
 #include "fake_time.h"
 #include "fake_winhttp_win.h"
 #include "test_log.h"
+#include "test_registry_win.h"
 #include "transport/request_setup_win.h"
 #include "transport/transport_error_texts.h"
 
@@ -118,6 +119,65 @@ TEST_F(RequestSetup, HttpsInAnyCaseIgnoresTheFourCertificateErrors) {
   } else {
     EXPECT_EQ(tls, fake_.SessionOptions().end());
   }
+}
+
+// Only an absent pin value means "no pinning"; a strictness value that cannot say "no" asks for
+// validation. Values of every type and size, through the real registry.
+TEST_F(RequestSetup, CertificateValuesOfAnyTypeAndSizeNeverLoosenTheCheck) {
+  using namespace std::string_literals;
+  const std::string a(64, 'a');
+  std::string colons;  // 43 fingerprints in the colon form: more than 4 KiB
+  for (int i = 0; i < 43; ++i) {
+    for (int j = 0; j < 32; ++j) colons += j == 0 ? "AA" : ":AA";
+    colons += " ";
+  }
+  struct Case {
+    const char* name;
+    std::optional<std::pair<DWORD, std::string>> pins;    // type and bytes, or absent
+    std::optional<std::pair<DWORD, std::string>> strict;  // the same for the strictness value
+    bool pinned;
+    std::size_t fingerprints;
+    bool validated;
+  };
+  const Case cases[] = {
+      {"nothing set", std::nullopt, std::nullopt, false, 0, false},
+      {"REG_SZ", {{REG_SZ, a + "\0"s}}, std::nullopt, true, 1, false},
+      {"REG_SZ without its NUL", {{REG_SZ, a}}, std::nullopt, true, 1, false},
+      {"REG_SZ of 43 fingerprints", {{REG_SZ, colons + "\0"s}}, std::nullopt, true, 43, false},
+      {"REG_EXPAND_SZ", {{REG_EXPAND_SZ, a + "\0"s}}, std::nullopt, true, 1, false},
+      {"REG_MULTI_SZ", {{REG_MULTI_SZ, a + "\0"s + a + ";" + a + "\0\0"s}}, std::nullopt, true, 3, false},
+      {"REG_BINARY", {{REG_BINARY, std::string(32, '\xaa')}}, std::nullopt, true, 0, false},
+      {"REG_DWORD", {{REG_DWORD, "\1\0\0\0"s}}, std::nullopt, true, 0, false},
+      {"empty REG_SZ", {{REG_SZ, ""}}, std::nullopt, true, 0, false},
+      {"REG_SZ of 100000 bytes", {{REG_SZ, std::string(100000, 'a')}}, std::nullopt, true, 0, false},
+      {"strict 0", std::nullopt, {{REG_DWORD, "\0\0\0\0"s}}, false, 0, false},
+      {"strict 2", std::nullopt, {{REG_DWORD, "\2\0\0\0"s}}, false, 0, true},
+      {"strict as text", std::nullopt, {{REG_SZ, "0\0"s}}, false, 0, true},
+      {"strict as REG_QWORD", std::nullopt, {{REG_QWORD, std::string(8, '\0')}}, false, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedCleanRegistry clean;
+    test::SetDword(test::kTestAgentRootKey, "DownloadMode", 0);  // the key exists
+    if (c.pins) test::SetValue(test::kTestAgentRootKey, kCertificatePinsValue, c.pins->first, c.pins->second);
+    if (c.strict) test::SetValue(test::kTestAgentRootKey, kStrictCertificateValue, c.strict->first, c.strict->second);
+    const CertificatePolicy policy = ReadCertificatePolicy();
+    EXPECT_EQ(policy.pin_text.has_value(), c.pinned);
+    EXPECT_EQ(policy.pins.size(), c.fingerprints);
+    EXPECT_EQ(policy.strict, c.validated);
+  }
+  // What the request gets is what was done: no ignore flags, and a line that says so.
+  test::ScopedCleanRegistry clean;
+  test::SetDword(test::kTestAgentRootKey, kStrictCertificateValue, 1);
+  parameters_.protocol = "https";
+  fake_.Add(Answer(200));
+  ASSERT_EQ(Run(DOWNLOAD_FILE), 0);
+  EXPECT_EQ(fake_.Requests().at(0).number_options.count(WINHTTP_OPTION_SECURITY_FLAGS), 0u);
+  EXPECT_TRUE(log_.Has("[DEBUG]",
+                       "GetInternetRequestHandle :  The request validates the server certificate against the trust "
+                       "store. "));
+  EXPECT_FALSE(log_.Has("[DEBUG]",
+                        "GetInternetRequestHandle :  The request is updated with the internet option security flags. "));
 }
 
 TEST_F(RequestSetup, RequestKindsChooseTheVerbAndTheExtraHeader) {

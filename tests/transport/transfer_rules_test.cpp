@@ -70,6 +70,30 @@ TEST(Failover, TriesTheAddressesInOrderAndOnlyAfterTheRightResults) {
   }
 }
 
+TEST(RetryPolicy, FailuresDecideTheNextAttempt) {
+  struct Case {
+    std::uint32_t code;
+    bool reopened;
+    RetryAction after_send;
+    RetryAction after_receive;
+  };
+  const Case cases[] = {
+      {12015, false, RetryAction::kReopen, RetryAction::kReopen},
+      {12015, true, RetryAction::kFail, RetryAction::kResend},
+      {12017, false, RetryAction::kReopen, RetryAction::kFail},
+      {12152, false, RetryAction::kFail, RetryAction::kReopen},
+      {12152, true, RetryAction::kFail, RetryAction::kResend},
+      {12032, false, RetryAction::kFail, RetryAction::kPauseAndResend},
+      {12032, true, RetryAction::kFail, RetryAction::kPauseAndResend},
+      {12002, false, RetryAction::kFail, RetryAction::kFail},
+      {0, false, RetryAction::kFail, RetryAction::kFail},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AfterSendFailure(c.code, c.reopened), c.after_send) << c.code << " " << c.reopened;
+    EXPECT_EQ(AfterReceiveFailure(c.code, c.reopened), c.after_receive) << c.code << " " << c.reopened;
+  }
+}
+
 TEST(PathRewriting, FollowsTheProductAndTheRoute) {
   struct Case {
     std::optional<std::string> product;
@@ -105,6 +129,7 @@ TEST(RateLimitedBlocks, RangesEndAtTheContentLengthAndPacingFollowsTheBlockTime)
   EXPECT_EQ(BlockEnd(1000, 500, 1200), 1200u);
   EXPECT_EQ(BlockEnd(0, 0, 1200), 1200u);   // rate 0: the whole file at once
   EXPECT_EQ(BlockEnd(700, 0, 1200), 699u);  // ... and a later block ends before it starts
+  EXPECT_EQ(BlockEnd(4294000000u, 1536000, 4294967295u), 4294967295u);  // within a block of 4 GiB
 
   const std::pair<std::int64_t, std::uint32_t> pauses[] = {{0, 600},   {120, 480},  {449, 151},
                                                            {450, 100}, {5000, 100}, {-86399000, 100}};
@@ -113,37 +138,67 @@ TEST(RateLimitedBlocks, RangesEndAtTheContentLengthAndPacingFollowsTheBlockTime)
 }
 
 TEST(RangeAnswers, OnlyTheAskedRangeOfTheRecordedVersionContinuesTheFile) {
-  const FileVersion version{1000, "Thu, 19 May 2022 00:00:00 GMT"};
+  const std::string date = "Thu, 19 May 2022 00:00:00 GMT";
+  const std::string other_date = "Fri, 20 May 2022 00:00:00 GMT";
+  const FileVersion version{1000, date, ""};
+  const FileVersion tagged{1000, date, "\"v1\""};
+  const FileVersion tag_only{1000, "", "\"v1\""};
+  const FileVersion bare{1000, "", ""};
+  const std::nullopt_t none = std::nullopt;
   struct Case {
+    const FileVersion& version;
     std::uint32_t status;
     std::optional<std::string> content_range;
     std::optional<std::string> last_modified;
     std::optional<std::uint32_t> content_length;
+    std::optional<std::string> etag;
     RangeAnswer answer;
+    std::uint64_t body_length;  // for the range 500-1000
   };
   const Case cases[] = {
-      {206, "bytes 500-999/1000", "thu, 19 may 2022 00:00:00 GMT", 500, RangeAnswer::kPart},
-      {206, " Bytes  500 - 999 / 1000 ", std::nullopt, 500, RangeAnswer::kPart},
-      {206, "bytes 500-999/1000", "Fri, 20 May 2022 00:00:00 GMT", 500, RangeAnswer::kStartOver},
-      {206, "bytes 400-999/1000", std::nullopt, 600, RangeAnswer::kStartOver},
-      {206, "bytes 500-999/1200", std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, std::nullopt, std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, "bytes 500-999/*", std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, "bytes 500-1000/1000", std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, "bytes 500-999/99999999999", std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, "bytes -/", std::nullopt, 500, RangeAnswer::kStartOver},
-      {206, "", std::nullopt, 500, RangeAnswer::kStartOver},
-      {200, std::nullopt, std::nullopt, 1000, RangeAnswer::kWholeFile},
-      {200, std::nullopt, std::nullopt, 1001, RangeAnswer::kStartOver},
-      {200, std::nullopt, "Fri, 20 May 2022 00:00:00 GMT", 1000, RangeAnswer::kStartOver},
-      {416, "bytes */1000", std::nullopt, 0, RangeAnswer::kStartOver},
-      {500, std::nullopt, std::nullopt, 0, RangeAnswer::kFailed},
+      {version, 206, "bytes 500-999/1000", "thu, 19 may 2022 00:00:00 GMT", 500, none, RangeAnswer::kPart, 500},
+      {version, 206, " Bytes  500 - 999 / 1000 ", none, 500, none, RangeAnswer::kPart, 500},
+      {version, 206, "bytes 500-699/1000", none, none, none, RangeAnswer::kPart, 200},  // a shorter part
+      {version, 206, "bytes 500-999/1000", none, 100, none, RangeAnswer::kPart, 100},   // its length is less
+      {version, 206, "bytes 500-999/1000", other_date, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes 400-999/1000", none, 600, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes 500-999/1200", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, none, none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes 500-999/*", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes 500-1000/1000", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes 500-999/99999999999", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "bytes -/", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 206, "", none, 500, none, RangeAnswer::kStartOver, 0},
+      {version, 200, none, none, 1000, none, RangeAnswer::kWholeFile, 1000},
+      {version, 200, none, none, 1001, none, RangeAnswer::kStartOver, 0},
+      {version, 200, none, other_date, 1000, none, RangeAnswer::kStartOver, 0},
+      {version, 416, "bytes */1000", none, 0, none, RangeAnswer::kStartOver, 0},
+      {version, 500, none, none, none, none, RangeAnswer::kFailed, 0},
+      // With an ETag only an answer that names it is the version.
+      {tagged, 206, "bytes 500-999/1000", date, 500, "\"v1\"", RangeAnswer::kPart, 500},
+      {tagged, 206, "bytes 500-999/1000", date, 500, "\"v2\"", RangeAnswer::kStartOver, 0},
+      {tagged, 206, "bytes 500-999/1000", none, 500, none, RangeAnswer::kStartOver, 0},
+      {tag_only, 206, "bytes 500-999/1000", none, 500, " \"v1\" ", RangeAnswer::kPart, 500},
+      {tag_only, 200, none, none, 1000, "\"v2\"", RangeAnswer::kStartOver, 0},
+      {tag_only, 200, none, none, 1000, "\"v1\"", RangeAnswer::kWholeFile, 1000},
+      // Without any validator only the numbers can be checked.
+      {bare, 206, "bytes 500-999/1000", other_date, 500, "\"v9\"", RangeAnswer::kPart, 500},
   };
   for (const Case& c : cases) {
-    const RangeResponse response{c.status, c.content_range, c.last_modified, c.content_length};
-    EXPECT_EQ(JudgeRangeAnswer(response, 500, version), c.answer) << c.status << " " << c.content_range.value_or("-");
+    const RangeResponse response{c.status, c.content_range, c.last_modified, c.content_length, c.etag};
+    const RangeAnswer answer = JudgeRangeAnswer(response, 500, c.version);
+    EXPECT_EQ(answer, c.answer) << c.status << " " << c.content_range.value_or("-") << " " << c.etag.value_or("-");
+    EXPECT_EQ(AnnouncedBodyLength(response, answer, 500, 1000, c.version), c.body_length)
+        << c.status << " " << c.content_range.value_or("-");
   }
-  EXPECT_EQ(JudgeRangeAnswer(RangeResponse{416, std::nullopt, std::nullopt, 0}, 0, version), RangeAnswer::kFailed);
+  const RangeResponse block{206, "bytes 0-499/1000", none, none, none};  // a block of a rate-limited download
+  EXPECT_EQ(AnnouncedBodyLength(block, RangeAnswer::kPart, 0, 299, version), 300u);
+  EXPECT_EQ(JudgeRangeAnswer(RangeResponse{416, none, none, 0, none}, 0, version), RangeAnswer::kFailed);
+  // If-Range carries the strongest validator: a strong ETag, else the Last-Modified text.
+  EXPECT_EQ(IfRangeValidator(tagged), "\"v1\"");
+  EXPECT_EQ(IfRangeValidator(FileVersion{1, date, "W/\"v1\""}), date);
+  EXPECT_EQ(IfRangeValidator(bare), "");
+  EXPECT_FALSE(HasValidator(bare));
 }
 
 TEST(CertificatePins, FingerprintsAreReadLeniently) {
@@ -155,6 +210,13 @@ TEST(CertificatePins, FingerprintsAreReadLeniently) {
   EXPECT_TRUE(ParseCertificatePins("not a fingerprint").empty());
   const unsigned char bytes[] = {0x00, 0x9f, 0xff};
   EXPECT_EQ(HexText(bytes, 3), "009fff");
+}
+
+TEST(DownloadIds, OnlyNamesTheDownloadsFormAreIds) {
+  for (const char* id : {"17650000001234", "1765000000123456-2", "0"}) EXPECT_TRUE(IsDownloadIdName(id)) << id;
+  for (const char* name : {"", "-2", "12-", "12-3-4", "agent.exe", "12.tmp", "1 2", "vxagent.log", "12a"}) {
+    EXPECT_FALSE(IsDownloadIdName(name)) << name;
+  }
 }
 
 TEST(DownloadedText, EndsAtTheFirstNulAndReadsCrLfAsLf) {

@@ -94,34 +94,6 @@ TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
   EXPECT_EQ(files, 1u);
 }
 
-TEST_F(ServerTransport, StatusesAndBrokenAnswers) {
-  server_.WriteFile("file.bin", test::PatternBytes(5000));
-  struct Case {
-    const char* name;
-    const char* rules;
-    bool rate_limited;
-    int expected;
-  };
-  const Case cases[] = {
-      {"not modified", R"([{"status": 304}])", false, kNotModified},
-      {"missing file", "[]", false, 404},
-      {"server error", R"([{"status": 500, "body": "broken"}])", false, 500},
-      {"refused range", R"([{"status": 416}])", false, 416},
-      {"closed in the middle of the body", R"([{"close_after": 1000}])", false, kLengthMismatch},
-      {"no Content-Length", R"([{"no_content_length": true}])", false, kLengthMismatch},
-      {"a later block refused", R"([{"method": "GET", "count": 1}, {"method": "GET", "status": 416}])", true, 416},
-  };
-  gv_dataTransferRateKBps = 4;  // blocks of 2000 bytes
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server_.WriteScript(std::string(R"({"rules": )") + c.rules + "}");
-    std::filesystem::remove(destination_);
-    EXPECT_EQ(Download(c.rate_limited, DOWNLOAD_FILE, std::string(c.name) == "missing file" ? "none.bin" : "file.bin"),
-              c.expected);
-    EXPECT_FALSE(std::filesystem::exists(destination_));
-  }
-}
-
 // A server that stops answering costs the request's time-out, not a hang (GET_DATA sets it).
 TEST_F(ServerTransport, StallingServerEndsWithinTheTimeout) {
   server_.WriteFile("file.bin", test::PatternBytes(5000));

@@ -94,7 +94,7 @@ void CopyAndTruncateLiveLog(const std::string& live_path, const std::string& des
   if (!truncated) {
     std::printf("RotateSpecificLogs : Truncate Existing backup File failed file Name -%ls errorcode - %d\n",
                 live_wide.c_str(), static_cast<int>(truncate_error));
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
   }
 }
 
@@ -176,6 +176,7 @@ int RotateSpecificLogs(const std::string& directory, const std::string& names, i
     if (name.empty()) continue;
 
     LogInfo("RotateSpecificLogs : Log File Name : %s\n", name.c_str());
+    // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once per rotated log name.
     const std::string live_path = directory + "\\" + name;
     // The count is logged for support; the shift itself goes by the copies' numbers, so that a
     // missing copy (a rotation killed half-way, a copy deleted by hand) or another file starting

@@ -61,6 +61,7 @@ namespace {
 // The certificate context is freed through crypt32, bound at first use.
 std::string ServerCertificateFingerprint(HINTERNET request) {
   PCCERT_CONTEXT certificate = nullptr;
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): the option hands back the context pointer itself.
   DWORD size = sizeof(certificate);
   if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
       certificate == nullptr) {

@@ -28,6 +28,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -162,10 +163,16 @@ def read_skeleton_list():
 
 
 def analyse(job):
+    """Runs one tool over one unit; returns its output and the processor time it took."""
     tool, preset, path, command, cwd = job
-    started = time.monotonic()
-    result = run(command, cwd=cwd)
-    return job, result, time.monotonic() - started
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        process = subprocess.Popen(command, cwd=cwd, stdout=out, stderr=err, text=True)
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(command, process.returncode, out.read(), err.read())
+    return job, result, usage.ru_utime + usage.ru_stime
 
 
 def parse(tool, preset, path, result):
@@ -191,6 +198,7 @@ def main():
     parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--presets", default=",".join(PRESETS))
     parser.add_argument("--tools", default=",".join(TOOLS))
+    parser.add_argument("--timings", action="store_true", help="list the ten slowest runs")
     parser.add_argument("only", nargs="*", help="analyse only units whose path contains one of these")
     options = parser.parse_args()
     presets = [p for p in options.presets.split(",") if p]
@@ -230,11 +238,13 @@ def main():
         f"{' and '.join(tools)} on {options.jobs} cores")
 
     reviewed_skeleton = read_skeleton_list()
+    timings = []
     counted = {}     # key -> (block, set of "preset tool")
     skeleton = {}
     with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
         for job, result, seconds in pool.map(analyse, jobs):
             tool, preset, path, _, _ = job
+            timings.append((seconds, f"{tool} {preset} {os.path.relpath(path, ROOT)}"))
             for match, block in parse(tool, preset, path, result):
                 if match is None:
                     key = (path, tool, preset)
@@ -263,6 +273,10 @@ def main():
             f"({os.path.relpath(SKELETON, ROOT)}):")
         for key in sorted(skeleton):
             log(f"  {skeleton[key][0][0]}  ({'; '.join(sorted(skeleton[key][1]))})")
+    if options.timings:
+        log("static-analysis: slowest runs (processor seconds):")
+        for seconds, name in sorted(timings, reverse=True)[:10]:
+            log(f"  {seconds:6.1f}  {name}")
     elapsed = time.monotonic() - started
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = usage.ru_utime + usage.ru_stime

@@ -214,7 +214,9 @@ def main():
     only = [os.path.abspath(p) if os.path.exists(p) else p for p in options.only]
 
     started = time.monotonic()
-    work = os.path.join(ROOT, "build", "static-analysis")
+    # Databases of this run only, so that runs side by side never read each other's.
+    os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+    work = tempfile.mkdtemp(prefix="static-analysis-", dir=os.path.join(ROOT, "build"))
     jobs = []
     unit_count = 0
     for preset in presets:
@@ -231,6 +233,7 @@ def main():
             for path, entry in units:
                 jobs.append(("cppcheck", preset, path, cppcheck_command(preset, path, entry), entry["directory"]))
     if not jobs:
+        shutil.rmtree(work, ignore_errors=True)
         sys.exit("static-analysis: no unit selected")
     # Longest first (clang-tidy over Windows units), so that the cores stay busy to the end.
     jobs.sort(key=lambda job: (job[0] != "clang-tidy", job[1] == "native"))
@@ -263,6 +266,7 @@ def main():
                 entry = target.setdefault(key, (block, set()))
                 entry[1].add(f"{preset} {tool}")
 
+    shutil.rmtree(work, ignore_errors=True)
     for key in sorted(counted):
         block, where = counted[key]
         log(f"{block[0]}  ({'; '.join(sorted(where))})")

@@ -16,7 +16,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   cmake ninja-build python3 googletest
-  g++ clang libclang-rt-14-dev
+  g++ clang libclang-rt-14-dev clang-tidy cppcheck
   dpkg-dev ripgrep hyperfine openssl osslsigncode curl libxml2-dev libxml2-utils
   byacc flex libsqlite3-dev
 )

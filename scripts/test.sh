@@ -4,7 +4,9 @@
 #  - the native suite (ASan, UBSan) and the fuzz targets,
 #  - the 64-bit Windows suite under Wine's 64-bit loader, on every host,
 #  - the 32-bit Windows suite (the shipped program) where the host can execute 32-bit programs;
-#    elsewhere one line says it was skipped.
+#    elsewhere one line says it was skipped,
+#  - the static analysis gate (clang-tidy, cppcheck) over the native and both Windows builds' units,
+#    whatever VX_WINDOWS_BUILDS selects (it analyses, it runs nothing).
 # Exits non-zero when anything that ran failed.
 #
 #   VX_WINDOWS_BUILDS="32 64"   the Windows builds to build and test (default both); "64" alone
@@ -86,6 +88,19 @@ run_suite() {
   skipped=$((skipped + skips))
   stage_done "$label" "$result: $((total - failures - skips)) passed, $failures failed, $skips skipped"
 }
+
+# The static analysis gate: any finding fails the suite. It reads the builds' compile databases
+# (configuring a preset that was not built) and prints its own findings and wall time.
+echo "== static analysis"
+analysis_log="$logs/static-analysis.log"
+if scripts/static-analysis.py 2>&1 | tee "$analysis_log"; then
+  analysis_result=passed
+else
+  analysis_result=FAILED
+  status=1
+fi
+stage_done "static analysis (tidy, cppcheck)" \
+  "$analysis_result: $(sed -n 's/^static-analysis: \([0-9]* findings in [0-9]* units\);.*/\1/p' "$analysis_log" | tail -n1)"
 
 run_suite "native tests (ASan, UBSan)" native
 run_suite "fuzz targets (bounded time)" fuzz

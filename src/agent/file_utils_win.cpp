@@ -157,7 +157,7 @@ int AppendLineToFile(const char* path, const char* text) {
   if (std::FILE* stream = std::fopen(path, "a+")) {
     if (text != nullptr) (void)std::fputs(text, stream);
     (void)std::fputs("\n", stream);
-    std::fclose(stream);
+    (void)std::fclose(stream);
   }
   return result;
 }
@@ -175,7 +175,7 @@ std::wstring CurrentTimeMillisText() {
   // Seconds and their milliseconds from the same clock (the time seam's; UTC).
   TimeSource& clock = Time();
   const std::int64_t milliseconds = clock.UnixSeconds() * 1000 + clock.LocalNow().millisecond;
-  const std::wstring text = std::to_wstring(milliseconds);
+  std::wstring text = std::to_wstring(milliseconds);
   std::printf("\nTime = %ls", text.c_str());
   return text;
 }

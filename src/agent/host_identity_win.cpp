@@ -135,10 +135,10 @@ int GetMACandIPAddress(OptionalText& ip_list, OptionalText& mac_list, OptionalTe
 
   AddressLists lists = BuildAddressLists(adapters);
   for (const std::string& line : lists.entry_lines) {
-    std::fputs(line.c_str(), stdout);
+    (void)std::fputs(line.c_str(), stdout);
     LogInfo("ipAddress :%s", line.c_str());
   }
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   if (lists.truncated) {
     LogError("GetMACandIPAddress : The address lists are full; further addresses are left out\n");
   }

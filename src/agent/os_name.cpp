@@ -141,7 +141,7 @@ std::string NameEdition(const OsNameInputs& inputs, std::uint32_t major, std::ui
     // These editions carry no edition text: the version alone names them. Outside the Windows 8
     // and later workstations they cannot occur; they are named the same way (empty when the
     // version has no name).
-    const std::string name = version_name ? WithSuffix(*version_name, {}) : std::string();
+    std::string name = version_name ? WithSuffix(*version_name, {}) : std::string();
     LogDebug("Returning with OS Name %s\n", name.c_str());
     return name;
   }

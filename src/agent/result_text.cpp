@@ -46,7 +46,7 @@ std::string GetResultText(std::uint32_t code) {
     if (entry.code == code) return entry.text;
   }
   char text[64];
-  std::snprintf(text, sizeof(text), "Unknown Error. Code : %d", static_cast<int>(code));
+  (void)std::snprintf(text, sizeof(text), "Unknown Error. Code : %d", static_cast<int>(code));
   return text;
 }
 

@@ -23,7 +23,7 @@ std::optional<std::string>& InstallerPathOverride() {
 
 void Report(const char* text) {
   LogInfo("%s", text);
-  std::fputs(text, stdout);
+  (void)std::fputs(text, stdout);
 }
 
 }  // namespace
@@ -130,7 +130,7 @@ int RunPrerequisiteHandler() {
   }
   for (int i = 0; i < 2; ++i) LogInfo(kUninstallCommands[i].result_format, codes[i]);
   for (int i = 0; i < 2; ++i) std::printf(kUninstallCommands[i].result_format, codes[i]);
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   StopLogging();
   return UninstallExitCode(codes[0], codes[1]);
 }

@@ -193,7 +193,7 @@ void CopyAndTruncateLiveLog(const std::string& live_path, const std::string& pen
   if (!truncated) {
     std::printf("RotateSpecificLogs : Truncate Existing backup File failed file Name -%ls errorcode - %d\n",
                 live_wide.c_str(), static_cast<int>(truncate_error));
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
   }
 }
 

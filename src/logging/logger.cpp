@@ -216,7 +216,7 @@ std::string FormatTextV(const char* format, std::va_list args) {
   std::string text(static_cast<std::size_t>(length) + 1, '\0');
   std::va_list write;
   va_copy(write, args);
-  std::vsnprintf(text.data(), text.size(), format, write);
+  (void)std::vsnprintf(text.data(), text.size(), format, write);
   va_end(write);
   text.resize(static_cast<std::size_t>(length));
   return text;
@@ -321,7 +321,7 @@ void CloseLog() {
   if (std::FILE* file = gv_logFilePtr.exchange(nullptr)) {
     WriteAndFlush(file, LinePrefix(kInfoTag, timestamp) +
                             FormatText("Log close time: %s\n", timestamp ? timestamp->c_str() : "(null)"));
-    std::fclose(file);
+    (void)std::fclose(file);
   }
   if (token != nullptr) ReleaseAddressLock(token);
 }
@@ -379,19 +379,19 @@ void AppendFormattedToFile(const char* path, const char* format, ...) {
   } catch (...) {
   }
   va_end(args);
-  std::fclose(file);
+  (void)std::fclose(file);
 }
 
 void CreateFileWithHeader(const char* path, const char* header) {
   if (path == nullptr) return;
   if (std::FILE* existing = std::fopen(path, "rb")) {
-    std::fclose(existing);
+    (void)std::fclose(existing);
     return;
   }
   std::FILE* file = std::fopen(path, "a");
   if (file == nullptr) return;
   if (header != nullptr) (void)std::fputs(header, file);
-  std::fclose(file);
+  (void)std::fclose(file);
 }
 
 }  // namespace vx

@@ -60,6 +60,8 @@ int AddOrdered(Vector* vector, VectorNode* node) {
     vector->head = node;
     return 1;
   }
+  // low_node starts at the head, which the caller checked, and only ever takes non-null middle nodes.
+  // NOLINTNEXTLINE(clang-analyzer-core.NullDereference)
   VectorNode* successor = upper_node != nullptr ? upper_node : low_node->next;
   if (successor == nullptr || vector->ordering(node, successor) < 0) {
     node->next = successor;

@@ -36,10 +36,12 @@ class WalkStack {
  private:
   bool Grow() {
     const std::size_t capacity = capacity_ * 2;
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the stack holds pointers; sizeof(T) is one item.
     T* grown = static_cast<T*>(std::malloc(capacity * sizeof(T)));
     if (grown == nullptr) {
       return false;
     }
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the stack holds pointers; sizeof(T) is one item.
     std::memcpy(static_cast<void*>(grown), items_, count_ * sizeof(T));
     if (items_ != inline_items_) {
       std::free(items_);

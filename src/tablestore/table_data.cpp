@@ -840,16 +840,16 @@ char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t t
     std::uint64_t unsigned_value = 0;
     if (ReadInteger(value, length, type, signed_value, unsigned_value)) {
       if (IsSignedIntegerType(type) || (type != kTypeUnsignedBigInt && length < 8)) {
-        std::snprintf(number, sizeof number, "%" PRId64, signed_value);
+        (void)std::snprintf(number, sizeof number, "%" PRId64, signed_value);
       } else {
-        std::snprintf(number, sizeof number, "%" PRIu64, unsigned_value);
+        (void)std::snprintf(number, sizeof number, "%" PRIu64, unsigned_value);
       }
       return ToHeapString(number);
     }
   } else if (IsFloatType(type)) {
     double real = 0;
     if (ReadFloat(value, length, real)) {
-      std::snprintf(number, sizeof number, "%g", real);
+      (void)std::snprintf(number, sizeof number, "%g", real);
       return ToHeapString(number);
     }
   } else if (HoldsDateTimeRecord(type, length)) {
@@ -866,7 +866,7 @@ char* ColumnValueToString(const char* value, std::int32_t length, std::uint8_t t
   // Blobs, and numbers, dates and times of an unexpected length: the bytes in hex.
   std::string hex;
   for (std::int32_t i = 0; i < length; ++i) {
-    std::snprintf(number, sizeof number, "%02x", static_cast<unsigned char>(value[i]));
+    (void)std::snprintf(number, sizeof number, "%02x", static_cast<unsigned char>(value[i]));
     hex += number;
   }
   return ToHeapString(hex);

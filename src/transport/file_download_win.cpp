@@ -96,6 +96,7 @@ class TemporaryDownloadFile {
     for (int attempt = 0; attempt < kNameAttempts && code == ERROR_FILE_EXISTS; ++attempt) {
       const std::string random = RandomName();
       if (random.empty()) return ERROR_GEN_FAILURE;
+      // NOLINTNEXTLINE(performance-inefficient-string-concatenation): four attempts at most.
       name_8bit_ = gv_tempDir + "\\vx" + random + ".tmp";
       if (!ChangeToWideStr(name_8bit_.c_str(), name_)) return ERROR_INVALID_NAME;
       handle_.reset(::CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

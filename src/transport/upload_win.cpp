@@ -467,8 +467,8 @@ int InternetSendRequestByBitRate(const ConnectionParameters& parameters, const w
   const DWORD file_bytes = static_cast<DWORD>(file_size);
   std::vector<char> buffer(std::min(piece_bytes, file_bytes));
   char header[64];
-  std::snprintf(header, sizeof(header), "Content-type: multipart/form-data; filesize=\"%d\"",
-                static_cast<int>(file_bytes));
+  (void)std::snprintf(header, sizeof(header), "Content-type: multipart/form-data; filesize=\"%d\"",
+                      static_cast<int>(file_bytes));
   const std::wstring wide_header(header, header + std::strlen(header));
 
   UploadChain chain;

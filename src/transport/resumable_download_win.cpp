@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -208,7 +209,7 @@ DWORD GatherPiece(DownloadRequest& request, const char* bytes, DWORD count) {
     LogInfo("Reallocating buffer to %d\n", static_cast<int>(count));
     try {
       request.buffer.resize(count);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error past a 32-bit vector's size
       return ERROR_NOT_ENOUGH_MEMORY;
     }
     request.handler.SetSaveLimit(count);
@@ -216,7 +217,7 @@ DWORD GatherPiece(DownloadRequest& request, const char* bytes, DWORD count) {
   if (request.gathered + count > request.buffer.size()) {
     if (const int code = AppendGathered(request, true)) return static_cast<DWORD>(code);
   }
-  std::copy(bytes, bytes + count, request.buffer.begin() + request.gathered);
+  std::copy(bytes, bytes + count, request.buffer.data() + request.gathered);
   request.gathered += count;
   request.received += count;
   return 0;

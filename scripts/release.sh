@@ -15,7 +15,7 @@
 # Exits non-zero on any failure. CI runs it for the reproducibility check, signing with a throwaway
 # certificate.
 #
-# Signing (SHA-256; the description is the program's own, the URL VX_SIGN_URL or the project's):
+# Signing (SHA-256; the signature names the program by its FileDescription, the URL VX_SIGN_URL or the project's):
 #   VX_SIGN_PKCS12=FILE          the certificate, its chain and its key (PKCS#12); unset: unsigned
 #   VX_SIGN_PASSWORD_FILE=FILE   a file whose first line is that file's password (never the password
 #                                itself: it stays out of command lines and logs)

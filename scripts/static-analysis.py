@@ -6,7 +6,7 @@ The units and their flags come from each build's compile database (build/<preset
 written by CMake at configure time and never committed); each preset is configured (quick when it
 was already), and the sources generated from the criteria grammar are generated; nothing else is built.
 Prints every finding once (with the presets and tools that reported it), then one summary line with
-the counts and the wall time. Exits 1 when there is any finding or a unit could not be analysed.
+the counts, the wall time and the tools' processor time. Exits 1 when there is any finding or a unit could not be analysed.
 
 clang's path-sensitive analyzer (the clang-analyzer-* checks, most of clang-tidy's time) runs once
 per source file, in the first build of ANALYZER_BUILDS that compiles it: the 64-bit Windows build for
@@ -44,6 +44,8 @@ PRESETS = ("native", "windows64", "windows")
 TOOLS = ("clang-tidy", "cppcheck")
 ANALYZER_BUILDS = ("windows64", "native", "windows")
 TIMINGS = os.path.join(ROOT, "build", "static-analysis-timings.json")
+# Added to a clang-tidy run that keeps every check of .clang-tidy but the analyzer's.
+NO_ANALYZER = "--checks=-clang-analyzer-*"
 SUPPRESSIONS = os.path.join(ROOT, "scripts", "cppcheck-suppressions.txt")
 SKELETON = os.path.join(ROOT, "scripts", "static-analysis-skeleton.txt")
 # cppcheck reads neither the MinGW headers nor the C++ library's; its platform and library files
@@ -219,9 +221,6 @@ def read_skeleton_list():
             if len(words) == 2:
                 pairs.add((words[0], words[1]))
     return pairs
-
-
-NO_ANALYZER = "--checks=-clang-analyzer-*"
 
 
 def analyse(job):

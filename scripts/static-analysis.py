@@ -6,7 +6,15 @@ The units and their flags come from each build's compile database (build/<preset
 written by CMake at configure time and never committed); each preset is configured (quick when it
 was already), and the sources generated from the criteria grammar are generated; nothing else is built.
 Prints every finding once (with the presets and tools that reported it), then one summary line with
-the counts and the wall time. Exits 1 when there is any finding or a unit could not be analysed.
+the counts, the wall time and the tools' processor time. Exits 1 when there is any finding or a unit could not be analysed.
+
+clang's path-sensitive analyzer (the clang-analyzer-* checks, most of clang-tidy's time) runs once
+per source file, in the first build of ANALYZER_BUILDS that compiles it: the 64-bit Windows build for
+the shipped code, portable units included, and the native build for what only it compiles. Every
+other check of .clang-tidy and cppcheck run on every build, the 32-bit one included, where its own
+narrowing and its own branches are. --analyzer-everywhere runs the analyzer on every build.
+The runs are scheduled longest first, by the processor time each took in the previous run (kept in
+build/static-analysis-timings.json), else by source size, so that the cores finish together.
 
   scripts/static-analysis.py                      every unit of all three builds, both tools
   scripts/static-analysis.py -j 1 --presets native --tools clang-tidy src/base/time_source.cpp
@@ -34,6 +42,10 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PRESETS = ("native", "windows64", "windows")
 TOOLS = ("clang-tidy", "cppcheck")
+ANALYZER_BUILDS = ("windows64", "native", "windows")
+TIMINGS = os.path.join(ROOT, "build", "static-analysis-timings.json")
+# Added to a clang-tidy run that keeps every check of .clang-tidy but the analyzer's.
+NO_ANALYZER = "--checks=-clang-analyzer-*"
 SUPPRESSIONS = os.path.join(ROOT, "scripts", "cppcheck-suppressions.txt")
 SKELETON = os.path.join(ROOT, "scripts", "static-analysis-skeleton.txt")
 # cppcheck reads neither the MinGW headers nor the C++ library's; its platform and library files
@@ -107,6 +119,55 @@ def select_units(preset, build, entries, only):
             continue
         units.append((path, entry))
     return units
+
+
+def source_key(build, path):
+    """A unit's name across builds: its path in the tree, or in the build tree for generated code."""
+    if path.startswith(build + os.sep):
+        return os.path.join("<build>", os.path.relpath(path, build))
+    return os.path.relpath(path, ROOT)
+
+
+def analyzer_builds(presets, units_of, everywhere):
+    """The (preset, source) pairs whose clang-tidy run includes the path-sensitive analyzer."""
+    chosen = set()
+    seen = set()
+    for preset in sorted(presets, key=ANALYZER_BUILDS.index):
+        for key in units_of[preset]:
+            if everywhere or key not in seen:
+                chosen.add((preset, key))
+            seen.add(key)
+    return chosen
+
+
+def read_timings():
+    try:
+        with open(TIMINGS, encoding="utf-8") as stream:
+            timings = json.load(stream)
+        return timings if isinstance(timings, dict) else {}
+    except (OSError, ValueError):
+        return {}
+
+
+def job_name(job):
+    tool, preset, path, command, _ = job
+    build = os.path.join(ROOT, "build", preset)
+    analyzer = " analyzer" if tool == "clang-tidy" and NO_ANALYZER not in command else ""
+    return f"{tool}{analyzer} {preset} {source_key(build, path)}"
+
+
+def estimate(job, timings):
+    """Expected seconds of a run: the previous run's, else a guess from the source's size (the
+    analyzer's runs first, then the other clang-tidy runs, then cppcheck's)."""
+    name = job_name(job)
+    if isinstance(timings.get(name), (int, float)):
+        return timings[name]
+    kind = " ".join(name.split(" ")[:-2])
+    weight = {"clang-tidy analyzer": 1e-3, "clang-tidy": 1e-4}.get(kind, 3e-5)
+    try:
+        return weight * os.path.getsize(job[2])
+    except OSError:
+        return 0.0
 
 
 def tidy_database(preset, units, work):
@@ -199,6 +260,8 @@ def main():
     parser.add_argument("--presets", default=",".join(PRESETS))
     parser.add_argument("--tools", default=",".join(TOOLS))
     parser.add_argument("--timings", action="store_true", help="list the ten slowest runs")
+    parser.add_argument("--analyzer-everywhere", action="store_true",
+                        help="run the path-sensitive analyzer on every build, not once per source")
     parser.add_argument("only", nargs="*", help="analyse only units whose path contains one of these")
     options = parser.parse_args()
     presets = [p for p in options.presets.split(",") if p]
@@ -219,15 +282,24 @@ def main():
     work = tempfile.mkdtemp(prefix="static-analysis-", dir=os.path.join(ROOT, "build"))
     jobs = []
     unit_count = 0
+    # The presets are configured side by side: each is a short, mostly waiting, CMake run.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=len(presets)) as pool:
+        prepared = dict(zip(presets, pool.map(prepare, presets)))
+    selected = {preset: select_units(preset, *prepared[preset], only) for preset in presets}
+    with_analyzer = analyzer_builds(presets, {preset: [source_key(prepared[preset][0], path)
+                                                        for path, _ in selected[preset]]
+                                              for preset in presets}, options.analyzer_everywhere)
     for preset in presets:
-        build, entries = prepare(preset)
-        units = select_units(preset, build, entries, only)
+        build = prepared[preset][0]
+        units = selected[preset]
         unit_count += len(units)
         if "clang-tidy" in tools and units:
             database = tidy_database(preset, units, work)
             for path, entry in units:
                 command = ["clang-tidy", "--quiet", f"-p={database}",
                            f"--header-filter=^{re.escape(os.path.join(ROOT, 'src'))}/", path]
+                if (preset, source_key(build, path)) not in with_analyzer:
+                    command.insert(2, NO_ANALYZER)
                 jobs.append(("clang-tidy", preset, path, command, ROOT))
         if "cppcheck" in tools:
             for path, entry in units:
@@ -235,8 +307,9 @@ def main():
     if not jobs:
         shutil.rmtree(work, ignore_errors=True)
         sys.exit("static-analysis: no unit selected")
-    # Longest first (clang-tidy over Windows units), so that the cores stay busy to the end.
-    jobs.sort(key=lambda job: (job[0] != "clang-tidy", job[1] == "native"))
+    # Longest first, so that no long run starts when the other cores are about to finish.
+    previous = read_timings()
+    jobs.sort(key=lambda job: estimate(job, previous), reverse=True)
     log(f"static-analysis: {unit_count} units ({', '.join(presets)}), {len(jobs)} runs of "
         f"{' and '.join(tools)} on {options.jobs} cores")
 
@@ -247,7 +320,7 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
         for job, result, seconds in pool.map(analyse, jobs):
             tool, preset, path, _, _ = job
-            timings.append((seconds, f"{tool} {preset} {os.path.relpath(path, ROOT)}"))
+            timings.append((seconds, job_name(job)))
             for match, block in parse(tool, preset, path, result):
                 if match is None:
                     key = (path, tool, preset)
@@ -267,6 +340,10 @@ def main():
                 entry[1].add(f"{preset} {tool}")
 
     shutil.rmtree(work, ignore_errors=True)
+    # The processor times for the next run's order (runs not made this time keep theirs).
+    previous.update({name: round(seconds, 2) for seconds, name in timings})
+    with open(TIMINGS, "w", encoding="utf-8") as stream:
+        json.dump(previous, stream, indent=0, sort_keys=True)
     for key in sorted(counted):
         block, where = counted[key]
         log(f"{block[0]}  ({'; '.join(sorted(where))})")

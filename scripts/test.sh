@@ -100,7 +100,7 @@ else
   status=1
 fi
 stage_done "static analysis (tidy, cppcheck)" \
-  "$analysis_result: $(sed -n 's/^static-analysis: \([0-9]* findings in [0-9]* units\);.*/\1/p' "$analysis_log" | tail -n1)"
+  "$analysis_result: $(sed -n 's/^static-analysis: \([0-9]* findings in [0-9]* units\); wall time \([0-9]* s\), \([0-9]* s\) of processor time.*/\1 (wall \2, processor \3)/p' "$analysis_log" | tail -n1)"
 
 run_suite "native tests (ASan, UBSan)" native
 run_suite "fuzz targets (bounded time)" fuzz

@@ -262,7 +262,10 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
     url_ = url;
     written_this_run_ = 0;
     const int result = InitializeMetadata();
-    if (result == 0) RemoveUnrecordedFiles();
+    if (result == 0) {
+      RemoveUnnamedRecords();
+      RemoveUnrecordedFiles();
+    }
     if (result != 0 || another_download_) return result;
     if (claim_) return 0;  // taken over and marked while its metadata was read
     // A new id: hold it against other downloads and mark it in progress.
@@ -520,6 +523,65 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
     if (!resumable) PreDownloadCleaningOfPartialFile();
     return 0;
   });
+}
+
+namespace {
+
+// The ids that the URL values of the metadata key name, at most kLargestIdSearch of them.
+std::vector<std::wstring> NamedIds(const RegistryKey& key) {
+  std::vector<std::wstring> ids;
+  std::vector<wchar_t> name(16384);  // the longest value name the registry allows, with its NUL
+  for (DWORD index = 0; index < kLargestIdSearch; ++index) {
+    DWORD name_size = static_cast<DWORD>(name.size());
+    DWORD type = 0;
+    wchar_t id[64] = {};
+    DWORD id_size = sizeof(id) - sizeof(wchar_t);
+    const LSTATUS status = ::RegEnumValueW(key.handle(), index, name.data(), &name_size, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(id), &id_size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_SUCCESS && type == REG_SZ) ids.emplace_back(id);  // a longer value names no id
+  }
+  return ids;
+}
+
+}  // namespace
+
+// An id record that no URL value names, and whose own URL has no value of its name either, belongs
+// to a download stopped while it removed its metadata (the URL's value goes first): no URL will ever
+// find it again, so the next download that looks removes it, and the sweep of the files then its
+// partial file. A record whose URL meets a value of the same name is found through that URL (two
+// URLs that differ only in case share one value); a held id is never touched.
+void DownloadResumeHandler::RemoveUnnamedRecords() const {
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), KEY_READ | kAgentRegistryView) != ERROR_SUCCESS) {
+    return;
+  }
+  const std::vector<std::wstring> named = NamedIds(key);
+  std::vector<std::string> unnamed;
+  for (DWORD index = 0; index < kLargestIdSearch; ++index) {
+    char name[256] = {};
+    DWORD size = sizeof(name);
+    const LSTATUS status = ::RegEnumKeyExA(key.handle(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || !IsDownloadIdName(name) || name == unique_id_) continue;
+    if (std::find(named.begin(), named.end(), Wide(name)) != named.end()) continue;
+    RegistryKey record;
+    std::wstring owner;
+    if (record.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + name).c_str(), KEY_READ | kAgentRegistryView) ==
+            ERROR_SUCCESS &&
+        record.ReadText(kUrlValue, owner) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.handle(), owner.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+      continue;
+    }
+    unnamed.emplace_back(name);
+  }
+  key.CloseKey();
+  for (const std::string& id : unnamed) {
+    if (IdHeld(id)) continue;
+    if (DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str()) == 1) {
+      LogInfo("DownloadResumeHandler : removing the metadata of the download id %s that no URL names \n", id.c_str());
+    }
+  }
 }
 
 // A partial file without a metadata key whose id no running download holds belongs to a download

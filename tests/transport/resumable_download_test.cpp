@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -252,6 +253,9 @@ TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
 // file goes with it, and a file that no metadata records and no running download holds is removed.
 TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
   enum Holder { kNone, kAgent, kUnknownOrigin };
+  // The stray's own metadata record: none, one whose URL has no value (left by a clean-up that was
+  // stopped), one without a URL, one whose URL shares the downloaded URL's value name.
+  enum Record { kNoRecord, kUrlGone, kNoUrl, kUrlSharingTheName };
   struct Case {
     const char* name;
     Holder held;                   // who holds the id's object
@@ -262,6 +266,7 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
     Holder stray_held = kNone;     // who holds the stray's object
     bool stray_open = false;       // a running download has it open (without named objects)
     bool temporary_fails = false;  // the temporary download breaks off
+    Record record = kNoRecord;
   };
   const Case cases[] = {
       {"fresh mark of a running download: a temporary download of its own", kAgent, 10, false, true},
@@ -272,6 +277,11 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
       {"a file that is no download id is never removed", kNone, 10, true, false, "setup.exe"},
       {"another account's object holds no stray", kNone, 10, true, false, "997", kUnknownOrigin},
       {"a running download's open file is kept", kNone, 10, true, false, "996-2", kNone, true},
+      {"a record no URL can find goes with its file", kNone, 10, true, false, "995", kNone, false, false, kUrlGone},
+      {"so does one without its URL", kNone, 10, true, false, "994", kNone, false, false, kNoUrl},
+      {"a held id keeps its record", kNone, 10, true, false, "993", kAgent, false, false, kUrlGone},
+      {"a URL sharing a value name finds its record", kNone, 10, true, false, "992", kNone, false, false,
+       kUrlSharingTheName},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,7 +300,17 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
                                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                                FILE_ATTRIBUTE_NORMAL, nullptr)
                                                : nullptr);
-    const bool stray_kept = c.stray != nullptr && (c.stray_held == kAgent || c.stray_open || c.stray[0] == 's');
+    const std::string stray_key = kMetadataKey + "\\" + (c.stray != nullptr ? c.stray : "");
+    if (c.record != kNoRecord) test::SetDword(stray_key.c_str(), "PartialFileSize", 5);
+    if (c.record == kUrlGone) test::SetString(stray_key.c_str(), "Url", "/gone/file.bin");
+    if (c.record == kUrlSharingTheName) {
+      std::string other_case = url_;
+      std::transform(other_case.begin(), other_case.end(), other_case.begin(),
+                     [](char ch) { return static_cast<char>(std::toupper(static_cast<unsigned char>(ch))); });
+      test::SetString(stray_key.c_str(), "Url", other_case);
+    }
+    const bool stray_kept = c.stray != nullptr && (c.stray_held == kAgent || c.stray_open || c.stray[0] == 's' ||
+                                                   c.record == kUrlSharingTheName);
     if (c.temporary_fails) server_.WriteScript(R"({"rules": [{"count": 1}, {"count": 1, "close_after": 5000}]})");
     // The holder's latest append is written but not yet recorded: only its owner may cut it off.
     test::WriteWholeFile(partial, test::ReadWholeFile(partial) + std::string(5000, '?'));
@@ -311,6 +331,9 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
       ExpectNothingLeft();
     }
     if (stray_kept) expected.push_back(c.stray);
+    if (c.record != kNoRecord) {
+      EXPECT_EQ(test::KeyExists(stray_key.c_str()), stray_kept);
+    }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FileNamesIn(Repository()), expected);
   }

@@ -2,7 +2,10 @@
 // range, answers that must not be appended, short bodies, the block ranges and their pacing.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <algorithm>
+#include <new>
 #include <filesystem>
 
 #include "agent/agent_config.h"
@@ -12,6 +15,24 @@
 #include "test_log.h"
 #include "test_registry_win.h"
 #include "transport/file_download_win.h"
+
+namespace vx {
+namespace {
+// While not 0, allocations of at least this many bytes fail: the memory of a 32-bit process, small.
+std::size_t g_failing_allocation_size = 0;
+}  // namespace
+}  // namespace vx
+
+// The test's allocator: the process heap, with the failures above.
+void* operator new(std::size_t size) {
+  if (vx::g_failing_allocation_size != 0 && size >= vx::g_failing_allocation_size) throw std::bad_alloc();
+  if (void* memory = ::HeapAlloc(::GetProcessHeap(), 0, size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+  if (memory != nullptr) ::HeapFree(::GetProcessHeap(), 0, memory);
+}
+void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
 
 namespace vx {
 namespace {
@@ -142,6 +163,7 @@ TEST_F(Download, WholeDownloadResults) {
     int type;
     int expected_result;
     std::string expected_content;  // destination or text, on 0
+    std::size_t failing_allocation = 0;  // allocations of this size and more fail
   } cases[] = {
       {"complete file of a few write blocks", Body(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
        test::PatternBytes(2500000)},
@@ -149,6 +171,9 @@ TEST_F(Download, WholeDownloadResults) {
       {"text into memory", Body(200, "<a>\r\n<b/>\r\n</a>\0tail"s), GET_DATA, 0, "<a>\n<b/>\n</a>"},
       {"gzip kept as received", gzip, DOWNLOAD_FILE, 0, "\x1f\x8b\x08 compressed bytes"s},
       {"unknown type has no temporary file", Body(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
+      // The write blocks' gathering stays below 2 MiB; reading 2.5 MB back needs more.
+      {"text that does not fit in memory", Body(200, test::PatternBytes(2500000)), GET_DATA, kReadBackFailed, "",
+       3000000},
   };
   std::filesystem::create_directories(std::filesystem::path(destination_).parent_path());
   for (const auto& c : cases) {
@@ -159,7 +184,9 @@ TEST_F(Download, WholeDownloadResults) {
     const auto planted = directory_.path() / ("vx" + std::to_string(CurrentThreadId()) + ".tmp");
     if (c.type == GET_DATA) test::WriteWholeFile(planted, "planted");
     text_.clear();
+    g_failing_allocation_size = c.failing_allocation;
     const int result = Whole(c.type, 1);
+    g_failing_allocation_size = 0;
     EXPECT_EQ(result, c.expected_result) << c.name;
     if (c.type == GET_DATA) {
       EXPECT_EQ(text_, c.expected_content) << c.name;

@@ -103,7 +103,7 @@ RangeStep OpenValidatedRange(RangedDownload& download, RequestHandles& handles, 
   }
   result = download.StartOverWithNewVersion(handles, body_length);
   if (result != 0) return RangeStep::kEnded;
-  return handles.request != nullptr ? RangeStep::kReady : RangeStep::kStartedOver;
+  return handles.request.valid() ? RangeStep::kReady : RangeStep::kStartedOver;
 }
 
 int OpenRestOfFile(RangedDownload& download, RequestHandles& handles, unsigned char keep_alive,
@@ -131,7 +131,7 @@ int DownloadInBlocks(RangedDownload& download, RequestHandles& handles, std::uin
     download.LogBlockOpened(result, handles.status);
     if (step == RangeStep::kEnded) break;
 
-    const BodyOutcome outcome = download.ReadBody(handles.request, body_length);
+    const BodyOutcome outcome = download.ReadBody(handles.request.get(), body_length);
     if (outcome.answered_queries > 0) retry_mark = false;
     result = static_cast<int>(outcome.code);
     if (outcome.end == BodyEnd::kWriteFailed || outcome.end == BodyEnd::kReadFailed ||

@@ -274,14 +274,14 @@ int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_
     LogError("%s : Failed with the http status code, %d \n", operation, static_cast<int>(handles.status));
     result = static_cast<int>(handles.status);
   } else if (result == 0) {
-    result = static_cast<int>(QueryNumberHeader(handles.request, kContentLengthQuery, length));
+    result = static_cast<int>(QueryNumberHeader(handles.request.get(), kContentLengthQuery, length));
   }
   if (result != 0) {
     CloseRequestHandles(handles);
     return result;
   }
   // The new answer's own validators, or none: never the old version's.
-  version = ResponseVersion(handles.request, length, operation);
+  version = ResponseVersion(handles.request.get(), length, operation);
   LogInfo("%s : The server's file now has %u bytes, modified %s, ETag %s \n", operation, static_cast<unsigned>(length),
           version.last_modified.c_str(), version.etag.c_str());
   return 0;
@@ -383,8 +383,8 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
   std::uint64_t announced = ranges.Version().length;
   int result = 0;
   bool just_recovered = false;
-  while (handles.request != nullptr) {
-    const BodyOutcome outcome = ranges.ReadBody(handles.request, announced);
+  while (handles.request.valid()) {
+    const BodyOutcome outcome = ranges.ReadBody(handles.request.get(), announced);
     result = static_cast<int>(outcome.code);
     if (outcome.end != BodyEnd::kAvailabilityFailed || !ranges.BrokenConnection(outcome.code)) break;
     if (just_recovered && outcome.answered_queries == 0) break;
@@ -418,18 +418,6 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
   return result;
 }
 
-void CloseLoggingFailures(RequestHandles& handles, const char* request_message, const char* connect_message,
-                          const char* session_message) {
-  const std::pair<HINTERNET*, const char*> closes[] = {
-      {&handles.request, request_message}, {&handles.connection, connect_message}, {&handles.session, session_message}};
-  for (const auto& [handle, message] : closes) {
-    if (const int code = CloseInternetHandle(*handle)) {
-      LogError(message, code);
-      HttpGetLastError(static_cast<DWORD>(code));
-    }
-  }
-}
-
 }  // namespace
 
 int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path, const wchar_t* destination,
@@ -447,7 +435,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
   RequestHandles handles;
   handles.kind = kPlainGet;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, accept_gzip);
-  const bool compressed = accept_gzip != 0 && handles.request != nullptr && ResponseIsGzip(handles.request);
+  const bool compressed = accept_gzip != 0 && handles.request.valid() && ResponseIsGzip(handles.request.get());
 
   TemporaryDownloadFile temporary(request_type, destination);
   if (result == 0) {
@@ -459,7 +447,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
       result = static_cast<int>(handles.status);
     } else {
       DWORD content_length = 0;
-      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
+      const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
       if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_WINHTTP_HEADER_NOT_FOUND) {
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestEx : Content Length of the request file: %u Bytes\n",
@@ -470,7 +458,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
             "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
         if (result == 0) {
           result = ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles,
-                                    ResponseVersion(handles.request, content_length, "InternetGetRequestEx"),
+                                    ResponseVersion(handles.request.get(), content_length, "InternetGetRequestEx"),
                                     temporary);
         }
         if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
@@ -482,9 +470,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
     }
   }
 
-  CloseLoggingFailures(handles, "InternetGetRequestEx :  Error in WinHttpCloseHandle hRequest --> %d \n",
-                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hConnect --> %d \n",
-                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hSession --> %d \n");
+  CloseRequestHandles(handles, "InternetGetRequestEx");
 
   if (result == 0) {
     if (accept_gzip == 1 && compressed) {
@@ -539,12 +525,12 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
       result = static_cast<int>(handles.status);
     } else {
       DWORD content_length = 0;
-      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
+      const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
       if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER) {
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
                 static_cast<unsigned>(content_length));
-        version = ResponseVersion(handles.request, content_length, "InternetGetRequestByBitrate");
+        version = ResponseVersion(handles.request.get(), content_length, "InternetGetRequestByBitrate");
         CloseRequestHandles(handles);
       } else {
         LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));

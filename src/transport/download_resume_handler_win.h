@@ -37,6 +37,7 @@
 #include <string>
 
 #include "base/unique_handle_win.h"
+#include "transport/transfer_rules.h"
 
 namespace vx {
 
@@ -101,12 +102,14 @@ class DownloadResumeHandler {
   int FormUniqueFileName();
 
  private:
-  enum class Claim { kOwned, kHeldByAnother, kUnknown };
   class Recorder;
 
   int InitializeMetadata();
   void ReadSettings(RegistryKey& key);
-  Claim ClaimId();
+  IdClaim ClaimId();
+  [[nodiscard]] PartialFileRecord ReadPartialFileRecord(RegistryKey& key) const;
+  void TakeOwnership(RegistryKey& key, const PartialFileRecord& record, const ResumeDecision& decision);
+  void MoveToAnotherId(PartialFileOwner owner);
   void ReleaseClaim();
   void MarkInProgress(RegistryKey& key);
   [[nodiscard]] bool IdTaken(const std::string& id) const;
@@ -121,7 +124,7 @@ class DownloadResumeHandler {
   void ResetRecord();
   void RemoveUnnamedRecords() const;
   void RemoveUnrecordedFiles() const;
-  std::int64_t ReadLastRetryTime(RegistryKey& key);
+  static std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;
   std::wstring partial_file_;

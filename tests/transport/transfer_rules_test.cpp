@@ -127,8 +127,8 @@ TEST(RateLimitedBlocks, RangesEndAtTheContentLengthAndPacingFollowsTheBlockTime)
   EXPECT_EQ(BlockEnd(0, 512000, 10000), 10000u);  // one block for a small file, ending at the length
   EXPECT_EQ(BlockEnd(0, 500, 1200), 499u);
   EXPECT_EQ(BlockEnd(1000, 500, 1200), 1200u);
-  EXPECT_EQ(BlockEnd(0, 0, 1200), 1200u);   // rate 0: the whole file at once
-  EXPECT_EQ(BlockEnd(700, 0, 1200), 699u);  // ... and a later block ends before it starts
+  EXPECT_EQ(BlockEnd(0, 0, 1200), 1200u);                               // rate 0: the whole file at once
+  EXPECT_EQ(BlockEnd(700, 0, 1200), 699u);                              // ... and a later block ends before it starts
   EXPECT_EQ(BlockEnd(4294000000u, 1536000, 4294967295u), 4294967295u);  // within a block of 4 GiB
 
   const std::pair<std::int64_t, std::uint32_t> pauses[] = {{0, 600},   {120, 480},  {449, 151},
@@ -216,6 +216,79 @@ TEST(DownloadIds, OnlyNamesTheDownloadsFormAreIds) {
   for (const char* id : {"17650000001234", "1765000000123456-2", "0"}) EXPECT_TRUE(IsDownloadIdName(id)) << id;
   for (const char* name : {"", "-2", "12-", "12-3-4", "agent.exe", "12.tmp", "1 2", "vxagent.log", "12a"}) {
     EXPECT_FALSE(IsDownloadIdName(name)) << name;
+  }
+}
+
+TEST(DownloadIds, OnlyTheOwnerResumesTheRecordedVersion) {
+  constexpr std::int64_t kNow = 1652921589000;
+  constexpr std::int64_t kMinute = 60000;
+  const PartialFileRecord kRecord{"Thu, 19 May 2022", "\"v1\"", 100u, 100u, false, kNow - kMinute};
+  const auto with = [&](auto change) {
+    PartialFileRecord record = kRecord;
+    change(record);
+    return record;
+  };
+  using enum PartialFileOwner;
+  const struct {
+    const char* name;
+    PartialFileRecord record;
+    const char* last_modified;
+    const char* etag;
+    IdClaim claim;
+    PartialFileOwner owner;
+    bool resume;
+    bool cut_back;
+  } cases[] = {
+      {"the recorded version", kRecord, "thu, 19 MAY 2022", "\"v1\"", IdClaim::kOwned, kThisDownload, true, false},
+      {"bytes beyond the record", with([](auto& r) { r.file_size = 150u; }), "Thu, 19 May 2022", "\"v1\"",
+       IdClaim::kOwned, kThisDownload, true, true},
+      {"a file shorter than its record", with([](auto& r) { r.file_size = 99u; }), "Thu, 19 May 2022", "\"v1\"",
+       IdClaim::kOwned, kThisDownload, false, false},
+      {"no file", with([](auto& r) { r.file_size.reset(); }), "Thu, 19 May 2022", "\"v1\"", IdClaim::kOwned,
+       kThisDownload, false, false},
+      {"no size", with([](auto& r) { r.size.reset(); }), "Thu, 19 May 2022", "\"v1\"", IdClaim::kOwned, kThisDownload,
+       false, false},
+      {"another date", kRecord, "Fri, 20 May 2022", "\"v1\"", IdClaim::kOwned, kThisDownload, false, false},
+      {"another ETag", kRecord, "Thu, 19 May 2022", "\"v2\"", IdClaim::kOwned, kThisDownload, false, false},
+      {"a server without validators", with([](auto& r) { r.last_modified = r.etag = ""; }), "", "", IdClaim::kOwned,
+       kThisDownload, false, false},
+      {"an ETag-only server", with([](auto& r) { r.last_modified = ""; }), "", "\"v1\"", IdClaim::kUnknown,
+       kThisDownload, true, false},
+      {"a mark left by an ended download", with([](auto& r) { r.in_progress = true; }), "Thu, 19 May 2022", "\"v1\"",
+       IdClaim::kOwned, kThisDownload, true, false},
+      {"a held id, however old", with([](auto& r) { r.last_retry_ms = 0; }), "Thu, 19 May 2022", "\"v1\"",
+       IdClaim::kHeldByAnother, kRunningDownload, false, false},
+      {"an unknown holder's fresh mark", with([](auto& r) {
+         r.in_progress = true;
+         r.last_retry_ms = kNow - 89 * kMinute;
+       }),
+       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kRunningDownload, false, false},
+      {"a mark from the future", with([](auto& r) {
+         r.in_progress = true;
+         r.last_retry_ms = kNow + kMinute;
+       }),
+       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kRunningDownload, false, false},
+      {"an unknown holder's old mark", with([](auto& r) {
+         r.in_progress = true;
+         r.last_retry_ms = kNow - 91 * kMinute;
+       }),
+       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
+      {"a mark without a time", with([](auto& r) {
+         r.in_progress = true;
+         r.last_retry_ms = 0;
+       }),
+       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
+      {"a time no clock gives", with([](auto& r) {
+         r.in_progress = true;
+         r.last_retry_ms = INT64_MIN;
+       }),
+       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
+  };
+  for (const auto& c : cases) {
+    const ResumeDecision decision = DecideResume(c.record, c.last_modified, c.etag, c.claim, kNow);
+    EXPECT_EQ(decision.owner, c.owner) << c.name;
+    EXPECT_EQ(decision.resume, c.resume) << c.name;
+    EXPECT_EQ(decision.cut_back, c.cut_back) << c.name;
   }
 }
 

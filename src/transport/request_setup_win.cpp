@@ -43,25 +43,13 @@ int Fail(const char* message, DWORD code) {
 
 namespace {
 
-// Reads a value of any type whole, up to kLargestPinValueBytes: ERROR_SUCCESS with its type and
-// bytes, ERROR_FILE_NOT_FOUND when it is absent, else the error that kept it from being read (a value
-// too large included, as ERROR_MORE_DATA).
-LSTATUS ReadAnyValue(HKEY key, const char* name, RegistryValueData& value) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) return status;
-    if (size > kLargestPinValueBytes) return ERROR_MORE_DATA;
-    std::string bytes(size, '\0');
-    status = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
-    if (status == ERROR_MORE_DATA) continue;  // it grew in between
-    if (status != ERROR_SUCCESS) return status;
-    bytes.resize(std::min<std::size_t>(size, bytes.size()));
-    value = RegistryValueData{type, std::move(bytes)};
-    return ERROR_SUCCESS;
-  }
-  return ERROR_MORE_DATA;
+// A value of any type whole, up to kLargestPinValueBytes (larger ones as ERROR_MORE_DATA).
+LSTATUS ReadAnyValue(RegistryKey& key, const char* name, RegistryValueData& value) {
+  DWORD type = REG_NONE;
+  std::string bytes;
+  const LSTATUS status = key.ReadWholeValue(name, kLargestPinValueBytes, type, bytes);
+  if (status == ERROR_SUCCESS) value = RegistryValueData{type, std::move(bytes)};
+  return status;
 }
 
 }  // namespace
@@ -79,7 +67,7 @@ CertificatePolicy ReadCertificatePolicy() {
   }
 
   RegistryValueData value;
-  LSTATUS status = ReadAnyValue(key.handle(), kStrictCertificateValue, value);
+  LSTATUS status = ReadAnyValue(key, kStrictCertificateValue, value);
   if (status == ERROR_SUCCESS) {
     std::string problem;
     policy.strict = StrictCheckFromRegistryValue(value, problem);
@@ -93,7 +81,7 @@ CertificatePolicy ReadCertificatePolicy() {
     policy.strict = true;
   }
 
-  status = ReadAnyValue(key.handle(), kCertificatePinsValue, value);
+  status = ReadAnyValue(key, kCertificatePinsValue, value);
   if (status == ERROR_SUCCESS) {
     PinValue pins = PinsFromRegistryValue(value);
     policy.pins = std::move(pins.pins);

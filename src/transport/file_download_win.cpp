@@ -418,6 +418,38 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
   return result;
 }
 
+// The rate-limited download's probe: a HEAD that learns the length and the validators of the
+// server's file into version. 0, kNotModified, the failed status, or the error of the request or of
+// its Content-Length (whose absence fails the download). The handles are closed after a success.
+int ProbeFileVersion(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                     RequestHandles& handles, FileVersion& version) {
+  // Every request of this download keeps its connection alive.
+  handles.kind = kHead;
+  const int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  if (result != 0) return result;
+  if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
+    LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
+    return kNotModified;
+  }
+  if (handles.status != HTTP_STATUS_OK) {
+    LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(handles.status));
+    return static_cast<int>(handles.status);
+  }
+  DWORD content_length = 0;
+  const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
+  if (code != 0 && code != ERROR_INSUFFICIENT_BUFFER) {
+    LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
+    HttpGetLastError(code);
+    return static_cast<int>(code);
+  }
+  if (code != 0) content_length = 0;
+  LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
+          static_cast<unsigned>(content_length));
+  version = ResponseVersion(handles.request.get(), content_length, "InternetGetRequestByBitrate");
+  CloseRequestHandles(handles);
+  return 0;
+}
+
 }  // namespace
 
 int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* object_path, const wchar_t* destination,
@@ -510,35 +542,9 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   LogDebug("InternetGetRequestByBitrate : URL to Get -> %ls \n", object_path);
   if (!HasTarget("InternetGetRequestByBitrate", request_type, destination, out)) return kMissingInput;
 
-  // The probe asks for the length; every request of this download keeps its connection alive.
   RequestHandles handles;
-  handles.kind = kHead;
-  int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
   FileVersion version;
-  if (result == 0) {
-    if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
-      LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
-      result = kNotModified;
-    } else if (handles.status != HTTP_STATUS_OK) {
-      LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n",
-               static_cast<int>(handles.status));
-      result = static_cast<int>(handles.status);
-    } else {
-      DWORD content_length = 0;
-      const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
-      if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER) {
-        if (code != 0) content_length = 0;
-        LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
-                static_cast<unsigned>(content_length));
-        version = ResponseVersion(handles.request.get(), content_length, "InternetGetRequestByBitrate");
-        CloseRequestHandles(handles);
-      } else {
-        LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
-        HttpGetLastError(code);
-        result = static_cast<int>(code);
-      }
-    }
-  }
+  int result = ProbeFileVersion(parameters, object_path, request_type, handles, version);
 
   TemporaryDownloadFile temporary(request_type, destination);
   std::uint32_t bytes_so_far = 0;

@@ -237,7 +237,7 @@ BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request, std::ui
 // serve: the first exchange is made again for the version it has now, everything received is
 // dropped and the download continues from byte 0. Once per call: the second time the download ends
 // with 412. 0, or the result that ends the download.
-int StartOverWithNewVersion(DownloadRequest& request) {
+int RestartWithTheServersVersion(DownloadRequest& request) {
   if (request.started_over) {
     LogError("%s : The server's file changed again after the download started over; giving up \n", request.operation);
     return kServerFileChanged;
@@ -278,7 +278,7 @@ class ResumableRanges final : public RangedDownload {
     return 0;
   }
   int StartOverWithNewVersion(RequestHandles& /*handles*/, std::uint64_t& /*body_length*/) override {
-    return vx::StartOverWithNewVersion(request_);
+    return RestartWithTheServersVersion(request_);
   }
   BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) override {
     return GatherBody(request_, request, announced);

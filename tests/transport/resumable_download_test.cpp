@@ -595,15 +595,6 @@ TEST_F(ResumableScripted, EmptyFileIsDelivered) {
   EXPECT_EQ(test::ReadWholeFile(destination_), "");
 }
 
-TEST_F(ResumableScripted, WithoutLastModifiedAPartialFileIsNeverResumed) {
-  RecordPartial("");  // no Last-Modified text, matching in size
-  fake_.Add(Answer(200, "", 10000, nullptr));
-  fake_.Add(Piece(file_, 0, 10000, 0, nullptr));
-  ASSERT_EQ(Download(), 0);
-  EXPECT_EQ(test::RangeLines(fake_), std::vector<std::wstring>{L"Range: bytes=0-10000"});
-  EXPECT_TRUE(test::ReadWholeFile(destination_) == file_);
-}
-
 // Every way of dropping a partial file resets its record before the file goes. The process is then
 // stopped after bytes of the new version were written but before they were recorded, and the old
 // version comes back: nothing of the old record may make those bytes look like its own.

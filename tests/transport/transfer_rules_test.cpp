@@ -221,71 +221,50 @@ TEST(DownloadIds, OnlyNamesTheDownloadsFormAreIds) {
 
 TEST(DownloadIds, OnlyTheOwnerResumesTheRecordedVersion) {
   constexpr std::int64_t kNow = 1652921589000;
-  constexpr std::int64_t kMinute = 60000;
-  const PartialFileRecord kRecord{"Thu, 19 May 2022", "\"v1\"", 100u, 100u, false, kNow - kMinute};
-  const auto with = [&](auto change) {
-    PartialFileRecord record = kRecord;
-    change(record);
-    return record;
-  };
+  constexpr std::int64_t kNoTime = -1;  // "LastRetryTime" absent (0); INT64_MIN below: a corrupted one
+  constexpr std::uint32_t kNone = 0xffffffff;
   using enum PartialFileOwner;
+  // The record holds "Thu, 19 May 2022" and ETag "v1", or nothing when the server sends neither.
   const struct {
     const char* name;
-    PartialFileRecord record;
-    const char* last_modified;
-    const char* etag;
+    std::uint32_t size, file_size;  // kNone: absent
+    bool mark;
+    std::int64_t mark_minutes;  // before now
+    const char *last_modified, *etag;
     IdClaim claim;
     PartialFileOwner owner;
-    bool resume;
-    bool cut_back;
+    bool resume, cut_back;
   } cases[] = {
-      {"the recorded version", kRecord, "thu, 19 MAY 2022", "\"v1\"", IdClaim::kOwned, kThisDownload, true, false},
-      {"bytes beyond the record", with([](auto& r) { r.file_size = 150u; }), "Thu, 19 May 2022", "\"v1\"",
-       IdClaim::kOwned, kThisDownload, true, true},
-      {"a file shorter than its record", with([](auto& r) { r.file_size = 99u; }), "Thu, 19 May 2022", "\"v1\"",
-       IdClaim::kOwned, kThisDownload, false, false},
-      {"no file", with([](auto& r) { r.file_size.reset(); }), "Thu, 19 May 2022", "\"v1\"", IdClaim::kOwned,
-       kThisDownload, false, false},
-      {"no size", with([](auto& r) { r.size.reset(); }), "Thu, 19 May 2022", "\"v1\"", IdClaim::kOwned, kThisDownload,
-       false, false},
-      {"another date", kRecord, "Fri, 20 May 2022", "\"v1\"", IdClaim::kOwned, kThisDownload, false, false},
-      {"another ETag", kRecord, "Thu, 19 May 2022", "\"v2\"", IdClaim::kOwned, kThisDownload, false, false},
-      {"a server without validators", with([](auto& r) { r.last_modified = r.etag = ""; }), "", "", IdClaim::kOwned,
-       kThisDownload, false, false},
-      {"an ETag-only server", with([](auto& r) { r.last_modified = ""; }), "", "\"v1\"", IdClaim::kUnknown,
-       kThisDownload, true, false},
-      {"a mark left by an ended download", with([](auto& r) { r.in_progress = true; }), "Thu, 19 May 2022", "\"v1\"",
-       IdClaim::kOwned, kThisDownload, true, false},
-      {"a held id, however old", with([](auto& r) { r.last_retry_ms = 0; }), "Thu, 19 May 2022", "\"v1\"",
-       IdClaim::kHeldByAnother, kRunningDownload, false, false},
-      {"an unknown holder's fresh mark", with([](auto& r) {
-         r.in_progress = true;
-         r.last_retry_ms = kNow - 89 * kMinute;
-       }),
-       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kRunningDownload, false, false},
-      {"a mark from the future", with([](auto& r) {
-         r.in_progress = true;
-         r.last_retry_ms = kNow + kMinute;
-       }),
-       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kRunningDownload, false, false},
-      {"an unknown holder's old mark", with([](auto& r) {
-         r.in_progress = true;
-         r.last_retry_ms = kNow - 91 * kMinute;
-       }),
-       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
-      {"a mark without a time", with([](auto& r) {
-         r.in_progress = true;
-         r.last_retry_ms = 0;
-       }),
-       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
-      {"a time no clock gives", with([](auto& r) {
-         r.in_progress = true;
-         r.last_retry_ms = INT64_MIN;
-       }),
-       "Thu, 19 May 2022", "\"v1\"", IdClaim::kUnknown, kStale, false, false},
+      {"the recorded version", 100, 100, false, 1, "thu, 19 MAY 2022", "v1", IdClaim::kOwned, kThisDownload, true,
+       false},
+      {"bytes beyond the record", 100, 150, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, true,
+       true},
+      {"a shorter file", 100, 99, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
+      {"no file", 100, kNone, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
+      {"no size", kNone, 100, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
+      {"another date", 100, 100, false, 1, "Fri, 20 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
+      {"another ETag", 100, 100, false, 1, "Thu, 19 May 2022", "v2", IdClaim::kOwned, kThisDownload, false, false},
+      {"no validators", 100, 100, false, 1, "", "", IdClaim::kOwned, kThisDownload, false, false},
+      {"an ended download's mark", 100, 100, true, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, true,
+       false},
+      {"nobody to tell, no mark", 100, 100, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kThisDownload, true,
+       false},
+      {"a held id, however old", 100, 100, false, kNoTime, "", "", IdClaim::kHeldByAnother, kRunningDownload, false,
+       false},
+      {"a fresh mark", 100, 100, true, 89, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kRunningDownload, false, false},
+      {"a mark from the future", 100, 100, true, -2, "", "", IdClaim::kUnknown, kRunningDownload, false, false},
+      {"an old mark", 100, 100, true, 91, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kStale, false, false},
+      {"a mark without a time", 100, 100, true, kNoTime, "", "", IdClaim::kUnknown, kStale, false, false},
+      {"a time no clock gives", 100, 100, true, INT64_MIN, "", "", IdClaim::kUnknown, kStale, false, false},
   };
   for (const auto& c : cases) {
-    const ResumeDecision decision = DecideResume(c.record, c.last_modified, c.etag, c.claim, kNow);
+    PartialFileRecord record{"Thu, 19 May 2022", "v1", std::nullopt, std::nullopt, c.mark, 0};
+    if (*c.last_modified == '\0' && *c.etag == '\0') record.last_modified = record.etag = "";
+    if (c.size != kNone) record.size = c.size;
+    if (c.file_size != kNone) record.file_size = c.file_size;
+    if (c.mark_minutes == INT64_MIN) record.last_retry_ms = INT64_MIN;
+    if (c.mark_minutes != kNoTime && c.mark_minutes != INT64_MIN) record.last_retry_ms = kNow - c.mark_minutes * 60000;
+    const ResumeDecision decision = DecideResume(record, c.last_modified, c.etag, c.claim, kNow);
     EXPECT_EQ(decision.owner, c.owner) << c.name;
     EXPECT_EQ(decision.resume, c.resume) << c.name;
     EXPECT_EQ(decision.cut_back, c.cut_back) << c.name;

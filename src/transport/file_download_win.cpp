@@ -5,6 +5,7 @@
 #include <ntsecapi.h>  // RtlGenRandom (advapi32)
 // clang-format on
 
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <optional>
@@ -107,16 +108,32 @@ class TemporaryDownloadFile {
     return code;
   }
 
-  // Network reads come in pieces of a few KiB; they are gathered and written in large blocks.
+  // Network reads come in pieces of a few KiB; they are gathered and written in large blocks. A
+  // piece read into Window is in place already.
   DWORD Append(const char* data, DWORD size) {
-    pending_.append(data, size);
-    return pending_.size() >= kWriteBlock ? Flush() : 0;
+    if (data != pending_.data() + pending_size_) {
+      if (pending_.size() < pending_size_ + size) pending_.resize(pending_size_ + size);
+      std::copy(data, data + size, pending_.data() + pending_size_);
+    }
+    pending_size_ += size;
+    return pending_size_ >= kWriteBlock ? Flush() : 0;
+  }
+
+  // Room for the next count bytes after those gathered, so that the network reads go straight into
+  // the block; null when it cannot be had (the reader then uses a buffer of its own).
+  char* Window(DWORD count) {
+    try {
+      if (pending_.size() < pending_size_ + count) pending_.resize(pending_size_ + count);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    return pending_.data() + pending_size_;
   }
 
   // Writes what Append gathered. 0 or the error of the write.
   DWORD Flush() {
     const char* data = pending_.data();
-    std::size_t size = pending_.size();
+    std::size_t size = pending_size_;
     while (size > 0) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, kWriteBlock));
@@ -125,13 +142,13 @@ class TemporaryDownloadFile {
       data += written;
       size -= written;
     }
-    pending_.clear();
+    pending_size_ = 0;
     return 0;
   }
 
   // Drops what was written so far: a body that is the whole file again replaces it.
   DWORD Truncate() {
-    pending_.clear();
+    pending_size_ = 0;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_.get())) {
       return ::GetLastError();
@@ -150,7 +167,8 @@ class TemporaryDownloadFile {
   // forced to disk. 0 or the error of the last write.
   DWORD FlushAndClose() {
     const DWORD code = handle_ ? Flush() : 0;
-    pending_.clear();
+    pending_ = std::vector<char>();
+    pending_size_ = 0;
     if (!in_memory_) handle_.reset();
     return code;
   }
@@ -191,7 +209,8 @@ class TemporaryDownloadFile {
   std::wstring name_;
   std::string name_8bit_;
   UniqueHandle handle_;
-  std::string pending_;
+  std::vector<char> pending_;  // the block being gathered: its first pending_size_ bytes
+  std::size_t pending_size_ = 0;
 };
 
 // Names and creates the temporary file; for DOWNLOAD_FILE the destination's directory first.
@@ -333,7 +352,7 @@ class TemporaryFileRanges final : public RangedDownload {
                                           : BodyLines{Operation(), "Bytes read reached the contenlength\n", nullptr};
     const BodyOutcome outcome = ReadAnnouncedBody(
         request, announced, [this](const char* bytes, DWORD count) { return temporary_.Append(bytes, count); },
-        lines);
+        lines, [this](DWORD count) { return temporary_.Window(count); });
     bytes_so_far_ += static_cast<std::uint32_t>(outcome.kept);
     return outcome;
   }

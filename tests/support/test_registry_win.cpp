@@ -1,7 +1,10 @@
 #include "test_registry_win.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
+
+#include "base/unique_handle_win.h"
 
 namespace vx::test {
 
@@ -59,6 +62,37 @@ bool KeyExists(const char* path, REGSAM view) {
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
   ::RegCloseKey(key);
   return true;
+}
+
+std::vector<std::string> SubkeyNames(const char* path, REGSAM view) {
+  UniqueHKey key;
+  std::vector<std::string> names;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return names;
+  char name[256];
+  for (DWORD index = 0, length = sizeof(name);
+       ::RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++index, length = sizeof(name)) {
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+std::vector<std::string> TextValues(const char* path, REGSAM view) {
+  UniqueHKey key;
+  std::vector<std::string> texts;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return texts;
+  std::vector<char> name(16384);
+  char data[1024];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    DWORD type = 0;
+    DWORD size = sizeof(data);
+    const LSTATUS status =
+        ::RegEnumValueA(key.get(), index, name.data(), &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_SUCCESS && type == REG_SZ) texts.emplace_back(data, strnlen(data, size));
+  }
+  return texts;
 }
 
 ScopedCleanRegistry::ScopedCleanRegistry() { Clean(); }

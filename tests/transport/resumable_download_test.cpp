@@ -31,12 +31,6 @@ constexpr std::size_t kCut = 100000;  // where the first attempt's connection is
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The STATUS column of an access-log entry.
-std::string FormatLikeStatus(int result) {
-  std::string status = std::to_string(result);
-  return "\t" + std::string(status.size() < 5 ? 5 - status.size() : 0, ' ') + status + "\t";
-}
-
 std::string Text(const std::optional<test::StoredValue>& value) {
   return value ? std::string(value->bytes.c_str()) : std::string("<absent>");
 }
@@ -545,30 +539,6 @@ TEST_F(ResumableScripted, RateLimitedBlockIsRetriedOnceAtOnceThenTheDownloadEnds
   EXPECT_EQ(Dword(IdKey(), "PartialFileSize"), 1000u);
   EXPECT_FALSE(std::filesystem::exists(destination_));
   EXPECT_EQ(fake_.OpenHandles(), 0);
-}
-
-TEST_F(ResumableScripted, FirstAnswerThatEndsTheDownloadBeforeAnyMetadata) {
-  struct Case {
-    const char* name;
-    FakeResponse first;
-    int expected_result;
-  };
-  const Case cases[] = {
-      {"no Content-Length: neither checkable nor resumable", Answer(200, "body", std::nullopt),
-       static_cast<int>(ERROR_WINHTTP_HEADER_NOT_FOUND)},
-      {"not modified", Answer(304, "", 0), kNotModified},
-      {"server error", Answer(500, "no", 2), 500},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeWinHttp fake;
-    fake.Add(c.first);
-    EXPECT_EQ(Download(), c.expected_result);
-    EXPECT_EQ(fake.Requests().size(), 1u);
-    EXPECT_FALSE(test::KeyExists(kMetadataKey.c_str()));
-    const std::string log = test::ReadWholeFile(directory_.path() / "logs" / "downloadFailureAccess.log");
-    EXPECT_NE(log.find(FormatLikeStatus(c.expected_result)), std::string::npos) << log;
-  }
 }
 
 TEST_F(ResumableScripted, EmptyFileIsDelivered) {

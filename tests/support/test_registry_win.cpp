@@ -1,6 +1,5 @@
 #include "test_registry_win.h"
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -75,24 +74,6 @@ std::vector<std::string> SubkeyNames(const char* path, REGSAM view) {
     names.emplace_back(name, length);
   }
   return names;
-}
-
-std::vector<std::string> TextValues(const char* path, REGSAM view) {
-  UniqueHKey key;
-  std::vector<std::string> texts;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return texts;
-  std::vector<char> name(16384);
-  char data[1024];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(name.size());
-    DWORD type = 0;
-    DWORD size = sizeof(data);
-    const LSTATUS status =
-        ::RegEnumValueA(key.get(), index, name.data(), &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status == ERROR_SUCCESS && type == REG_SZ) texts.emplace_back(data, strnlen(data, size));
-  }
-  return texts;
 }
 
 ScopedCleanRegistry::ScopedCleanRegistry() { Clean(); }

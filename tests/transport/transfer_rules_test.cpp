@@ -221,10 +221,11 @@ TEST(DownloadIds, OnlyNamesTheDownloadsFormAreIds) {
 
 TEST(DownloadIds, OnlyTheOwnerResumesTheRecordedVersion) {
   constexpr std::int64_t kNow = 1652921589000;
-  constexpr std::int64_t kNoTime = -1;  // "LastRetryTime" absent (0); INT64_MIN below: a corrupted one
+  constexpr std::int64_t kNoTime = -1;  // "LastRetryTime" absent (0); INT64_MIN: a corrupted one
   constexpr std::uint32_t kNone = 0xffffffff;
+  constexpr IdClaim kOurs = IdClaim::kOwned, kHeld = IdClaim::kHeldByAnother, kUnknown = IdClaim::kUnknown;
   using enum PartialFileOwner;
-  // The record holds "Thu, 19 May 2022" and ETag "v1", or nothing when the server sends neither.
+  // The record holds Last-Modified "May 19" and ETag "v1", or neither when the server sends neither.
   const struct {
     const char* name;
     std::uint32_t size, file_size;  // kNone: absent
@@ -235,34 +236,29 @@ TEST(DownloadIds, OnlyTheOwnerResumesTheRecordedVersion) {
     PartialFileOwner owner;
     bool resume, cut_back;
   } cases[] = {
-      {"the recorded version", 100, 100, false, 1, "thu, 19 MAY 2022", "v1", IdClaim::kOwned, kThisDownload, true,
-       false},
-      {"bytes beyond the record", 100, 150, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, true,
-       true},
-      {"a shorter file", 100, 99, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
-      {"no file", 100, kNone, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
-      {"no size", kNone, 100, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
-      {"another date", 100, 100, false, 1, "Fri, 20 May 2022", "v1", IdClaim::kOwned, kThisDownload, false, false},
-      {"another ETag", 100, 100, false, 1, "Thu, 19 May 2022", "v2", IdClaim::kOwned, kThisDownload, false, false},
-      {"no validators", 100, 100, false, 1, "", "", IdClaim::kOwned, kThisDownload, false, false},
-      {"an ended download's mark", 100, 100, true, 1, "Thu, 19 May 2022", "v1", IdClaim::kOwned, kThisDownload, true,
-       false},
-      {"nobody to tell, no mark", 100, 100, false, 1, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kThisDownload, true,
-       false},
-      {"a held id, however old", 100, 100, false, kNoTime, "", "", IdClaim::kHeldByAnother, kRunningDownload, false,
-       false},
-      {"a fresh mark", 100, 100, true, 89, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kRunningDownload, false, false},
-      {"a mark from the future", 100, 100, true, -2, "", "", IdClaim::kUnknown, kRunningDownload, false, false},
-      {"an old mark", 100, 100, true, 91, "Thu, 19 May 2022", "v1", IdClaim::kUnknown, kStale, false, false},
-      {"a mark without a time", 100, 100, true, kNoTime, "", "", IdClaim::kUnknown, kStale, false, false},
-      {"a time no clock gives", 100, 100, true, INT64_MIN, "", "", IdClaim::kUnknown, kStale, false, false},
+      {"the recorded version", 100, 100, false, 1, "MAY 19", "v1", kOurs, kThisDownload, true, false},
+      {"bytes beyond the record", 100, 150, false, 1, "May 19", "v1", kOurs, kThisDownload, true, true},
+      {"a shorter file", 100, 99, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"no file", 100, kNone, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"no size", kNone, 100, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"another date", 100, 100, false, 1, "May 20", "v1", kOurs, kThisDownload, false, false},
+      {"another ETag", 100, 100, false, 1, "May 19", "v2", kOurs, kThisDownload, false, false},
+      {"no validators", 100, 100, false, 1, "", "", kOurs, kThisDownload, false, false},
+      {"an ended download's mark", 100, 100, true, 1, "May 19", "v1", kOurs, kThisDownload, true, false},
+      {"nobody to tell, no mark", 100, 100, false, 1, "May 19", "v1", kUnknown, kThisDownload, true, false},
+      {"a held id, however old", 100, 100, false, kNoTime, "", "", kHeld, kRunningDownload, false, false},
+      {"a fresh mark", 100, 100, true, 89, "May 19", "v1", kUnknown, kRunningDownload, false, false},
+      {"a mark from the future", 100, 100, true, -2, "", "", kUnknown, kRunningDownload, false, false},
+      {"an old mark", 100, 100, true, 91, "May 19", "v1", kUnknown, kStale, false, false},
+      {"a mark without a time", 100, 100, true, kNoTime, "", "", kUnknown, kStale, false, false},
+      {"a time no clock gives", 100, 100, true, INT64_MIN, "", "", kUnknown, kStale, false, false},
   };
   for (const auto& c : cases) {
-    PartialFileRecord record{"Thu, 19 May 2022", "v1", std::nullopt, std::nullopt, c.mark, 0};
-    if (*c.last_modified == '\0' && *c.etag == '\0') record.last_modified = record.etag = "";
+    const bool validators = *c.last_modified != '\0' || *c.etag != '\0';
+    PartialFileRecord record{validators ? "May 19" : "", validators ? "v1" : "", {}, {}, c.mark, c.mark_minutes};
     if (c.size != kNone) record.size = c.size;
     if (c.file_size != kNone) record.file_size = c.file_size;
-    if (c.mark_minutes == INT64_MIN) record.last_retry_ms = INT64_MIN;
+    if (c.mark_minutes == kNoTime) record.last_retry_ms = 0;
     if (c.mark_minutes != kNoTime && c.mark_minutes != INT64_MIN) record.last_retry_ms = kNow - c.mark_minutes * 60000;
     const ResumeDecision decision = DecideResume(record, c.last_modified, c.etag, c.claim, kNow);
     EXPECT_EQ(decision.owner, c.owner) << c.name;

@@ -65,14 +65,14 @@ int ReceiveOnly(const vx::ConnectionParameters& parameters, const wchar_t* objec
   bytes = 0;
   while (result == 0) {
     DWORD available = 0;
-    if (!api.query_data_available(handles.request, &available)) {
+    if (!api.query_data_available(handles.request.get(), &available)) {
       result = static_cast<int>(api.last_error());
       break;
     }
     if (available == 0) break;
     if (buffer.size() < available) buffer.resize(available);
     DWORD read = 0;
-    if (!api.read_data(handles.request, buffer.data(), available, &read)) {
+    if (!api.read_data(handles.request.get(), buffer.data(), available, &read)) {
       result = static_cast<int>(api.last_error());
       break;
     }

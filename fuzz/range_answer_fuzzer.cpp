@@ -4,7 +4,8 @@
 // lines then give Content-Range, Last-Modified, ETags and the pin list. A range is taken only when it
 // continues the file's version (its ETag included), its body never passes what was asked for or the
 // file's end, a whole file only at its length, and pins of a registry value of any type are
-// fingerprints that read back as themselves.
+// fingerprints that read back as themselves. The same bytes make a resumable download's record,
+// whose partial file only its owner resumes, and only for the recorded version.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -103,6 +104,30 @@ void CheckPins(std::string_view text) {
   }
 }
 
+// The resume decision over a record as the registry may hold it: only the owner resumes, only the
+// recorded version, only bytes the file holds, and a held id is never taken.
+void CheckResumeDecision(const vx::RangeResponse& response, const vx::FileVersion& version, const std::uint8_t* data) {
+  vx::PartialFileRecord record;
+  record.last_modified = response.last_modified.value_or(std::string());
+  record.etag = response.etag.value_or(std::string());
+  if ((data[0] & 4) != 0) record.size = static_cast<std::uint32_t>(data[4]) << 8 | data[5];
+  if ((data[0] & 8) != 0) record.file_size = static_cast<std::uint64_t>(data[2]) << 8 | data[3];
+  record.in_progress = (data[0] & 16) != 0;
+  // Around the 90-minute edge, and the extreme a corrupted record may hold.
+  constexpr std::int64_t kNow = 1652921589000LL;
+  record.last_retry_ms = data[1] == 0x80 ? INT64_MIN : kNow - static_cast<std::int8_t>(data[1]) * 120000LL;
+  const vx::IdClaim claim = static_cast<vx::IdClaim>(data[0] >> 6 == 3 ? 2 : data[0] >> 6);
+  const vx::ResumeDecision decision = vx::DecideResume(record, version.last_modified, version.etag, claim, kNow);
+  if (decision.resume && (decision.owner != vx::PartialFileOwner::kThisDownload || !record.size || !record.file_size ||
+                          *record.file_size < *record.size || record.etag != version.etag ||
+                          !vx::EqualsIgnoringCase(record.last_modified, version.last_modified) ||
+                          (version.etag.empty() && version.last_modified.empty()))) {
+    std::abort();
+  }
+  if (decision.cut_back && (!decision.resume || *record.file_size == *record.size)) std::abort();
+  if (claim == vx::IdClaim::kHeldByAnother && decision.owner != vx::PartialFileOwner::kRunningDownload) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -120,8 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[6] & 4) != 0) response.content_length = content_length;
   if ((data[6] & 8) != 0) response.etag = std::string(NextLine(text));
   vx::FileVersion version{length, (data[7] & 1) != 0 ? std::string(NextLine(text)) : std::string(), std::string()};
-  if ((data[7] & 2) != 0) version.etag = response.etag && (data[7] & 4) != 0 ? *response.etag : std::string(NextLine(text));
+  if ((data[7] & 2) != 0)
+    version.etag = response.etag && (data[7] & 4) != 0 ? *response.etag : std::string(NextLine(text));
   CheckRangeAnswer(response, first, first + content_length, version);
+  CheckResumeDecision(response, version, data);
 
   // A well-formed range is taken exactly when it continues the file from the first byte asked for.
   const std::uint32_t last = first + content_length;

@@ -7,6 +7,7 @@
 #include "agent/agent_config_internal.h"
 #include "agent/base64.h"
 #include "agent/proxy_settings.h"
+#include "base/unique_crypt_win.h"
 #include "logging/logger.h"
 
 namespace vx {
@@ -23,28 +24,21 @@ const char* MaskedSecret(const OptionalText& secret) {
 
 // Makes sure the context has a key pair of the given kind: 1 when it has or now has one.
 int EnsureUserKey(HCRYPTPROV provider, DWORD key_spec) {
-  HCRYPTKEY key = 0;
-  if (::CryptGetUserKey(provider, key_spec, &key)) {
-    ::CryptDestroyKey(key);
-    return 1;
-  }
+  UniqueCryptKey key;
+  if (::CryptGetUserKey(provider, key_spec, key.put())) return 1;
   if (static_cast<DWORD>(::GetLastError()) != static_cast<DWORD>(NTE_NO_KEY)) return 0;
-  if (!::CryptGenKey(provider, key_spec, 0, &key)) return 0;
-  ::CryptDestroyKey(key);
-  return 1;
+  return ::CryptGenKey(provider, key_spec, 0, key.put()) ? 1 : 0;
 }
 
 }  // namespace
 
 int CheckCryptographicClient() {
-  HCRYPTPROV provider = 0;
-  if (!::CryptAcquireContextA(&provider, nullptr, kBaseProvider, PROV_RSA_FULL, 0) &&
-      !::CryptAcquireContextA(&provider, nullptr, kBaseProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
+  UniqueCryptProvider provider;
+  if (!::CryptAcquireContextA(provider.put(), nullptr, kBaseProvider, PROV_RSA_FULL, 0) &&
+      !::CryptAcquireContextA(provider.put(), nullptr, kBaseProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
     return 0;
   }
-  const int usable = EnsureUserKey(provider, AT_SIGNATURE) && EnsureUserKey(provider, AT_KEYEXCHANGE) ? 1 : 0;
-  ::CryptReleaseContext(provider, 0);
-  return usable;
+  return EnsureUserKey(provider.get(), AT_SIGNATURE) && EnsureUserKey(provider.get(), AT_KEYEXCHANGE) ? 1 : 0;
 }
 
 int InitializeProxyDetails() {

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -75,6 +76,10 @@ class RegistryKey {
   // included. 13 for a type other than REG_SZ/REG_EXPAND_SZ or non-empty data without a final NUL,
   // 234 when the data does not fit. REG_EXPAND_SZ data is returned unexpanded.
   LSTATUS ReadString(const char* name, char* buffer, DWORD* size);
+  // Reads a value of any type whole, at most limit bytes: its type and its bytes exactly as stored
+  // (a string's NULs, if any, included). ERROR_MORE_DATA (234) for a larger value, or one that keeps
+  // growing while it is read; type and bytes are set only on success. Logs nothing.
+  LSTATUS ReadWholeValue(const char* name, std::size_t limit, DWORD& type, std::string& bytes);
   // 13 for a type other than REG_DWORD.
   LSTATUS ReadDword(const char* name, DWORD* value);
   // Stores text with its NUL; 13 when text is missing.

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "logging/logger.h"
@@ -67,12 +68,15 @@ LSTATUS ReadRegSZView(const char* keyPath, const char* valueName, std::string& v
   RegistryKey key;
   const REGSAM access = KEY_READ | (use64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
   if (const LSTATUS status = key.OpenKey(HKEY_LOCAL_MACHINE, keyPath, access); status != ERROR_SUCCESS) return status;
-  char buffer[kViewStringBufferSize] = {};
-  DWORD size = sizeof(buffer);
-  const LSTATUS status = key.ReadString(valueName, buffer, &size);
-  if (status == ERROR_SUCCESS) value.assign(buffer);  // ReadString guarantees the NUL
-  key.CloseKey();
-  return status;
+  DWORD type = REG_NONE;
+  std::string bytes;
+  if (const LSTATUS status = key.ReadWholeValue(valueName, kViewStringBufferSize, type, bytes);
+      status != ERROR_SUCCESS) {
+    return status;
+  }
+  if ((type != REG_SZ && type != REG_EXPAND_SZ) || (!bytes.empty() && bytes.back() != '\0')) return ERROR_INVALID_DATA;
+  value.assign(bytes.c_str());
+  return ERROR_SUCCESS;
 }
 
 LSTATUS addRegistryKey(HKEY root, const char* path) {
@@ -129,8 +133,8 @@ LSTATUS writeValue(HKEY root, const char* path, const char* name, const char* da
   LogDebug("writeValue:  Key found ...!: %d\n", 0);
   LogDebug("writeValue:  After addRegistryKey method in writeValue method!!\n");
 
-  const LSTATUS status = ::RegSetValueExW(key.handle(), wide_name.c_str(), 0, type, bytes.data(),
-                                          static_cast<DWORD>(bytes.size()));
+  const LSTATUS status =
+      ::RegSetValueExW(key.handle(), wide_name.c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
   if (status == ERROR_SUCCESS) {
     LogErrorText(0);
     key.CloseKey();
@@ -212,7 +216,8 @@ LSTATUS ReadDwordRegistryData(HKEY root, const char* path, const char* name, DWO
   }
   if (value == nullptr) return ERROR_INVALID_DATA;
   DWORD size = sizeof(DWORD);
-  const LSTATUS status = ::RegQueryValueExA(key.handle(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  const LSTATUS status =
+      ::RegQueryValueExA(key.handle(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
   if (status == ERROR_FILE_NOT_FOUND) {
     LogDebug("ReadDwordRegistryData:  value  %s Not found: %d \n", name, static_cast<int>(status));
   } else if (status != ERROR_SUCCESS) {
@@ -263,7 +268,8 @@ LSTATUS ReadRegSZEx(HKEY root, const char* path, const char* name, std::optional
   }
   std::vector<BYTE> buffer(static_cast<std::size_t>(size) + 5, 0);
   DWORD read_size = size;
-  const LSTATUS status = ::RegQueryValueExW(key.handle(), wide_name.c_str(), nullptr, nullptr, buffer.data(), &read_size);
+  const LSTATUS status =
+      ::RegQueryValueExW(key.handle(), wide_name.c_str(), nullptr, nullptr, buffer.data(), &read_size);
   const DWORD kept = status == ERROR_SUCCESS ? read_size : size;
   std::wstring units(kept / sizeof(wchar_t), L'\0');
   std::memcpy(units.data(), buffer.data(), units.size() * sizeof(wchar_t));
@@ -300,8 +306,8 @@ LSTATUS RegistryKey::OpenKey(HKEY root, const char* path, REGSAM access) {
 
 LSTATUS RegistryKey::CreateKey(HKEY root, const char* path, REGSAM access, DWORD* disposition) {
   HKEY created = nullptr;
-  const LSTATUS status = ::RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &created,
-                                           disposition);
+  const LSTATUS status =
+      ::RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &created, disposition);
   if (status == ERROR_SUCCESS) {
     key_.reset(created);
     view_ = access & kViewBits;
@@ -326,6 +332,25 @@ LSTATUS RegistryKey::ReadString(const char* name, char* buffer, DWORD* size) {
   if (buffer[read_size - 1] != '\0') return ERROR_INVALID_DATA;
   *size = read_size;
   return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryKey::ReadWholeValue(const char* name, std::size_t limit, DWORD& type, std::string& bytes) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD found_type = REG_NONE;
+    DWORD size = 0;
+    LSTATUS status = ::RegQueryValueExA(key_.get(), name, nullptr, &found_type, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (size > limit) return ERROR_MORE_DATA;
+    std::string read(size, '\0');
+    status = ::RegQueryValueExA(key_.get(), name, nullptr, &found_type, reinterpret_cast<BYTE*>(read.data()), &size);
+    if (status == ERROR_MORE_DATA) continue;  // it grew in between
+    if (status != ERROR_SUCCESS) return status;
+    read.resize(std::min<std::size_t>(size, read.size()));
+    type = found_type;
+    bytes = std::move(read);
+    return ERROR_SUCCESS;
+  }
+  return ERROR_MORE_DATA;
 }
 
 LSTATUS RegistryKey::ReadDword(const char* name, DWORD* value) {

@@ -25,7 +25,7 @@ BodyOutcome Failed(BodyEnd end, DWORD code, const char* format, const BodyLines&
 }  // namespace
 
 BodyOutcome ReadAnnouncedBody(HINTERNET request, std::uint64_t announced, const BodySink& sink,
-                              const BodyLines& lines) {
+                              const BodyLines& lines, const BodyWindow& window) {
   const WinHttpApi& api = WinHttp();
   BodyOutcome outcome;
   std::vector<char> buffer;
@@ -39,14 +39,16 @@ BodyOutcome ReadAnnouncedBody(HINTERNET request, std::uint64_t announced, const 
     if (lines.available != nullptr) LogDebug(lines.available, static_cast<unsigned>(available));
     if (available == 0) return outcome;
     const DWORD wanted = std::min(available, kLargestPiece);
+    char* target = window ? window(wanted) : nullptr;
     try {
-      if (buffer.size() < wanted) buffer.resize(wanted);
+      if (target == nullptr && buffer.size() < wanted) buffer.resize(wanted);
     } catch (const std::bad_alloc&) {
       return Failed(BodyEnd::kReadFailed, ERROR_NOT_ENOUGH_MEMORY, "%s :  Error in WinHttpReadData --> %d \n", lines,
                     outcome);
     }
+    if (target == nullptr) target = buffer.data();
     DWORD read = 0;
-    if (!api.read_data(request, buffer.data(), wanted, &read)) {
+    if (!api.read_data(request, target, wanted, &read)) {
       return Failed(BodyEnd::kReadFailed, api.last_error(), "%s :  Error in WinHttpReadData --> %d \n", lines, outcome);
     }
     read = std::min(read, wanted);
@@ -54,7 +56,7 @@ BodyOutcome ReadAnnouncedBody(HINTERNET request, std::uint64_t announced, const 
     const std::uint64_t room = announced - outcome.kept;
     const DWORD kept = static_cast<DWORD>(std::min<std::uint64_t>(read, room));
     if (kept != 0) {
-      if (const DWORD code = sink(buffer.data(), kept)) {
+      if (const DWORD code = sink(target, kept)) {
         return Failed(BodyEnd::kWriteFailed, code, "%s :  Error in WriteFile --> %d \n", lines, outcome);
       }
       outcome.kept += kept;
@@ -103,7 +105,7 @@ RangeStep OpenValidatedRange(RangedDownload& download, RequestHandles& handles, 
   }
   result = download.StartOverWithNewVersion(handles, body_length);
   if (result != 0) return RangeStep::kEnded;
-  return handles.request != nullptr ? RangeStep::kReady : RangeStep::kStartedOver;
+  return handles.request.valid() ? RangeStep::kReady : RangeStep::kStartedOver;
 }
 
 int OpenRestOfFile(RangedDownload& download, RequestHandles& handles, unsigned char keep_alive,
@@ -131,7 +133,7 @@ int DownloadInBlocks(RangedDownload& download, RequestHandles& handles, std::uin
     download.LogBlockOpened(result, handles.status);
     if (step == RangeStep::kEnded) break;
 
-    const BodyOutcome outcome = download.ReadBody(handles.request, body_length);
+    const BodyOutcome outcome = download.ReadBody(handles.request.get(), body_length);
     if (outcome.answered_queries > 0) retry_mark = false;
     result = static_cast<int>(outcome.code);
     if (outcome.end == BodyEnd::kWriteFailed || outcome.end == BodyEnd::kReadFailed ||

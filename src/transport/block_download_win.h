@@ -35,6 +35,9 @@ struct BodyOutcome {
 
 // Where a body's bytes go: 0, or the Windows error of keeping them.
 using BodySink = std::function<DWORD(const char* bytes, DWORD count)>;
+// Where the sink would have the next count bytes read to, so that they need no copy (the sink then
+// receives that address), or null for the reader's own buffer.
+using BodyWindow = std::function<char*(DWORD count)>;
 
 // The lines of one operation's body reading. Failures are logged at error level as
 // "<operation> : Error occured in WinHttpQueryDataAvailable --> %d \n",
@@ -47,9 +50,10 @@ struct BodyLines {
 
 // Reads the answer's body into sink, never more than announced bytes: it stops when they have come,
 // and a byte past them ends the reading with kTooLong before that byte is kept. An answer whose
-// length was not announced announces 0. Network reads larger than 1 MiB come in pieces.
+// length was not announced announces 0. Network reads larger than 1 MiB come in pieces, read into
+// the sink's window when it offers one.
 [[nodiscard]] BodyOutcome ReadAnnouncedBody(HINTERNET request, std::uint64_t announced, const BodySink& sink,
-                                            const BodyLines& lines);
+                                            const BodyLines& lines, const BodyWindow& window = nullptr);
 
 // A download that receives its file in ranges. The driver asks it where it stands and hands it the
 // answers to read; what becomes of the bytes (a temporary file, a recorded partial file) and the

@@ -29,7 +29,6 @@ constexpr REGSAM kMetadataAccess = KEY_ALL_ACCESS | kAgentRegistryView;
 constexpr DWORD kDefaultSaveLimit = 1048576;
 // A larger limit would only make the gathering buffer huge; appends stay frequent enough to resume.
 constexpr DWORD kLargestSaveLimit = 64u * 1024 * 1024;
-constexpr std::int64_t kInProgressLifetimeMs = 90LL * 60 * 1000;
 constexpr DWORD kRepositoryNameBytes = 255;
 constexpr DWORD kLastModifiedBytes = 255;
 constexpr const wchar_t* kDefaultRepositoryName = L"DownloadRepository\\";
@@ -262,11 +261,14 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
     url_ = url;
     written_this_run_ = 0;
     const int result = InitializeMetadata();
-    if (result == 0) RemoveUnrecordedFiles();
+    if (result == 0) {
+      RemoveUnnamedRecords();
+      RemoveUnrecordedFiles();
+    }
     if (result != 0 || another_download_) return result;
     if (claim_) return 0;  // taken over and marked while its metadata was read
     // A new id: hold it against other downloads and mark it in progress.
-    if (ClaimId() == Claim::kHeldByAnother) {
+    if (ClaimId() == IdClaim::kHeldByAnother) {
       LogInfo("Another download in progress - hence procedding for temporary download\n");
       another_download_ = true;
       unique_id_.clear();
@@ -428,6 +430,22 @@ std::string DownloadResumeHandler::FindIdOfUrl() const {
   return std::string();
 }
 
+PartialFileRecord DownloadResumeHandler::ReadPartialFileRecord(RegistryKey& key) const {
+  PartialFileRecord record;
+  char last_modified[kLastModifiedBytes + 1] = {};
+  DWORD size = kLastModifiedBytes;
+  if (key.ReadString("LastModifiedTime", last_modified, &size) == ERROR_SUCCESS) record.last_modified = last_modified;
+  std::wstring etag;
+  if (key.ReadText(Wide(kEtagValue).c_str(), etag) == ERROR_SUCCESS) record.etag = Narrow(etag);
+  DWORD stored = 0;
+  if (key.ReadDword("PartialFileSize", &stored) == ERROR_SUCCESS) record.size = stored;
+  record.file_size = FileSize(partial_file_);
+  DWORD mark = 0;
+  record.in_progress = key.ReadDword(kInProgressValue, &mark) == ERROR_SUCCESS;
+  record.last_retry_ms = ReadLastRetryTime(key);
+  return record;
+}
+
 int DownloadResumeHandler::GetFileDataFromRegistry() {
   return Guarded("Error caught in GetFileDataFromRegistry\n", [&] {
     LogInfo("Inside GetFileDataFromRegistry\n");
@@ -437,89 +455,130 @@ int DownloadResumeHandler::GetFileDataFromRegistry() {
       PreDownloadCleaningOfPartialFile();
       return 0;
     }
-
-    char last_modified[kLastModifiedBytes + 1] = {};
-    DWORD size = kLastModifiedBytes;
-    if (key.ReadString("LastModifiedTime", last_modified, &size) != ERROR_SUCCESS) last_modified[0] = '\0';
-    stored_last_modified_ = last_modified;
+    const PartialFileRecord record = ReadPartialFileRecord(key);
+    stored_last_modified_ = record.last_modified;
     LogInfo("GetFileDataFromRegistry last modified time in registry   %s from server %s\n",
             stored_last_modified_.c_str(), server_last_modified_.c_str());
-
-    // Without a validator of the server's nothing tells two versions of the file apart; with one,
-    // the record must name the same version (Last-Modified and ETag alike).
-    std::wstring stored_etag;
-    if (key.ReadText(Wide(kEtagValue).c_str(), stored_etag) != ERROR_SUCCESS) stored_etag.clear();
-    const bool same_etag = Narrow(stored_etag) == server_etag_;
-    const bool same_last_modified = EqualsIgnoringCase(stored_last_modified_, server_last_modified_);
-    bool resumable = false;
-    bool longer_than_record = false;
-    if ((!server_last_modified_.empty() || !server_etag_.empty()) && same_last_modified && same_etag) {
-      DWORD stored = 0;
-      if (key.ReadDword("PartialFileSize", &stored) == ERROR_SUCCESS) {
-        stored_partial_size_ = stored;
-        resume_offset_ = stored;
-        const std::optional<std::uint64_t> on_disk = FileSize(partial_file_);
-        LogInfo("GetFileDataFromRegistry partial downloaded filesize  in registry %d from file  %d\n",
-                static_cast<int>(stored), static_cast<int>(on_disk.value_or(0)));
-        // Bytes beyond the record were written but not yet recorded; the recorded ones are on disk.
-        if (on_disk && *on_disk >= stored) {
-          resumable = true;
-          longer_than_record = *on_disk > stored;
-          last_retry_time_ = ReadLastRetryTime(key);
-          if (key.ReadDword("RetryCount", &retry_count_) != ERROR_SUCCESS) retry_count_ = 0;
-          LogInfo("GetFileDataFromRegistry last retry time %d count %d\n", static_cast<int>(last_retry_time_),
-                  static_cast<int>(retry_count_));
-        }
-      }
+    if (record.size) {
+      LogInfo("GetFileDataFromRegistry partial downloaded filesize  in registry %d from file  %d\n",
+              static_cast<int>(*record.size), static_cast<int>(record.file_size.value_or(0)));
     }
-
-    DWORD mark = 0;
-    const bool marked = key.ReadDword(kInProgressValue, &mark) == ERROR_SUCCESS;
-    // Whether a running download holds this id; when that cannot be told, the mark alone decides.
-    const Claim claim = ClaimId();
-    const bool ours = claim == Claim::kOwned || (claim == Claim::kUnknown && !marked);
-    if (ours) {
-      if (marked) {
-        // The download that set the mark ended without clearing it (it was stopped or killed): what
-        // it recorded is consistent, so it is resumed like any other.
-        LogInfo("GetFileDataFromRegistry - download in progress flag was left by a download that has ended\n");
-      }
-      MarkInProgress(key);
-      // Only the owner may touch the file: the unrecorded tail of an ended download is cut off.
-      if (resumable && longer_than_record) {
-        if (CutBack(partial_file_, stored_partial_size_)) {
-          LogInfo("GetFileDataFromRegistry partial file cut back to the %d bytes recorded\n",
-                  static_cast<int>(stored_partial_size_));
-        } else {
-          resumable = false;
-        }
-      }
+    const IdClaim claim = ClaimId();
+    const ResumeDecision decision = DecideResume(record, server_last_modified_, server_etag_, claim, NowMilliseconds());
+    if (decision.owner == PartialFileOwner::kThisDownload) {
+      TakeOwnership(key, record, decision);
     } else {
       LogInfo("GetFileDataFromRegistry - dwonload in progress flag is set\n");
-      // A running owner whose metadata holds no time yet (no mark, or no append) has only just started.
-      const std::int64_t last = marked ? ReadLastRetryTime(key) : 0;
-      const std::int64_t age = last != 0 || claim == Claim::kUnknown ? NowMilliseconds() - last : 0;
       key.CloseKey();
-      // A held object means the download runs, however old its mark: its file is never taken from
-      // it. The 90-minute rule is for marks whose holder cannot be told.
-      if (claim == Claim::kHeldByAnother || age < kInProgressLifetimeMs || age < 0) {
-        LogInfo("Another download in progress - hence procedding for temporary download\n");
-        another_download_ = true;
-      } else {
-        LogInfo(
-            "GetFileDataFromRegistry - download in progress flag was set before 90 mins so cleaning files and "
-            "proceeding\n");
-        (void)CleanFileAndRegistry();
-      }
-      ReleaseClaim();
-      unique_id_.clear();
-      (void)FormUniqueFileName();
-      if (another_download_) (void)ClaimId();  // its unrecorded file is kept from the sweep while it runs
-      resumable = false;
+      MoveToAnotherId(decision.owner);
     }
-    if (!resumable) PreDownloadCleaningOfPartialFile();
     return 0;
   });
+}
+
+void DownloadResumeHandler::TakeOwnership(RegistryKey& key, const PartialFileRecord& record,
+                                          const ResumeDecision& decision) {
+  if (record.in_progress) {
+    // The download that set the mark ended without clearing it (it was stopped or killed): what it
+    // recorded is consistent, so it is resumed like any other.
+    LogInfo("GetFileDataFromRegistry - download in progress flag was left by a download that has ended\n");
+  }
+  MarkInProgress(key);
+  bool resume = decision.resume;
+  if (resume) {
+    stored_partial_size_ = *record.size;
+    resume_offset_ = *record.size;
+    last_retry_time_ = record.last_retry_ms;
+    if (key.ReadDword("RetryCount", &retry_count_) != ERROR_SUCCESS) retry_count_ = 0;
+    LogInfo("GetFileDataFromRegistry last retry time %d count %d\n", static_cast<int>(last_retry_time_),
+            static_cast<int>(retry_count_));
+  }
+  // Only the owner may touch the file: the unrecorded tail of an ended download is cut off.
+  if (decision.cut_back) {
+    if (CutBack(partial_file_, stored_partial_size_)) {
+      LogInfo("GetFileDataFromRegistry partial file cut back to the %d bytes recorded\n",
+              static_cast<int>(stored_partial_size_));
+    } else {
+      resume = false;
+    }
+  }
+  if (!resume) PreDownloadCleaningOfPartialFile();
+}
+
+void DownloadResumeHandler::MoveToAnotherId(PartialFileOwner owner) {
+  if (owner == PartialFileOwner::kRunningDownload) {
+    LogInfo("Another download in progress - hence procedding for temporary download\n");
+    another_download_ = true;
+  } else {
+    LogInfo(
+        "GetFileDataFromRegistry - download in progress flag was set before 90 mins so cleaning files and "
+        "proceeding\n");
+    (void)CleanFileAndRegistry();
+  }
+  ReleaseClaim();
+  unique_id_.clear();
+  (void)FormUniqueFileName();
+  if (another_download_) (void)ClaimId();  // its unrecorded file is kept from the sweep while it runs
+  PreDownloadCleaningOfPartialFile();
+}
+
+namespace {
+
+// The ids that the URL values of the metadata key name, at most kLargestIdSearch of them.
+std::vector<std::wstring> NamedIds(const RegistryKey& key) {
+  std::vector<std::wstring> ids;
+  std::vector<wchar_t> name(16384);  // the longest value name the registry allows, with its NUL
+  for (DWORD index = 0; index < kLargestIdSearch; ++index) {
+    DWORD name_size = static_cast<DWORD>(name.size());
+    DWORD type = 0;
+    wchar_t id[64] = {};
+    DWORD id_size = sizeof(id) - sizeof(wchar_t);
+    const LSTATUS status = ::RegEnumValueW(key.handle(), index, name.data(), &name_size, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(id), &id_size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_SUCCESS && type == REG_SZ) ids.emplace_back(id);  // a longer value names no id
+  }
+  return ids;
+}
+
+}  // namespace
+
+// An id record that no URL value names, and whose own URL has no value of its name either, belongs
+// to a download stopped while it removed its metadata (the URL's value goes first): no URL will ever
+// find it again, so the next download that looks removes it, and the sweep of the files then its
+// partial file. A record whose URL meets a value of the same name is found through that URL (two
+// URLs that differ only in case share one value); a held id is never touched.
+void DownloadResumeHandler::RemoveUnnamedRecords() const {
+  RegistryKey key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, FileMetaDataKey().c_str(), KEY_READ | kAgentRegistryView) != ERROR_SUCCESS) {
+    return;
+  }
+  const std::vector<std::wstring> named = NamedIds(key);
+  std::vector<std::string> unnamed;
+  for (DWORD index = 0; index < kLargestIdSearch; ++index) {
+    char name[256] = {};
+    DWORD size = sizeof(name);
+    const LSTATUS status = ::RegEnumKeyExA(key.handle(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || !IsDownloadIdName(name) || name == unique_id_) continue;
+    if (std::find(named.begin(), named.end(), Wide(name)) != named.end()) continue;
+    RegistryKey record;
+    std::wstring owner;
+    if (record.OpenKey(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + name).c_str(), KEY_READ | kAgentRegistryView) ==
+            ERROR_SUCCESS &&
+        record.ReadText(kUrlValue, owner) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.handle(), owner.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+      continue;
+    }
+    unnamed.emplace_back(name);
+  }
+  key.CloseKey();
+  for (const std::string& id : unnamed) {
+    if (IdHeld(id)) continue;
+    if (DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, (FileMetaDataKey() + "\\" + id).c_str()) == 1) {
+      LogInfo("DownloadResumeHandler : removing the metadata of the download id %s that no URL names \n", id.c_str());
+    }
+  }
 }
 
 // A partial file without a metadata key whose id no running download holds belongs to a download
@@ -554,21 +613,21 @@ std::int64_t DownloadResumeHandler::ReadLastRetryTime(RegistryKey& key) {
   return std::strtoll(text, nullptr, 10);
 }
 
-DownloadResumeHandler::Claim DownloadResumeHandler::ClaimId() {
+IdClaim DownloadResumeHandler::ClaimId() {
   ReleaseClaim();
   UniqueHandle object = CreateClaimObject(unique_id_);
   const DWORD code = ::GetLastError();
   if (object && code != ERROR_ALREADY_EXISTS) {
     claim_ = std::move(object);
-    return Claim::kOwned;
+    return IdClaim::kOwned;
   }
   // The names can be read by anyone, and anyone may create an object first: only an object whose
   // owner is this process's own owner (the agent's account) is one of our downloads. Any other, and
   // one we may not even open, can neither hold nor block a download; the in-progress mark decides.
-  if (object && OwnedByThisAccount(object.get())) return Claim::kHeldByAnother;
+  if (object && OwnedByThisAccount(object.get())) return IdClaim::kHeldByAnother;
   LogError("DownloadResumeHandler : the object of the download id %s is not one of ours --> %d \n", unique_id_.c_str(),
            static_cast<int>(object ? 0 : code));
-  return Claim::kUnknown;
+  return IdClaim::kUnknown;
 }
 
 void DownloadResumeHandler::ReleaseClaim() { claim_.reset(); }

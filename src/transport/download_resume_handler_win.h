@@ -23,7 +23,8 @@
 // resumed. An object of that name that another account created neither holds nor blocks an id. A
 // running download also keeps its partial file open without delete sharing. A file in the
 // repository whose name is a download id and that is neither recorded nor held nor open is removed
-// by the next download that looks; files of any other name are never touched.
+// by the next download that looks; files of any other name are never touched. So is an id's record
+// that no URL can find any more (its URL's value is gone), when its id is not held.
 //
 // Every operation logs "Error caught in <name>" and returns 13 when something throws inside it.
 // One handler belongs to one download on one thread.
@@ -36,6 +37,7 @@
 #include <string>
 
 #include "base/unique_handle_win.h"
+#include "transport/transfer_rules.h"
 
 namespace vx {
 
@@ -100,12 +102,14 @@ class DownloadResumeHandler {
   int FormUniqueFileName();
 
  private:
-  enum class Claim { kOwned, kHeldByAnother, kUnknown };
   class Recorder;
 
   int InitializeMetadata();
   void ReadSettings(RegistryKey& key);
-  Claim ClaimId();
+  IdClaim ClaimId();
+  [[nodiscard]] PartialFileRecord ReadPartialFileRecord(RegistryKey& key) const;
+  void TakeOwnership(RegistryKey& key, const PartialFileRecord& record, const ResumeDecision& decision);
+  void MoveToAnotherId(PartialFileOwner owner);
   void ReleaseClaim();
   void MarkInProgress(RegistryKey& key);
   [[nodiscard]] bool IdTaken(const std::string& id) const;
@@ -118,8 +122,9 @@ class DownloadResumeHandler {
   int RecordAppend(std::uint32_t size, bool periodic);
   int Settle();
   void ResetRecord();
+  void RemoveUnnamedRecords() const;
   void RemoveUnrecordedFiles() const;
-  std::int64_t ReadLastRetryTime(RegistryKey& key);
+  static std::int64_t ReadLastRetryTime(RegistryKey& key);
 
   std::wstring destination_;
   std::wstring partial_file_;

@@ -5,6 +5,7 @@
 #include <ntsecapi.h>  // RtlGenRandom (advapi32)
 // clang-format on
 
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <optional>
@@ -107,16 +108,32 @@ class TemporaryDownloadFile {
     return code;
   }
 
-  // Network reads come in pieces of a few KiB; they are gathered and written in large blocks.
+  // Network reads come in pieces of a few KiB; they are gathered and written in large blocks. A
+  // piece read into Window is in place already.
   DWORD Append(const char* data, DWORD size) {
-    pending_.append(data, size);
-    return pending_.size() >= kWriteBlock ? Flush() : 0;
+    if (data != pending_.data() + pending_size_) {
+      if (pending_.size() < pending_size_ + size) pending_.resize(pending_size_ + size);
+      std::copy(data, data + size, pending_.data() + pending_size_);
+    }
+    pending_size_ += size;
+    return pending_size_ >= kWriteBlock ? Flush() : 0;
+  }
+
+  // Room for the next count bytes after those gathered, so that the network reads go straight into
+  // the block; null when it cannot be had (the reader then uses a buffer of its own).
+  char* Window(DWORD count) {
+    try {
+      if (pending_.size() < pending_size_ + count) pending_.resize(pending_size_ + count);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    return pending_.data() + pending_size_;
   }
 
   // Writes what Append gathered. 0 or the error of the write.
   DWORD Flush() {
     const char* data = pending_.data();
-    std::size_t size = pending_.size();
+    std::size_t size = pending_size_;
     while (size > 0) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, kWriteBlock));
@@ -125,13 +142,13 @@ class TemporaryDownloadFile {
       data += written;
       size -= written;
     }
-    pending_.clear();
+    pending_size_ = 0;
     return 0;
   }
 
   // Drops what was written so far: a body that is the whole file again replaces it.
   DWORD Truncate() {
-    pending_.clear();
+    pending_size_ = 0;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_.get())) {
       return ::GetLastError();
@@ -150,7 +167,8 @@ class TemporaryDownloadFile {
   // forced to disk. 0 or the error of the last write.
   DWORD FlushAndClose() {
     const DWORD code = handle_ ? Flush() : 0;
-    pending_.clear();
+    pending_ = std::vector<char>();
+    pending_size_ = 0;
     if (!in_memory_) handle_.reset();
     return code;
   }
@@ -191,7 +209,8 @@ class TemporaryDownloadFile {
   std::wstring name_;
   std::string name_8bit_;
   UniqueHandle handle_;
-  std::string pending_;
+  std::vector<char> pending_;  // the block being gathered: its first pending_size_ bytes
+  std::size_t pending_size_ = 0;
 };
 
 // Names and creates the temporary file; for DOWNLOAD_FILE the destination's directory first.
@@ -274,14 +293,14 @@ int OpenWholeFile(const ConnectionParameters& parameters, const wchar_t* object_
     LogError("%s : Failed with the http status code, %d \n", operation, static_cast<int>(handles.status));
     result = static_cast<int>(handles.status);
   } else if (result == 0) {
-    result = static_cast<int>(QueryNumberHeader(handles.request, kContentLengthQuery, length));
+    result = static_cast<int>(QueryNumberHeader(handles.request.get(), kContentLengthQuery, length));
   }
   if (result != 0) {
     CloseRequestHandles(handles);
     return result;
   }
   // The new answer's own validators, or none: never the old version's.
-  version = ResponseVersion(handles.request, length, operation);
+  version = ResponseVersion(handles.request.get(), length, operation);
   LogInfo("%s : The server's file now has %u bytes, modified %s, ETag %s \n", operation, static_cast<unsigned>(length),
           version.last_modified.c_str(), version.etag.c_str());
   return 0;
@@ -333,7 +352,7 @@ class TemporaryFileRanges final : public RangedDownload {
                                           : BodyLines{Operation(), "Bytes read reached the contenlength\n", nullptr};
     const BodyOutcome outcome = ReadAnnouncedBody(
         request, announced, [this](const char* bytes, DWORD count) { return temporary_.Append(bytes, count); },
-        lines);
+        lines, [this](DWORD count) { return temporary_.Window(count); });
     bytes_so_far_ += static_cast<std::uint32_t>(outcome.kept);
     return outcome;
   }
@@ -383,8 +402,8 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
   std::uint64_t announced = ranges.Version().length;
   int result = 0;
   bool just_recovered = false;
-  while (handles.request != nullptr) {
-    const BodyOutcome outcome = ranges.ReadBody(handles.request, announced);
+  while (handles.request.valid()) {
+    const BodyOutcome outcome = ranges.ReadBody(handles.request.get(), announced);
     result = static_cast<int>(outcome.code);
     if (outcome.end != BodyEnd::kAvailabilityFailed || !ranges.BrokenConnection(outcome.code)) break;
     if (just_recovered && outcome.answered_queries == 0) break;
@@ -418,16 +437,36 @@ int ReceiveWholeBody(const ConnectionParameters& parameters, const wchar_t* obje
   return result;
 }
 
-void CloseLoggingFailures(RequestHandles& handles, const char* request_message, const char* connect_message,
-                          const char* session_message) {
-  const std::pair<HINTERNET*, const char*> closes[] = {
-      {&handles.request, request_message}, {&handles.connection, connect_message}, {&handles.session, session_message}};
-  for (const auto& [handle, message] : closes) {
-    if (const int code = CloseInternetHandle(*handle)) {
-      LogError(message, code);
-      HttpGetLastError(static_cast<DWORD>(code));
-    }
+// The rate-limited download's probe: a HEAD that learns the length and the validators of the
+// server's file into version. 0, kNotModified, the failed status, or the error of the request or of
+// its Content-Length (whose absence fails the download). The handles are closed after a success.
+int ProbeFileVersion(const ConnectionParameters& parameters, const wchar_t* object_path, int request_type,
+                     RequestHandles& handles, FileVersion& version) {
+  // Every request of this download keeps its connection alive.
+  handles.kind = kHead;
+  const int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
+  if (result != 0) return result;
+  if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
+    LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
+    return kNotModified;
   }
+  if (handles.status != HTTP_STATUS_OK) {
+    LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(handles.status));
+    return static_cast<int>(handles.status);
+  }
+  DWORD content_length = 0;
+  const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
+  if (code != 0 && code != ERROR_INSUFFICIENT_BUFFER) {
+    LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
+    HttpGetLastError(code);
+    return static_cast<int>(code);
+  }
+  if (code != 0) content_length = 0;
+  LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
+          static_cast<unsigned>(content_length));
+  version = ResponseVersion(handles.request.get(), content_length, "InternetGetRequestByBitrate");
+  CloseRequestHandles(handles);
+  return 0;
 }
 
 }  // namespace
@@ -447,7 +486,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
   RequestHandles handles;
   handles.kind = kPlainGet;
   int result = GetInternetRequestHandle(parameters, object_path, request_type, keep_alive, handles, accept_gzip);
-  const bool compressed = accept_gzip != 0 && handles.request != nullptr && ResponseIsGzip(handles.request);
+  const bool compressed = accept_gzip != 0 && handles.request.valid() && ResponseIsGzip(handles.request.get());
 
   TemporaryDownloadFile temporary(request_type, destination);
   if (result == 0) {
@@ -459,7 +498,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
       result = static_cast<int>(handles.status);
     } else {
       DWORD content_length = 0;
-      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
+      const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length);
       if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_WINHTTP_HEADER_NOT_FOUND) {
         if (code != 0) content_length = 0;
         LogInfo("InternetGetRequestEx : Content Length of the request file: %u Bytes\n",
@@ -470,7 +509,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
             "InternetGetRequestEx : Error occured while creating the file --> %d \n"));
         if (result == 0) {
           result = ReceiveWholeBody(parameters, object_path, request_type, keep_alive, handles,
-                                    ResponseVersion(handles.request, content_length, "InternetGetRequestEx"),
+                                    ResponseVersion(handles.request.get(), content_length, "InternetGetRequestEx"),
                                     temporary);
         }
         if (const DWORD code = temporary.FlushAndClose(); code != 0 && result == 0) result = static_cast<int>(code);
@@ -482,9 +521,7 @@ int InternetGetRequestEx(const ConnectionParameters& parameters, const wchar_t* 
     }
   }
 
-  CloseLoggingFailures(handles, "InternetGetRequestEx :  Error in WinHttpCloseHandle hRequest --> %d \n",
-                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hConnect --> %d \n",
-                       "InternetGetRequestEx :  Error in WinHttpCloseHandle hSession --> %d \n");
+  CloseRequestHandles(handles, "InternetGetRequestEx");
 
   if (result == 0) {
     if (accept_gzip == 1 && compressed) {
@@ -524,35 +561,9 @@ int InternetGetRequestByBitrate(const ConnectionParameters& parameters, const wc
   LogDebug("InternetGetRequestByBitrate : URL to Get -> %ls \n", object_path);
   if (!HasTarget("InternetGetRequestByBitrate", request_type, destination, out)) return kMissingInput;
 
-  // The probe asks for the length; every request of this download keeps its connection alive.
   RequestHandles handles;
-  handles.kind = kHead;
-  int result = GetInternetRequestHandle(parameters, object_path, request_type, 1, handles, 0);
   FileVersion version;
-  if (result == 0) {
-    if (handles.status == HTTP_STATUS_NOT_MODIFIED) {
-      LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", object_path);
-      result = kNotModified;
-    } else if (handles.status != HTTP_STATUS_OK) {
-      LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n",
-               static_cast<int>(handles.status));
-      result = static_cast<int>(handles.status);
-    } else {
-      DWORD content_length = 0;
-      const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length);
-      if (code == 0 || code == ERROR_INSUFFICIENT_BUFFER) {
-        if (code != 0) content_length = 0;
-        LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
-                static_cast<unsigned>(content_length));
-        version = ResponseVersion(handles.request, content_length, "InternetGetRequestByBitrate");
-        CloseRequestHandles(handles);
-      } else {
-        LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(code));
-        HttpGetLastError(code);
-        result = static_cast<int>(code);
-      }
-    }
-  }
+  int result = ProbeFileVersion(parameters, object_path, request_type, handles, version);
 
   TemporaryDownloadFile temporary(request_type, destination);
   std::uint32_t bytes_so_far = 0;

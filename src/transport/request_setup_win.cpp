@@ -43,25 +43,13 @@ int Fail(const char* message, DWORD code) {
 
 namespace {
 
-// Reads a value of any type whole, up to kLargestPinValueBytes: ERROR_SUCCESS with its type and
-// bytes, ERROR_FILE_NOT_FOUND when it is absent, else the error that kept it from being read (a value
-// too large included, as ERROR_MORE_DATA).
-LSTATUS ReadAnyValue(HKEY key, const char* name, RegistryValueData& value) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) return status;
-    if (size > kLargestPinValueBytes) return ERROR_MORE_DATA;
-    std::string bytes(size, '\0');
-    status = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
-    if (status == ERROR_MORE_DATA) continue;  // it grew in between
-    if (status != ERROR_SUCCESS) return status;
-    bytes.resize(std::min<std::size_t>(size, bytes.size()));
-    value = RegistryValueData{type, std::move(bytes)};
-    return ERROR_SUCCESS;
-  }
-  return ERROR_MORE_DATA;
+// A value of any type whole, up to kLargestPinValueBytes (larger ones as ERROR_MORE_DATA).
+LSTATUS ReadAnyValue(RegistryKey& key, const char* name, RegistryValueData& value) {
+  DWORD type = REG_NONE;
+  std::string bytes;
+  const LSTATUS status = key.ReadWholeValue(name, kLargestPinValueBytes, type, bytes);
+  if (status == ERROR_SUCCESS) value = RegistryValueData{type, std::move(bytes)};
+  return status;
 }
 
 }  // namespace
@@ -79,7 +67,7 @@ CertificatePolicy ReadCertificatePolicy() {
   }
 
   RegistryValueData value;
-  LSTATUS status = ReadAnyValue(key.handle(), kStrictCertificateValue, value);
+  LSTATUS status = ReadAnyValue(key, kStrictCertificateValue, value);
   if (status == ERROR_SUCCESS) {
     std::string problem;
     policy.strict = StrictCheckFromRegistryValue(value, problem);
@@ -93,7 +81,7 @@ CertificatePolicy ReadCertificatePolicy() {
     policy.strict = true;
   }
 
-  status = ReadAnyValue(key.handle(), kCertificatePinsValue, value);
+  status = ReadAnyValue(key, kCertificatePinsValue, value);
   if (status == ERROR_SUCCESS) {
     PinValue pins = PinsFromRegistryValue(value);
     policy.pins = std::move(pins.pins);
@@ -131,8 +119,7 @@ struct CertificateContextTraits {
 std::string ServerCertificateFingerprint(HINTERNET request) {
   UniqueResource<CertificateContextTraits> certificate;
   DWORD size = sizeof(PCCERT_CONTEXT);
-  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, certificate.put(), &size) ||
-      !certificate) {
+  if (!WinHttp().query_option(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, certificate.put(), &size) || !certificate) {
     return std::string();
   }
   UniqueCryptProvider provider;
@@ -165,61 +152,61 @@ int OpenRequest(const ConnectionParameters& parameters, const wchar_t* object_pa
   const WinHttpApi& api = WinHttp();
   if (parameters.use_proxy == 1) {
     LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", parameters.proxy_server.c_str());
-    handles.session = api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
-                               parameters.proxy_bypass.c_str(), 0);
+    handles.session.reset({api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
+                                    parameters.proxy_bypass.c_str(), 0)});
   } else {
-    handles.session =
-        api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    handles.session.reset(
+        {api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)});
   }
-  if (handles.session == nullptr) {
+  if (!handles.session) {
     return Fail("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n", api.last_error());
   }
 
   const bool https = IsHttps(parameters.protocol);
   DWORD request_flags = WINHTTP_FLAG_REFRESH;
   if (https) {
-    (void)SetSecureProtocols(handles.session);
+    (void)SetSecureProtocols(handles.session.get());
     request_flags |= WINHTTP_FLAG_SECURE;
   }
 
-  handles.connection =
-      api.connect(handles.session, parameters.server.c_str(), static_cast<INTERNET_PORT>(parameters.port), 0);
-  if (handles.connection == nullptr) {
+  handles.connection.reset(
+      {api.connect(handles.session.get(), parameters.server.c_str(), static_cast<INTERNET_PORT>(parameters.port), 0)});
+  if (!handles.connection) {
     const DWORD code = api.last_error();
-    CloseInternetHandle(handles.session);
+    handles.session.reset();
     return Fail("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n", code);
   }
 
   const wchar_t* accept_types[] = {L"*/*", nullptr};
-  handles.request = api.open_request(handles.connection, handles.kind == kHead ? L"HEAD" : L"GET", object_path, nullptr,
-                                     WINHTTP_NO_REFERER, accept_types, request_flags);
-  if (handles.request == nullptr) {
+  handles.request.reset({api.open_request(handles.connection.get(), handles.kind == kHead ? L"HEAD" : L"GET",
+                                          object_path, nullptr, WINHTTP_NO_REFERER, accept_types, request_flags)});
+  if (!handles.request) {
     const DWORD code = api.last_error();
-    CloseInternetHandle(handles.connection);
-    CloseInternetHandle(handles.session);
+    handles.connection.reset();
+    handles.session.reset();
     return Fail("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n", code);
   }
 
-  AddHeader(handles.request, keep_alive != 0 ? L"Connection: Keep-Alive" : L"Connection: close",
+  AddHeader(handles.request.get(), keep_alive != 0 ? L"Connection: Keep-Alive" : L"Connection: close",
             "GetInternetRequestHandle :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
   if (handles.kind == kGetWithHeader) {
-    AddHeader(handles.request, handles.extra_header != nullptr ? handles.extra_header : L"",
+    AddHeader(handles.request.get(), handles.extra_header != nullptr ? handles.extra_header : L"",
               "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
     if (handles.validator_header != nullptr) {
-      AddHeader(handles.request, handles.validator_header,
+      AddHeader(handles.request.get(), handles.validator_header,
                 "InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", pending_header_error);
     }
   }
 
   constexpr const char* kOptionFailure = "GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n";
-  if (request_type == GET_DATA &&
-      !SetDwordOption(handles.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
+  if (request_type == GET_DATA && !SetDwordOption(handles.request.get(), WINHTTP_OPTION_CONNECT_TIMEOUT,
+                                                  static_cast<DWORD>(gv_httpConnectionTimeout))) {
     return Fail(kOptionFailure, api.last_error());
   }
-  if (https && !ApplyCertificatePolicy(policy, handles.request, "GetInternetRequestHandle")) {
+  if (https && !ApplyCertificatePolicy(policy, handles.request.get(), "GetInternetRequestHandle")) {
     return Fail(kOptionFailure, api.last_error());
   }
-  if (!SetProxyCredentials(handles.request, parameters)) return Fail(kOptionFailure, api.last_error());
+  if (!SetProxyCredentials(handles.request.get(), parameters)) return Fail(kOptionFailure, api.last_error());
   return 0;
 }
 
@@ -234,10 +221,10 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
   for (int attempts = 0; attempts < kMaximumSendAttempts;) {
     // The request time-out bounds every wait for the server: for data, and for the response headers,
     // which WinHTTP otherwise waits for under its own, longer receive-response time-out.
-    if (request_type == GET_DATA &&
-        (!SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(gv_httpRequestTimeout)) ||
-         !SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                         static_cast<DWORD>(gv_httpRequestTimeout)))) {
+    if (request_type == GET_DATA && (!SetDwordOption(handles.request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT,
+                                                     static_cast<DWORD>(gv_httpRequestTimeout)) ||
+                                     !SetDwordOption(handles.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                                                     static_cast<DWORD>(gv_httpRequestTimeout)))) {
       error =
           Fail("GetInternetRequestHandle :  Error in WinHttpSetOption before send request --> %d \n", api.last_error());
       return Exchange::kAttemptsUsedUp;
@@ -246,9 +233,10 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
     BOOL sent = FALSE;
     if (accept_gzip != 0) {
       LogDebug("WinHttpSendRequest with \"Accept-Encoding: gzip\" Header\n");
-      sent = api.send_request(handles.request, kGzipHeader, kGzipHeaderLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+      sent = api.send_request(handles.request.get(), kGzipHeader, kGzipHeaderLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
     } else {
-      sent = api.send_request(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+      sent =
+          api.send_request(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
     }
     if (!sent) {
       const DWORD code = api.last_error();
@@ -262,7 +250,7 @@ Exchange SendAndReceive(const ConnectionParameters& parameters, int request_type
       error = Fail("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", code);
       return Exchange::kAttemptsUsedUp;
     }
-    if (api.receive_response(handles.request, nullptr)) return Exchange::kReceived;
+    if (api.receive_response(handles.request.get(), nullptr)) return Exchange::kReceived;
 
     const DWORD code = api.last_error();
     const RetryAction action = AfterReceiveFailure(code, reopened);
@@ -314,48 +302,36 @@ bool SetProxyCredentials(HINTERNET request, const ConnectionParameters& paramete
          SetTextOption(request, WINHTTP_OPTION_PROXY_PASSWORD, parameters.proxy_password);
 }
 
-int CloseInternetHandle(HINTERNET& handle) {
-  if (handle == nullptr) return 0;
-  const BOOL closed = WinHttp().close_handle(handle);
-  handle = nullptr;
-  return closed ? 0 : static_cast<int>(WinHttp().last_error());
+void CloseWinHttpHandle(WinHttpHandle handle, WinHttpHandleKind kind) noexcept {
+  if (handle.value == nullptr || WinHttp().close_handle(handle.value)) return;
+  const DWORD code = WinHttp().last_error();
+  const char* name = kind == WinHttpHandleKind::kRequest      ? "hRequest"
+                     : kind == WinHttpHandleKind::kConnection ? "hConnect"
+                                                              : "hSession";
+  if (handle.close_operation == nullptr) {
+    LogDebug("Error in WinHttpCloseHandle %s --> %d \n", name, static_cast<int>(code));
+    return;
+  }
+  LogError("%s :  Error in WinHttpCloseHandle %s --> %d \n", handle.close_operation, name, static_cast<int>(code));
+  HttpGetLastError(code);
 }
 
-RequestHandles::~RequestHandles() { CloseRequestHandles(*this); }
+namespace {
 
-RequestHandles::RequestHandles(RequestHandles&& other) noexcept
-    : session(std::exchange(other.session, nullptr)),
-      connection(std::exchange(other.connection, nullptr)),
-      request(std::exchange(other.request, nullptr)),
-      kind(other.kind),
-      extra_header(other.extra_header),
-      validator_header(other.validator_header),
-      status(other.status) {}
-
-RequestHandles& RequestHandles::operator=(RequestHandles&& other) noexcept {
-  if (this != &other) {
-    CloseRequestHandles(*this);
-    session = std::exchange(other.session, nullptr);
-    connection = std::exchange(other.connection, nullptr);
-    request = std::exchange(other.request, nullptr);
-    kind = other.kind;
-    extra_header = other.extra_header;
-    validator_header = other.validator_header;
-    status = other.status;
-  }
-  return *this;
+// Closes the handle at once, a failure written as one of operation's lines.
+template <typename Handle>
+void CloseAs(Handle& handle, const char* operation) {
+  WinHttpHandle value = handle.release();
+  value.close_operation = operation;
+  const Handle closing(value);
 }
 
-void CloseRequestHandles(RequestHandles& handles) {
-  if (const int code = CloseInternetHandle(handles.request)) {
-    LogDebug("Error in WinHttpCloseHandle hRequest --> %d \n", code);
-  }
-  if (const int code = CloseInternetHandle(handles.connection)) {
-    LogDebug("Error in WinHttpCloseHandle hConnect --> %d \n", code);
-  }
-  if (const int code = CloseInternetHandle(handles.session)) {
-    LogDebug("Error in WinHttpCloseHandle hSession --> %d \n", code);
-  }
+}  // namespace
+
+void CloseRequestHandles(RequestHandles& handles, const char* operation) {
+  CloseAs(handles.request, operation);
+  CloseAs(handles.connection, operation);
+  CloseAs(handles.session, operation);
 }
 
 DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD& value) {
@@ -436,19 +412,19 @@ int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar
 
   // A pinned server is checked before anything of its answer is used; the result is no failover
   // code, so no other address is tried with a weaker check.
-  if (const int code =
-          CheckPinnedCertificate(policy, handles.request, parameters.server.c_str(), "GetInternetRequestHandle")) {
+  if (const int code = CheckPinnedCertificate(policy, handles.request.get(), parameters.server.c_str(),
+                                              "GetInternetRequestHandle")) {
     return code;
   }
 
   std::wstring raw_headers;
-  if (const DWORD code = QueryTextHeader(handles.request, WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, raw_headers)) {
+  if (const DWORD code = QueryTextHeader(handles.request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, raw_headers)) {
     return Fail("GetInternetRequestHandle :  Error in WinHttpQueryHeaders --> %d \n", code);
   }
   LogDebug("GetInternetRequestHandle :  Header Informations : \n %ls \n", raw_headers.c_str());
 
-  if (const DWORD code =
-          QueryNumberHeader(handles.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, handles.status)) {
+  if (const DWORD code = QueryNumberHeader(handles.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                           handles.status)) {
     LogError(
         "GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
         "code %d \n",
@@ -567,16 +543,16 @@ RangeAnswer OpenRange(const ConnectionParameters& parameters, const wchar_t* obj
   response.status = handles.status;
   std::wstring text;
   std::string narrow;
-  if (QueryTextHeader(handles.request, WINHTTP_QUERY_CUSTOM, L"Content-Range", text) == 0 &&
+  if (QueryTextHeader(handles.request.get(), WINHTTP_QUERY_CUSTOM, L"Content-Range", text) == 0 &&
       ChangeWideToUtf8Str(text.c_str(), narrow)) {
     response.content_range = narrow;
   }
-  if (std::string last_modified = ResponseLastModified(handles.request); !last_modified.empty()) {
+  if (std::string last_modified = ResponseLastModified(handles.request.get()); !last_modified.empty()) {
     response.last_modified = std::move(last_modified);
   }
-  if (std::string etag = ResponseEtag(handles.request); !etag.empty()) response.etag = std::move(etag);
+  if (std::string etag = ResponseEtag(handles.request.get()); !etag.empty()) response.etag = std::move(etag);
   DWORD length = 0;
-  if (QueryNumberHeader(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, length) == 0) {
+  if (QueryNumberHeader(handles.request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, length) == 0) {
     response.content_length = length;
   }
   const RangeAnswer answer = JudgeRangeAnswer(response, first, version);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "transport/transfer_rules.h"
 #include "transport/transport_types.h"
 
@@ -22,39 +23,62 @@ enum RequestKind : int {
   kHead = 2,
 };
 
-// The state of one exchange, owning its session, connection and request handles: they are closed
-// (with CloseRequestHandles and its log lines) when the record ends or is assigned another
-// exchange's, so an exchange that is replaced never leaks its handles. Move-only. A caller clears the
-// status and sets the kind and the extra header before each GetInternetRequestHandle call; handles
-// that the set-up closes itself are set back to null so that none is ever closed twice.
-struct RequestHandles {
-  RequestHandles() = default;
-  ~RequestHandles();
-  RequestHandles(RequestHandles&& other) noexcept;
-  RequestHandles& operator=(RequestHandles&& other) noexcept;
-  RequestHandles(const RequestHandles&) = delete;
-  RequestHandles& operator=(const RequestHandles&) = delete;
+// A WinHTTP handle and the operation whose lines a failed close of it writes: "<operation> :  Error
+// in WinHttpCloseHandle hRequest --> <code>" (hConnect, hSession) at error level with the code's
+// explanation, or without an operation the same text without its prefix at debug level.
+struct WinHttpHandle {
+  HINTERNET value = nullptr;
+  const char* close_operation = nullptr;
+  // NOLINTNEXTLINE(google-explicit-constructor): passed to WinHTTP as the handle it is.
+  operator HINTERNET() const noexcept { return value; }
+};
 
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+enum class WinHttpHandleKind { kSession, kConnection, kRequest };
+
+// Closes a handle through the transport's function table and logs a failure as described above.
+void CloseWinHttpHandle(WinHttpHandle handle, WinHttpHandleKind kind) noexcept;
+
+namespace handle_traits {
+template <WinHttpHandleKind Kind>
+struct WinHttp {
+  using Type = WinHttpHandle;
+  static Type Invalid() noexcept { return {}; }
+  static bool IsValid(Type h) noexcept { return h.value != nullptr; }
+  static void Close(Type h) noexcept { CloseWinHttpHandle(h, Kind); }
+};
+}  // namespace handle_traits
+
+using UniqueWinHttpSession = UniqueResource<handle_traits::WinHttp<WinHttpHandleKind::kSession>>;
+using UniqueWinHttpConnection = UniqueResource<handle_traits::WinHttp<WinHttpHandleKind::kConnection>>;
+using UniqueWinHttpRequest = UniqueResource<handle_traits::WinHttp<WinHttpHandleKind::kRequest>>;
+
+// The state of one exchange, owning its session, connection and request handles: they are closed,
+// request first, when the record ends or is assigned another exchange's, so an exchange that is
+// replaced never leaks its handles. Move-only. A caller clears the status and sets the kind and the
+// extra header before each GetInternetRequestHandle call. A failed close writes the shared debug
+// lines unless the caller closes the handles as an operation of its own (CloseRequestHandles).
+struct RequestHandles {
+  UniqueWinHttpSession session;  // declared first, closed last
+  UniqueWinHttpConnection connection;
+  UniqueWinHttpRequest request;
   int kind = kPlainGet;
   const wchar_t* extra_header = nullptr;      // borrowed; read only for kGetWithHeader
   const wchar_t* validator_header = nullptr;  // borrowed; a second line for kGetWithHeader, when set
-  DWORD status = 0;                       // the response's HTTP status, 0 until one was read
+  DWORD status = 0;                           // the response's HTTP status, 0 until one was read
 };
 
 // Opens and sends a GET or HEAD request for object_path and reads the response status into
 // handles.status. 0 when a status other than 407 was read (or the error of a header that could not
 // be added), 407 when the proxy refused the credentials, else the WinHTTP or Windows error of the
 // failing step. The handles opened stay in the record for the caller to close with
-// CloseRequestHandles (or the caller's own closes), except where a failed open closed them.
+// CloseRequestHandles (or the record's end), except where a failed open closed them.
 [[nodiscard]] int GetInternetRequestHandle(const ConnectionParameters& parameters, const wchar_t* object_path,
                                            int request_type, unsigned char keep_alive, RequestHandles& handles,
                                            unsigned char accept_gzip);
 
-// Closes request, connection and session, each only when open, and clears them.
-void CloseRequestHandles(RequestHandles& handles);
+// Closes request, connection and session, each only when open, and clears them; a failed close
+// writes the lines of operation (none: the shared debug lines).
+void CloseRequestHandles(RequestHandles& handles, const char* operation = nullptr);
 
 // Enables TLS 1.0 to 1.2 on the session on the Windows 7/8 family (other versions keep the system's
 // defaults). A failure is only logged; always 1.
@@ -117,10 +141,6 @@ inline constexpr DWORD kResendPauseMilliseconds = 5000;
 // With use_proxy nonzero, sets the proxy user when it is longer than one character, and then the
 // password when it is too. Shorter texts are not set. False on failure, as SetDwordOption.
 [[nodiscard]] bool SetProxyCredentials(HINTERNET request, const ConnectionParameters& parameters);
-
-// Closes one WinHTTP handle through the transport's function table and clears it; the Windows error
-// of a failed close, else 0.
-int CloseInternetHandle(HINTERNET& handle);
 
 // Queries a numeric header (flags include WINHTTP_QUERY_FLAG_NUMBER): 0 or the error code.
 [[nodiscard]] DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD& value);

@@ -103,10 +103,10 @@ int PreDownloadHandling(DownloadRequest& request) {
     // This answer's own validators, or none: a start-over never keeps the old version's.
     request.server_last_modified.clear();
     std::wstring last_modified;
-    if (GetFilelastmodifiedTime(handles.request, last_modified) == 0) {
+    if (GetFilelastmodifiedTime(handles.request.get(), last_modified) == 0) {
       request.server_last_modified = Narrow(last_modified.c_str());
     }
-    request.server_etag = ResponseEtag(handles.request);
+    request.server_etag = ResponseEtag(handles.request.get());
     if (!HasValidator(FileVersion{0, request.server_last_modified, request.server_etag})) {
       LogInfo(
           "PreDownloadHandling : The server sends neither ETag nor Last-Modified: a file replaced by another of the "
@@ -115,7 +115,7 @@ int PreDownloadHandling(DownloadRequest& request) {
     // Without a length the download can be neither checked nor resumed (a file of 4 GiB or more
     // does not fit the count either), so it is refused rather than taken to be empty.
     DWORD content_length = 0;
-    if (const DWORD code = QueryNumberHeader(handles.request, kContentLengthQuery, content_length)) {
+    if (const DWORD code = QueryNumberHeader(handles.request.get(), kContentLengthQuery, content_length)) {
       LogError("PreDownloadHandling :  Error in Content Length Header -> %d \n", static_cast<int>(code));
       HttpGetLastError(code);
       result = static_cast<int>(code);
@@ -237,7 +237,7 @@ BodyOutcome GatherBody(DownloadRequest& request, HINTERNET http_request, std::ui
 // serve: the first exchange is made again for the version it has now, everything received is
 // dropped and the download continues from byte 0. Once per call: the second time the download ends
 // with 412. 0, or the result that ends the download.
-int StartOverWithNewVersion(DownloadRequest& request) {
+int RestartWithTheServersVersion(DownloadRequest& request) {
   if (request.started_over) {
     LogError("%s : The server's file changed again after the download started over; giving up \n", request.operation);
     return kServerFileChanged;
@@ -278,7 +278,7 @@ class ResumableRanges final : public RangedDownload {
     return 0;
   }
   int StartOverWithNewVersion(RequestHandles& /*handles*/, std::uint64_t& /*body_length*/) override {
-    return vx::StartOverWithNewVersion(request_);
+    return RestartWithTheServersVersion(request_);
   }
   BodyOutcome ReadBody(HINTERNET request, std::uint64_t announced) override {
     return GatherBody(request_, request, announced);
@@ -385,8 +385,8 @@ int ReceiveRestOfFile(DownloadRequest& request, ResumableRanges& ranges, Request
                       std::uint64_t announced) {
   int result = 0;
   bool just_recovered = false;
-  while (result == 0 && request.received < request.content_length && handles.request != nullptr) {
-    const BodyOutcome outcome = GatherBody(request, handles.request, announced);
+  while (result == 0 && request.received < request.content_length && handles.request.valid()) {
+    const BodyOutcome outcome = GatherBody(request, handles.request.get(), announced);
     result = static_cast<int>(outcome.code);
     if (outcome.end != BodyEnd::kAvailabilityFailed || !BrokenConnection(outcome.code)) break;
     if (just_recovered && outcome.answered_queries == 0) break;

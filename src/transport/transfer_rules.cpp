@@ -131,6 +131,26 @@ void BlockPace::Pause() const {
   Time().SleepMilliseconds(PacingPauseMilliseconds(MillisecondsOfDay(Time().LocalNow()) - start_ms_));
 }
 
+ResumeDecision DecideResume(const PartialFileRecord& record, std::string_view server_last_modified,
+                            std::string_view server_etag, IdClaim claim, std::int64_t now_ms) {
+  ResumeDecision decision;
+  const bool same_version = (!server_last_modified.empty() || !server_etag.empty()) &&
+                            EqualsIgnoringCase(record.last_modified, server_last_modified) &&
+                            record.etag == server_etag;
+  // Bytes beyond the record were written but not yet recorded; the recorded ones are on disk.
+  const bool complete_on_disk = record.size && record.file_size && *record.file_size >= *record.size;
+  if (claim == IdClaim::kOwned || (claim == IdClaim::kUnknown && !record.in_progress)) {
+    decision.resume = same_version && complete_on_disk;
+    decision.cut_back = decision.resume && *record.file_size > *record.size;
+    return decision;
+  }
+  // A held object means the download runs, however old its mark; the age of a mark (from the future
+  // included) decides only when nobody holds it as far as can be told.
+  const bool running = claim == IdClaim::kHeldByAnother || record.last_retry_ms > now_ms - kInProgressLifetimeMs;
+  decision.owner = running ? PartialFileOwner::kRunningDownload : PartialFileOwner::kStale;
+  return decision;
+}
+
 std::string TextFromDownloadedBytes(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\0'));
   std::string text;

@@ -187,6 +187,45 @@ struct PinValue {
 // too, with problem saying why.
 [[nodiscard]] bool StrictCheckFromRegistryValue(const RegistryValueData& value, std::string& problem);
 
+// What a resumable download finds recorded for its URL's id, and on disk.
+struct PartialFileRecord {
+  std::string last_modified;                  // "LastModifiedTime", "" when absent
+  std::string etag;                           // "ETag", "" when absent
+  std::optional<std::uint32_t> size;          // "PartialFileSize"
+  std::optional<std::uint64_t> file_size;     // the partial file's size, none when it cannot be measured
+  bool in_progress = false;                   // "downloadInProgress" is set
+  std::int64_t last_retry_ms = 0;             // "LastRetryTime", 0 when absent or not a number
+};
+
+// Whether a running download holds the id: its named object is ours, another running download's of
+// this account, or cannot be told (no object, or one another account made).
+enum class IdClaim { kOwned, kHeldByAnother, kUnknown };
+
+// Who the id's partial file belongs to.
+enum class PartialFileOwner {
+  kThisDownload,     // resumed when the record allows, else started over on the same id
+  kRunningDownload,  // another download runs: this one downloads on a temporary id of its own
+  kStale,            // a mark whose holder cannot be told, older than 90 minutes: cleaned away
+};
+
+struct ResumeDecision {
+  PartialFileOwner owner = PartialFileOwner::kThisDownload;
+  bool resume = false;    // the download continues from the recorded size
+  bool cut_back = false;  // the file holds bytes beyond the record: cut back to it first
+};
+
+// Marks whose holder cannot be told count as running for this long after their last append.
+inline constexpr std::int64_t kInProgressLifetimeMs = 90LL * 60 * 1000;
+
+// The resume and ownership decision for a recorded id. The partial file is resumed only by its
+// owner and only when the record names the server's version (Last-Modified text, ignoring case, and
+// ETag both equal, the server having sent at least one of them) with a size that the file on disk
+// holds. The download owns the id when it holds its object, or when nobody can be told to and no mark
+// is set; a held object means a running download however old its mark, and a mark without a holder
+// that can be told runs for kInProgressLifetimeMs from its last append (one without a time is old).
+[[nodiscard]] ResumeDecision DecideResume(const PartialFileRecord& record, std::string_view server_last_modified,
+                                          std::string_view server_etag, IdClaim claim, std::int64_t now_ms);
+
 // Whether a name in the download repository is a download id as downloads form them (decimal digits,
 // optionally followed by '-' and a sequence number): only such files are partial files.
 [[nodiscard]] bool IsDownloadIdName(std::string_view name);

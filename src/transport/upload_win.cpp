@@ -41,22 +41,24 @@ constexpr DWORD kLargestPieceBytes = 4 * 1024 * 1024;
 constexpr std::int64_t kLargestFileBytes = std::numeric_limits<std::int32_t>::max();
 
 // One upload's WinHTTP handles and the values every step needs. The handles still open when it
-// ends are closed, with the close-failure lines.
+// ends are closed, request first, a failed close written as one of the operation's lines.
 struct UploadChain {
-  UploadChain() = default;
-  ~UploadChain();
-  UploadChain(const UploadChain&) = delete;
-  UploadChain& operator=(const UploadChain&) = delete;
-
   const char* operation = nullptr;
   const ConnectionParameters* parameters = nullptr;
   const wchar_t* object_path = nullptr;
   bool https = false;
   CertificatePolicy certificates;  // the administrator's rules, for HTTPS
   DWORD request_flags = WINHTTP_FLAG_REFRESH;
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+  UniqueWinHttpSession session;
+  UniqueWinHttpConnection connection;
+  UniqueWinHttpRequest request;
+
+  // Closes whatever is open, request first.
+  void CloseHandles() {
+    request.reset();
+    connection.reset();
+    session.reset();
+  }
 };
 
 // Logs format (which takes the operation's name and the code) at error level, explains the code
@@ -67,24 +69,11 @@ int Fail(const UploadChain& chain, const char* format, DWORD code) {
   return static_cast<int>(code);
 }
 
-// Closes whatever is open, request first; a failed close is logged and otherwise ignored.
-void CloseChain(UploadChain& chain) {
-  const std::pair<HINTERNET*, const char*> closes[] = {
-      {&chain.request, "%s :  Error in WinHttpCloseHandle hRequest --> %d \n"},
-      {&chain.connection, "%s :  Error in WinHttpCloseHandle hConnect --> %d \n"},
-      {&chain.session, "%s :  Error in WinHttpCloseHandle hSession --> %d \n"},
-  };
-  for (const auto& [handle, format] : closes) {
-    if (const int code = CloseInternetHandle(*handle)) Fail(chain, format, static_cast<DWORD>(code));
-  }
-}
-
-UploadChain::~UploadChain() { CloseChain(*this); }
-
 int OpenPostRequest(UploadChain& chain) {
-  chain.request = WinHttp().open_request(chain.connection, L"POST", chain.object_path, nullptr, WINHTTP_NO_REFERER,
-                                         WINHTTP_DEFAULT_ACCEPT_TYPES, chain.request_flags);
-  if (chain.request == nullptr) {
+  chain.request.reset({WinHttp().open_request(chain.connection.get(), L"POST", chain.object_path, nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, chain.request_flags),
+                       chain.operation});
+  if (!chain.request) {
     return Fail(chain, "%s :  Error in WinHttpOpenRequest --> %d \n", WinHttp().last_error());
   }
   return 0;
@@ -97,23 +86,26 @@ int OpenChain(UploadChain& chain) {
   const ConnectionParameters& parameters = *chain.parameters;
   if (parameters.use_proxy != 0) {
     LogInfo("%s : Proxy Server Name : %ls \n", chain.operation, parameters.proxy_server.c_str());
-    chain.session = api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
-                             parameters.proxy_bypass.c_str(), 0);
+    chain.session.reset({api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, parameters.proxy_server.c_str(),
+                                  parameters.proxy_bypass.c_str(), 0),
+                         chain.operation});
   } else {
-    chain.session =
-        api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    chain.session.reset(
+        {api.open(kAgentUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
+         chain.operation});
   }
-  if (chain.session == nullptr) return Fail(chain, "%s :  Error in WinHttpOpen --> %d \n", api.last_error());
+  if (!chain.session) return Fail(chain, "%s :  Error in WinHttpOpen --> %d \n", api.last_error());
 
   chain.https = IsHttps(parameters.protocol);
   if (chain.https) {
     chain.certificates = ReadCertificatePolicy();
-    (void)SetSecureProtocols(chain.session);
+    (void)SetSecureProtocols(chain.session.get());
     chain.request_flags |= WINHTTP_FLAG_SECURE;
   }
-  chain.connection =
-      api.connect(chain.session, parameters.server.c_str(), static_cast<INTERNET_PORT>(parameters.port), 0);
-  if (chain.connection == nullptr) return Fail(chain, "%s :  Error in WinHttpConnect --> %d \n", api.last_error());
+  chain.connection.reset(
+      {api.connect(chain.session.get(), parameters.server.c_str(), static_cast<INTERNET_PORT>(parameters.port), 0),
+       chain.operation});
+  if (!chain.connection) return Fail(chain, "%s :  Error in WinHttpConnect --> %d \n", api.last_error());
   return OpenPostRequest(chain);
 }
 
@@ -121,19 +113,20 @@ int OpenChain(UploadChain& chain) {
 // logged; an option that cannot be set ends the call with its error.
 int PrepareRequest(UploadChain& chain, bool keep_alive, bool connect_timeout) {
   const WinHttpApi& api = WinHttp();
-  if (!api.add_request_headers(chain.request, keep_alive ? L"Connection: Keep-Alive" : L"Connection: close",
+  if (!api.add_request_headers(chain.request.get(), keep_alive ? L"Connection: Keep-Alive" : L"Connection: close",
                                static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD)) {
     Fail(chain, "%s :  Error in WinHttpAddRequestHeaders --> %d \n", api.last_error());
   }
   constexpr const char* kOptionFailure = "%s :  Error in WinHttpSetOption --> %d \n";
-  if (connect_timeout &&
-      !SetDwordOption(chain.request, WINHTTP_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(gv_httpConnectionTimeout))) {
+  if (connect_timeout && !SetDwordOption(chain.request.get(), WINHTTP_OPTION_CONNECT_TIMEOUT,
+                                         static_cast<DWORD>(gv_httpConnectionTimeout))) {
     return Fail(chain, kOptionFailure, api.last_error());
   }
-  if (chain.https && !ApplyCertificatePolicy(chain.certificates, chain.request, chain.operation)) {
+  if (chain.https && !ApplyCertificatePolicy(chain.certificates, chain.request.get(), chain.operation)) {
     return Fail(chain, kOptionFailure, api.last_error());
   }
-  if (!SetProxyCredentials(chain.request, *chain.parameters)) return Fail(chain, kOptionFailure, api.last_error());
+  if (!SetProxyCredentials(chain.request.get(), *chain.parameters))
+    return Fail(chain, kOptionFailure, api.last_error());
   return 0;
 }
 
@@ -175,7 +168,7 @@ int SendWithRetries(UploadChain& chain, bool keep_alive, bool connect_timeout, S
     bool reopen = false;
     bool first_on_handle = true;
     for (int attempts = 0; attempts < kMaximumSendAttempts && !reopen;) {
-      const SendOutcome outcome = send_attempt(chain.request, first_on_handle);
+      const SendOutcome outcome = send_attempt(chain.request.get(), first_on_handle);
       first_on_handle = false;
       if (outcome.abandon != 0) return outcome.abandon;
       if (!outcome.sent) {
@@ -189,7 +182,7 @@ int SendWithRetries(UploadChain& chain, bool keep_alive, bool connect_timeout, S
         }
         return Fail(chain, "%s :  Error in WinHttpSendRequest -> %d \n", outcome.error);
       }
-      if (api.receive_response(chain.request, nullptr)) return 0;
+      if (api.receive_response(chain.request.get(), nullptr)) return 0;
 
       const DWORD code = api.last_error();
       const RetryAction action = AfterReceiveFailure(code, reopened);
@@ -216,9 +209,7 @@ int SendWithRetries(UploadChain& chain, bool keep_alive, bool connect_timeout, S
     if (!reopen) return 0;
 
     // Only the request is replaced; the session and the connection stay.
-    if (const int code = CloseInternetHandle(chain.request)) {
-      Fail(chain, "%s :  Error in WinHttpCloseHandle hRequest --> %d \n", static_cast<DWORD>(code));
-    }
+    chain.request.reset();
     reopened = true;
     if (const int code = OpenPostRequest(chain)) return code;
   }
@@ -234,7 +225,7 @@ int ReadAnswerBody(const UploadChain& chain, DWORD content_length, std::string& 
     while (answer.size() < content_length) {
       const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(content_length - answer.size(), piece.size() - 1));
       DWORD read = 0;
-      if (!api.read_data(chain.request, piece.data(), wanted, &read)) {
+      if (!api.read_data(chain.request.get(), piece.data(), wanted, &read)) {
         Fail(chain, "%s :  Error in WinHttpReadData --> %d \n", api.last_error());
         break;
       }
@@ -258,7 +249,7 @@ int ReadAnswerBody(const UploadChain& chain, DWORD content_length, std::string& 
 // The raw response headers, logged. 0 or the query's error, logged.
 int LogResponseHeaders(const UploadChain& chain) {
   std::wstring raw_headers;
-  if (const DWORD code = QueryTextHeader(chain.request, WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, raw_headers)) {
+  if (const DWORD code = QueryTextHeader(chain.request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, raw_headers)) {
     return Fail(chain, "%s :  Error in WinHttpQueryHeaders --> %d \n", code);
   }
   LogDebug("%s :  Header Informations : \n %ls \n", chain.operation, raw_headers.c_str());
@@ -269,7 +260,7 @@ int LogResponseHeaders(const UploadChain& chain) {
 int ReadAnswer(const UploadChain& chain, std::string* out) {
   const wchar_t* server = chain.parameters->server.c_str();
   DWORD status = 0;
-  if (const DWORD code = QueryNumberHeader(chain.request, kStatusQuery, status)) {
+  if (const DWORD code = QueryNumberHeader(chain.request.get(), kStatusQuery, status)) {
     LogError("%s : WinHttpQueryHeaders failed with the error code while getting http status code %d \n",
              chain.operation, static_cast<int>(code));
     return static_cast<int>(code);
@@ -290,7 +281,7 @@ int ReadAnswer(const UploadChain& chain, std::string* out) {
 
   LogInfo("%s : Reading the response sent by the server %ls \n", chain.operation, server);
   DWORD content_length = 0;
-  if (const DWORD code = QueryNumberHeader(chain.request, kContentLengthQuery, content_length)) {
+  if (const DWORD code = QueryNumberHeader(chain.request.get(), kContentLengthQuery, content_length)) {
     LogError("%s :  WinHttpQueryHeaders failed with the error code while getting content length -> %d \n",
              chain.operation, static_cast<int>(code));
     HttpGetLastError(code);
@@ -311,11 +302,11 @@ int PostAndAnswer(UploadChain& chain, bool keep_alive, bool connect_timeout, std
   if (result == 0) result = SendWithRetries(chain, keep_alive, connect_timeout, send_attempt);
   if (result == 0) result = LogResponseHeaders(chain);
   if (result != 0) {
-    CloseChain(chain);
+    chain.CloseHandles();
     return result;
   }
   result = ReadAnswer(chain, out);
-  CloseChain(chain);
+  chain.CloseHandles();
   LogDebug("%s", end_banner);
   return result;
 }
@@ -345,7 +336,7 @@ void WriteFileBody(const UploadChain& chain, HANDLE file, DWORD file_size, std::
     }
     if (read == 0) return;
     DWORD written = 0;
-    if (!api.write_data(chain.request, buffer.data(), read, &written)) {
+    if (!api.write_data(chain.request.get(), buffer.data(), read, &written)) {
       Fail(chain, "%s :  Error in WinHttpWriteData --> %d \n", api.last_error());
       return;
     }

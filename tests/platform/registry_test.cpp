@@ -650,6 +650,7 @@ INSTANTIATE_TEST_SUITE_P(
         ViewRow{"ExpandSzUnexpanded", Where::kView32Only, REG_EXPAND_SZ, Text("%ProgramFiles%\\x"), false,
                 ERROR_SUCCESS, "%ProgramFiles%\\x"},
         ViewRow{"Dword", Where::kView32Only, REG_DWORD, Bytes({0x31, 0, 0, 0}), false, ERROR_INVALID_DATA, "unchanged"},
+        ViewRow{"MultiSz", Where::kView32Only, REG_MULTI_SZ, Text(Text("12.0")), false, ERROR_INVALID_DATA, "unchanged"},
         ViewRow{"FillsTheBuffer", Where::kView32Only, REG_SZ, Text(std::string(2047, 'v')), false, ERROR_SUCCESS,
                 std::string(2047, 'v')},
         ViewRow{"ThreeThousandBytes", Where::kView32Only, REG_SZ, Text(std::string(2999, 'v')), false, ERROR_MORE_DATA,

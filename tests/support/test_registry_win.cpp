@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/unique_handle_win.h"
+
 namespace vx::test {
 
 bool DeleteTree(const char* path, REGSAM view) {
@@ -59,6 +61,19 @@ bool KeyExists(const char* path, REGSAM view) {
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
   ::RegCloseKey(key);
   return true;
+}
+
+std::vector<std::string> SubkeyNames(const char* path, REGSAM view) {
+  UniqueHKey key;
+  std::vector<std::string> names;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return names;
+  char name[256];
+  for (DWORD index = 0, length = sizeof(name);
+       ::RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++index, length = sizeof(name)) {
+    names.emplace_back(name, length);
+  }
+  return names;
 }
 
 ScopedCleanRegistry::ScopedCleanRegistry() { Clean(); }

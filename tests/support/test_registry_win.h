@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vx::test {
 
@@ -31,6 +32,8 @@ struct StoredValue {
 };
 [[nodiscard]] std::optional<StoredValue> GetValue(const char* path, const char* name, REGSAM view = kView32);
 [[nodiscard]] bool KeyExists(const char* path, REGSAM view = kView32);
+// The names of the subkeys of HKLM\path; none when it is missing.
+[[nodiscard]] std::vector<std::string> SubkeyNames(const char* path, REGSAM view = kView32);
 
 // Clears the agent's keys (HKLM\Software\Norvane) and the SQL Server 2014 keys in both views when
 // created and when destroyed, so every test starts from and leaves a clean machine.

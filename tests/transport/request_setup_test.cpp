@@ -285,14 +285,14 @@ TEST_F(RequestSetup, LastModifiedIsCopiedOrItsAbsenceReported) {
   fake_.Add(Answer(200));
   ASSERT_EQ(Run(), 0);
   std::wstring modified = L"untouched";
-  EXPECT_EQ(GetFilelastmodifiedTime(handles_.request, modified), 0);
+  EXPECT_EQ(GetFilelastmodifiedTime(handles_.request.get(), modified), 0);
   EXPECT_EQ(modified, L"Tue, 08 Dec 2026 09:00:00 GMT");
   CloseRequestHandles(handles_);
 
   handles_ = RequestHandles{};
   ASSERT_EQ(Run(), 0);
   modified = L"untouched";
-  EXPECT_EQ(GetFilelastmodifiedTime(handles_.request, modified), ERROR_WINHTTP_HEADER_NOT_FOUND);
+  EXPECT_EQ(GetFilelastmodifiedTime(handles_.request.get(), modified), ERROR_WINHTTP_HEADER_NOT_FOUND);
   EXPECT_EQ(modified, L"untouched");
   CloseRequestHandles(handles_);
 }

@@ -101,20 +101,6 @@ std::optional<DWORD> GetDword(const std::string& path, const std::string& name) 
   return number;
 }
 
-// The names of the key's subkeys (32-bit view); empty when the key does not exist.
-std::vector<std::string> SubkeyNames(const char* path) {
-  UniqueHKey key;
-  std::vector<std::string> names;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | test::kView32, key.put()) != ERROR_SUCCESS) return names;
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD length = sizeof(name);
-    if (::RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, length);
-  }
-  return names;
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
@@ -286,7 +272,7 @@ class ResumeKill : public ::testing::Test {
     SCOPED_TRACE(context);
     EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file), "identical");
     EXPECT_FALSE(test::GetValue(kFileMetaDataKey, url_.c_str()).has_value());
-    EXPECT_EQ(Joined(SubkeyNames(kFileMetaDataKey)), "[]");
+    EXPECT_EQ(Joined(test::SubkeyNames(kFileMetaDataKey)), "[]");
     EXPECT_EQ(Joined(test::FileNamesIn(repository_)), "[]");
   }
 
@@ -474,7 +460,7 @@ TEST_F(ResumeKill, RunBesideAKilledOneKeepsApartAndTheNextResumes) {
   // The second run neither recorded its bytes under the first's id nor removed the first's download.
   const PartialState after_second = ReadPartialState();
   EXPECT_EQ(after_second.Describe(), left.Describe());
-  EXPECT_EQ(Joined(SubkeyNames(kFileMetaDataKey)), "[" + *first_id + "]");
+  EXPECT_EQ(Joined(test::SubkeyNames(kFileMetaDataKey)), "[" + *first_id + "]");
   EXPECT_EQ(Joined(test::FileNamesIn(repository_)), "[" + *first_id + "]");
 
   const std::size_t requests_before = RequestCount();

@@ -127,8 +127,8 @@ TEST(RateLimitedBlocks, RangesEndAtTheContentLengthAndPacingFollowsTheBlockTime)
   EXPECT_EQ(BlockEnd(0, 512000, 10000), 10000u);  // one block for a small file, ending at the length
   EXPECT_EQ(BlockEnd(0, 500, 1200), 499u);
   EXPECT_EQ(BlockEnd(1000, 500, 1200), 1200u);
-  EXPECT_EQ(BlockEnd(0, 0, 1200), 1200u);   // rate 0: the whole file at once
-  EXPECT_EQ(BlockEnd(700, 0, 1200), 699u);  // ... and a later block ends before it starts
+  EXPECT_EQ(BlockEnd(0, 0, 1200), 1200u);                               // rate 0: the whole file at once
+  EXPECT_EQ(BlockEnd(700, 0, 1200), 699u);                              // ... and a later block ends before it starts
   EXPECT_EQ(BlockEnd(4294000000u, 1536000, 4294967295u), 4294967295u);  // within a block of 4 GiB
 
   const std::pair<std::int64_t, std::uint32_t> pauses[] = {{0, 600},   {120, 480},  {449, 151},
@@ -216,6 +216,54 @@ TEST(DownloadIds, OnlyNamesTheDownloadsFormAreIds) {
   for (const char* id : {"17650000001234", "1765000000123456-2", "0"}) EXPECT_TRUE(IsDownloadIdName(id)) << id;
   for (const char* name : {"", "-2", "12-", "12-3-4", "agent.exe", "12.tmp", "1 2", "vxagent.log", "12a"}) {
     EXPECT_FALSE(IsDownloadIdName(name)) << name;
+  }
+}
+
+TEST(DownloadIds, OnlyTheOwnerResumesTheRecordedVersion) {
+  constexpr std::int64_t kNow = 1652921589000;
+  constexpr std::int64_t kNoTime = -1;  // "LastRetryTime" absent (0); INT64_MIN: a corrupted one
+  constexpr std::uint32_t kNone = 0xffffffff;
+  constexpr IdClaim kOurs = IdClaim::kOwned, kHeld = IdClaim::kHeldByAnother, kUnknown = IdClaim::kUnknown;
+  using enum PartialFileOwner;
+  // The record holds Last-Modified "May 19" and ETag "v1", or neither when the server sends neither.
+  const struct {
+    const char* name;
+    std::uint32_t size, file_size;  // kNone: absent
+    bool mark;
+    std::int64_t mark_minutes;  // before now
+    const char *last_modified, *etag;
+    IdClaim claim;
+    PartialFileOwner owner;
+    bool resume, cut_back;
+  } cases[] = {
+      {"the recorded version", 100, 100, false, 1, "MAY 19", "v1", kOurs, kThisDownload, true, false},
+      {"bytes beyond the record", 100, 150, false, 1, "May 19", "v1", kOurs, kThisDownload, true, true},
+      {"a shorter file", 100, 99, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"no file", 100, kNone, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"no size", kNone, 100, false, 1, "May 19", "v1", kOurs, kThisDownload, false, false},
+      {"another date", 100, 100, false, 1, "May 20", "v1", kOurs, kThisDownload, false, false},
+      {"another ETag", 100, 100, false, 1, "May 19", "v2", kOurs, kThisDownload, false, false},
+      {"no validators", 100, 100, false, 1, "", "", kOurs, kThisDownload, false, false},
+      {"an ended download's mark", 100, 100, true, 1, "May 19", "v1", kOurs, kThisDownload, true, false},
+      {"nobody to tell, no mark", 100, 100, false, 1, "May 19", "v1", kUnknown, kThisDownload, true, false},
+      {"a held id, however old", 100, 100, false, kNoTime, "", "", kHeld, kRunningDownload, false, false},
+      {"a fresh mark", 100, 100, true, 89, "May 19", "v1", kUnknown, kRunningDownload, false, false},
+      {"a mark from the future", 100, 100, true, -2, "", "", kUnknown, kRunningDownload, false, false},
+      {"an old mark", 100, 100, true, 91, "May 19", "v1", kUnknown, kStale, false, false},
+      {"a mark without a time", 100, 100, true, kNoTime, "", "", kUnknown, kStale, false, false},
+      {"a time no clock gives", 100, 100, true, INT64_MIN, "", "", kUnknown, kStale, false, false},
+  };
+  for (const auto& c : cases) {
+    const bool validators = *c.last_modified != '\0' || *c.etag != '\0';
+    PartialFileRecord record{validators ? "May 19" : "", validators ? "v1" : "", {}, {}, c.mark, c.mark_minutes};
+    if (c.size != kNone) record.size = c.size;
+    if (c.file_size != kNone) record.file_size = c.file_size;
+    if (c.mark_minutes == kNoTime) record.last_retry_ms = 0;
+    if (c.mark_minutes != kNoTime && c.mark_minutes != INT64_MIN) record.last_retry_ms = kNow - c.mark_minutes * 60000;
+    const ResumeDecision decision = DecideResume(record, c.last_modified, c.etag, c.claim, kNow);
+    EXPECT_EQ(decision.owner, c.owner) << c.name;
+    EXPECT_EQ(decision.resume, c.resume) << c.name;
+    EXPECT_EQ(decision.cut_back, c.cut_back) << c.name;
   }
 }
 

@@ -4,7 +4,9 @@
 // write and flush). Both run in this process, alternately, so that they see the same machine
 // load; each figure is the median of the repetitions.
 //
-// Usage: vxbench_logger DIRECTORY [LINES [REPETITIONS]]   (defaults: 1000000 lines, 5 repetitions)
+// Usage: vxbench_logger DIRECTORY [LINES [REPETITIONS [THREADS]]]
+//   (defaults: 1000000 lines, 5 repetitions, thread counts 1 and 2; THREADS 1 or 2 runs that count
+//   alone, e.g. under callgrind for the instructions per line)
 // Prints one result line per thread count:
 //   threads=<n> lines=<n> loop_lines_per_s=<x> log_lines_per_s=<y> ratio=<y/x> ...
 #include <algorithm>
@@ -107,15 +109,16 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: %s DIRECTORY [LINES [REPETITIONS]]\n", argv[0]);
+  if (argc < 2 || argc > 5) {
+    std::fprintf(stderr, "usage: %s DIRECTORY [LINES [REPETITIONS [THREADS]]]\n", argv[0]);
     return 2;
   }
   const std::string directory = argv[1];
   const long lines = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 1000000;
   const int repetitions = argc > 3 ? std::atoi(argv[3]) : 5;
-  if (lines <= 0 || repetitions <= 0) {
-    std::fprintf(stderr, "LINES and REPETITIONS must be positive\n");
+  const int only_threads = argc > 4 ? std::atoi(argv[4]) : 0;
+  if (lines <= 0 || repetitions <= 0 || only_threads < 0 || only_threads > 2) {
+    std::fprintf(stderr, "LINES and REPETITIONS must be positive, THREADS 1 or 2\n");
     return 2;
   }
   (void)vx::MakeDirectoryTree(directory);
@@ -123,6 +126,7 @@ int main(int argc, char** argv) {
   const std::string loop_path = JoinPath(directory, kLoopFileName);
 
   for (int thread_count : {1, 2}) {
+    if (only_threads != 0 && thread_count != only_threads) continue;
     std::vector<double> loop_seconds;
     std::vector<double> log_seconds;
     long loop_bytes = 0;

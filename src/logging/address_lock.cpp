@@ -12,22 +12,34 @@
 namespace vx {
 namespace {
 
-// Guards the list of held keys; held only while the list is walked or changed.
-std::mutex& LockListMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+// Guards the list of held keys; held only for the few instructions that walk or change the list,
+// so a thread that finds it taken spins (yielding the processor) rather than sleeping on a kernel
+// object. Constant-initialised, so the lock works before and after everything else in the process.
+class ListGuard {
+ public:
+  void lock() noexcept {
+    while (taken_.exchange(true, std::memory_order_acquire)) {
+      while (taken_.load(std::memory_order_relaxed)) std::this_thread::yield();
+    }
+  }
+  void unlock() noexcept { taken_.store(false, std::memory_order_release); }
 
-// Keys currently held, in the order they were taken.
+ private:
+  std::atomic<bool> taken_{false};
+};
+constinit ListGuard g_list_guard;
+
+// Keys currently held, in the order they were taken. The vector keeps its storage, so taking a key
+// allocates only when more keys are held at once than ever before.
 std::vector<const void*>& HeldKeys() {
   static std::vector<const void*> keys;
   return keys;
 }
 
-// How many held keys hash to each slot. A waiter reads its key's slot without the mutex and takes
-// the mutex only once the slot is empty, so polling a busy key hardly competes with the holder for
-// the mutex. Other keys may share the slot (the waiter's own among them), so every few polls the
-// key is tried anyway. The counts change only under the mutex.
+// How many held keys hash to each slot. A waiter reads its key's slot without the guard and takes
+// the guard only once the slot is empty, so polling a busy key hardly competes with the holder for
+// the guard. Other keys may share the slot (the waiter's own among them), so every few polls the
+// key is tried anyway. The counts change only under the guard.
 constexpr std::size_t kHintSlots = 256;
 constexpr unsigned kPollsBetweenForcedTries = 8;
 std::array<std::atomic<int>, kHintSlots>& HeldHints() {
@@ -49,8 +61,8 @@ constexpr int kMaxBackoffSleepMs = 10;
 }  // namespace
 
 int TryAcquireAddressLock(const void* key) {
-  std::lock_guard<std::mutex> guard(LockListMutex());
   auto& keys = HeldKeys();
+  std::lock_guard<ListGuard> guard(g_list_guard);
   if (std::find(keys.begin(), keys.end(), key) != keys.end()) return kAddressLockBusy;
   try {
     keys.push_back(key);
@@ -79,11 +91,16 @@ void AcquireAddressLock(const void* key) {
 }
 
 int ReleaseAddressLock(const void* key) {
-  std::lock_guard<std::mutex> guard(LockListMutex());
   auto& keys = HeldKeys();
-  const auto found = std::find(keys.begin(), keys.end(), key);
-  if (found == keys.end()) return kAddressLockNotHeld;
-  keys.erase(found);
+  std::lock_guard<ListGuard> guard(g_list_guard);
+  // Keys are mostly given back in the reverse order of taking (most often the only one held).
+  if (!keys.empty() && keys.back() == key) {
+    keys.pop_back();
+  } else {
+    const auto found = std::find(keys.begin(), keys.end(), key);
+    if (found == keys.end()) return kAddressLockNotHeld;
+    keys.erase(found);
+  }
   HintOf(key).fetch_sub(1, std::memory_order_release);
   return kAddressLockReleased;
 }

@@ -3,17 +3,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <new>
+#include <string_view>
 
 #include "base/time_source.h"
 #include "logging/address_lock.h"
+#include "logging/log_format.h"
 
 #ifdef _WIN32
 #include <direct.h>
+#include <io.h>
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace vx {
@@ -34,10 +39,10 @@ std::optional<std::string> g_file_name;
 std::optional<std::string> g_directory;
 std::optional<std::string> g_full_path;
 
-constexpr const char* kInfoTag = "[INFO]";
-constexpr const char* kErrorTag = "[ERROR]";
-constexpr const char* kDebugTag = "[DEBUG]";
-constexpr const char* kTraceTag = "[TRACE]";
+constexpr std::string_view kInfoTag = "[INFO]";
+constexpr std::string_view kErrorTag = "[ERROR]";
+constexpr std::string_view kDebugTag = "[DEBUG]";
+constexpr std::string_view kTraceTag = "[TRACE]";
 
 // Appends value in decimal, zero-padded to width digits (negative values print as 0).
 char* PutNumber(char* out, int value, int width) {
@@ -53,9 +58,9 @@ char* PutNumber(char* out, int value, int width) {
   return out;
 }
 
-char* PutText(char* out, const char* text) {
-  while (*text != '\0') *out++ = *text++;
-  return out;
+char* PutText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
 // "%d-%02d-%02d %02d:%02d:%02d:%03d", written by hand: every line carries one. All but the
@@ -86,7 +91,11 @@ char* PutTimestamp(char* out, const LocalTime& now) {
     cache.time = now;
   }
   out = std::copy(cache.text, cache.text + cache.length, out);
-  return PutNumber(out, now.millisecond, 3);
+  const auto millisecond = static_cast<unsigned>(now.millisecond > 0 ? now.millisecond % 1000 : 0);
+  out[0] = static_cast<char>('0' + millisecond / 100);
+  out[1] = static_cast<char>('0' + millisecond / 10 % 10);
+  out[2] = static_cast<char>('0' + millisecond % 10);
+  return out + 3;
 }
 
 // The calling thread's id in decimal, computed once per thread.
@@ -99,7 +108,7 @@ const std::string& ThreadIdText() {
 constexpr std::size_t kPrefixCapacity = kTimestampCapacity + 64;  // a thread id of 10 digits, a tag
 // put_timestamp writes the timestamp at the pointer it is given and returns the end.
 template <typename PutTimestampFunction>
-char* PutPrefix(char* out, const PutTimestampFunction& put_timestamp, const char* tag) {
+char* PutPrefix(char* out, const PutTimestampFunction& put_timestamp, std::string_view tag) {
   const std::string& thread = ThreadIdText();
   out = PutText(out, "[ ");
   out = put_timestamp(out);
@@ -112,52 +121,61 @@ char* PutPrefix(char* out, const PutTimestampFunction& put_timestamp, const char
 }
 
 // The prefix as a string; a missing timestamp prints as "(null)".
-std::string LinePrefix(const char* tag, const std::optional<std::string>& timestamp) {
+std::string LinePrefix(std::string_view tag, const std::optional<std::string>& timestamp) {
   char prefix[kPrefixCapacity];
   const char* text = timestamp ? timestamp->c_str() : "(null)";
   return std::string(prefix, PutPrefix(prefix, [text](char* out) { return PutText(out, text); }, tag));
 }
 
-void WriteAndFlush(std::FILE* file, const std::string& text) {
-  // A failed write or flush is ignored: the log has no place to report it.
-  (void)std::fwrite(text.data(), 1, text.size(), file);
+// The calling thread's line: kPrefixCapacity bytes of room for the prefix, then the text. A buffer
+// that a long line grew beyond kLineBufferKept is given back after the line, so one huge line does
+// not hold its memory for the rest of the run.
+constexpr std::size_t kLineBufferSize = kPrefixCapacity + 512;
+constexpr std::size_t kLineBufferKept = 64 * 1024;
+
+// Set when the open log's stream is unbuffered: a line then goes to the file in one write of its
+// descriptor (kept here, as asking the stream for it takes the stream's lock) and needs no flush.
+std::atomic<bool> g_stream_unbuffered{false};
+std::atomic<int> g_log_descriptor{-1};
+
+// Hands a whole line to the file. A failed write or flush is ignored: the log has no place to
+// report it.
+void WriteLine(std::FILE* file, const char* line, std::size_t size) {
+  if (g_stream_unbuffered.load(std::memory_order_relaxed)) {
+    // The stream holds no buffer, so its descriptor takes the line whole, as the stream would pass
+    // it on, without the stream's bookkeeping. (msvcrt's unbuffered fwrite would also write an odd
+    // last byte with a call of its own.) The low-level write appends, and on Windows converts the
+    // line end as the text-mode stream does.
+    const int descriptor = g_log_descriptor.load(std::memory_order_relaxed);
+    while (size > 0) {
+#ifdef _WIN32
+      const int written = ::_write(descriptor, line, static_cast<unsigned>(size));
+#else
+      const ssize_t written = ::write(descriptor, line, size);
+      if (written < 0 && errno == EINTR) continue;
+#endif
+      if (written <= 0) return;
+      line += written;
+      size -= static_cast<std::size_t>(written);
+    }
+    return;
+  }
+  (void)std::fwrite(line, 1, size, file);
   (void)std::fflush(file);
 }
 
-// The calling thread's buffer for a line's text. A buffer that a long line grew beyond this is
-// given back after the line, so one huge line does not hold its memory for the rest of the run.
-constexpr std::size_t kLineBufferSize = 512;
-constexpr std::size_t kLineBufferKept = 64 * 1024;
-
-// Formats the caller's text into buffer; its length, or -1 when formatting fails. Throws
-// std::bad_alloc when memory for a long text cannot be had.
-int FormatLineText(std::string& buffer, const char* format, std::va_list args) {
-  std::va_list first;
-  va_copy(first, args);
-  int length = std::vsnprintf(buffer.data(), buffer.size(), format, first);
-  va_end(first);
-  if (length >= 0 && static_cast<std::size_t>(length) >= buffer.size()) {
-    buffer.resize(static_cast<std::size_t>(length) + 1);
-    std::va_list second;
-    va_copy(second, args);
-    length = std::vsnprintf(buffer.data(), buffer.size(), format, second);
-    va_end(second);
-  }
-  return length;
-}
-
-void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format, std::va_list args) noexcept {
+void WriteLevelLine(std::string_view tag, std::uint8_t threshold, const char* format, std::va_list args) noexcept {
   if (gv_logFilePtr.load(std::memory_order_acquire) == nullptr) return;
   const std::uint8_t level = g_log_level.load(std::memory_order_relaxed);
   if (level == 0 || level < threshold) return;
   const unsigned char* token = g_log_lock_token.load(std::memory_order_acquire);
   if (token == nullptr) return;
   try {
-    thread_local std::string text(kLineBufferSize, '\0');
+    thread_local std::string line(kLineBufferSize, '\0');
     // The text is formatted before anything is written: a text that cannot be formatted (no
     // memory, an argument the C library refuses) writes no part of the line, so no prefix is ever
     // left to join the next line.
-    const int length = FormatLineText(text, format, args);
+    const int length = FormatIntoBuffer(line, kPrefixCapacity, format, args);
     if (length >= 0) {
       AddressLockGuard lock(token);
       // CloseLog takes the same lock, so a file seen here stays open until the line is written.
@@ -165,15 +183,15 @@ void WriteLevelLine(const char* tag, std::uint8_t threshold, const char* format,
         // The timestamp is taken under the lock, so the lines of all threads are in time order.
         const LocalTime now = Time().LocalNow();
         char prefix[kPrefixCapacity];
-        char* end = PutPrefix(prefix, [&now](char* out) { return PutTimestamp(out, now); }, tag);
-        // Prefix and text go into the stream's buffer and out together at the flush. A failed
-        // write or flush is ignored: the log has no place to report it.
-        (void)std::fwrite(prefix, 1, static_cast<std::size_t>(end - prefix), file);
-        (void)std::fwrite(text.data(), 1, static_cast<std::size_t>(length), file);
-        (void)std::fflush(file);
+        const auto prefix_size = static_cast<std::size_t>(
+            PutPrefix(prefix, [&now](char* out) { return PutTimestamp(out, now); }, tag) - prefix);
+        // The prefix goes right before the text, and the line out in one piece.
+        char* start = line.data() + (kPrefixCapacity - prefix_size);
+        std::memcpy(start, prefix, prefix_size);
+        WriteLine(file, start, prefix_size + static_cast<std::size_t>(length));
       }
     }
-    if (text.size() > kLineBufferKept) std::string(kLineBufferSize, '\0').swap(text);
+    if (line.size() > kLineBufferKept) std::string(kLineBufferSize, '\0').swap(line);
   } catch (...) {
     // Out of memory: the line is lost, the caller carries on.
   }
@@ -208,16 +226,9 @@ int CreateOneDirectory(const std::string& path) {
 }  // namespace
 
 std::string FormatTextV(const char* format, std::va_list args) {
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
+  std::string text;
+  const int length = FormatIntoBuffer(text, 0, format, args);
   if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::va_list write;
-  va_copy(write, args);
-  (void)std::vsnprintf(text.data(), text.size(), format, write);
-  va_end(write);
   text.resize(static_cast<std::size_t>(length));
   return text;
 }
@@ -306,9 +317,18 @@ bool OpenLogAppend() {
   }
   std::FILE* file = std::fopen(path.c_str(), "a+");
   if (file == nullptr) return false;
+  // Every line is handed to the stream whole and must reach the file at once: without a stream
+  // buffer it is written straight from the line buffer, with no copy and no flush.
+  g_stream_unbuffered.store(std::setvbuf(file, nullptr, _IONBF, 0) == 0, std::memory_order_relaxed);
+#ifdef _WIN32
+  g_log_descriptor.store(::_fileno(file), std::memory_order_relaxed);
+#else
+  g_log_descriptor.store(::fileno(file), std::memory_order_relaxed);
+#endif
   const std::optional<std::string> timestamp = GetLogTimestamp();
-  WriteAndFlush(file, LinePrefix(kInfoTag, timestamp) +
-                          FormatText("Log open time: %s\n", timestamp ? timestamp->c_str() : "(null)"));
+  const std::string line =
+      LinePrefix(kInfoTag, timestamp) + FormatText("Log open time: %s\n", timestamp ? timestamp->c_str() : "(null)");
+  WriteLine(file, line.data(), line.size());
   gv_logFilePtr.store(file, std::memory_order_release);
   return true;
 }
@@ -319,8 +339,9 @@ void CloseLog() {
   // Waits for a line another thread may be writing, so the stream is never closed under it.
   if (token != nullptr) AcquireAddressLock(token);
   if (std::FILE* file = gv_logFilePtr.exchange(nullptr)) {
-    WriteAndFlush(file, LinePrefix(kInfoTag, timestamp) +
-                            FormatText("Log close time: %s\n", timestamp ? timestamp->c_str() : "(null)"));
+    const std::string line =
+        LinePrefix(kInfoTag, timestamp) + FormatText("Log close time: %s\n", timestamp ? timestamp->c_str() : "(null)");
+    WriteLine(file, line.data(), line.size());
     (void)std::fclose(file);
   }
   if (token != nullptr) ReleaseAddressLock(token);

@@ -31,12 +31,24 @@ void SetLoggingServices(const LoggingServices& services);
 // the installation directory could not be read (then nothing is ever logged in this run).
 int StartLogging(const char* file_name);
 
-// Stops the rotation timer (waiting for a check in progress), closes and releases the log. 0.
+// Deletes the rotation timer's queue (a check in progress is not waited for: it ends on its own,
+// with its settings kept for it), closes and releases the log. 0.
 int StopLogging();
 
 // StartLogging with the settings given, for callers (tests) that need a short timer period or a
 // small size limit; the directory is taken from the settings as given.
 int StartLoggingWithSettings(const LoggerSettings& settings);
+
+// Tests: while it lives, the timer queue that StopLogging deletes signals event (a Windows event
+// handle) once every callback still running then has ended; the deletion itself still does not
+// wait.
+class ScopedTimerQueueDeletedEventForTesting {
+ public:
+  explicit ScopedTimerQueueDeletedEventForTesting(void* event);
+  ~ScopedTimerQueueDeletedEventForTesting();
+  ScopedTimerQueueDeletedEventForTesting(const ScopedTimerQueueDeletedEventForTesting&) = delete;
+  ScopedTimerQueueDeletedEventForTesting& operator=(const ScopedTimerQueueDeletedEventForTesting&) = delete;
+};
 #endif
 
 }  // namespace vx

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -11,31 +12,54 @@ namespace {
 
 LoggingServices g_services;
 
-// The rotation timer's queue and the settings that every timer of the chain uses as its context;
-// both live from StartLogging until StopLogging has deleted the queue.
-HANDLE g_timer_queue = nullptr;
+// The rotation timer's queue and the settings that every timer of the chain uses as its context.
+// The queue lives from StartLogging until StopLogging deletes it; the timer's thread reads it to
+// arm the next timer.
+std::atomic<HANDLE> g_timer_queue{nullptr};
 std::unique_ptr<LoggerSettings> g_settings;
+// Set by tests: the event the queue signals once its last running callback has ended.
+HANDLE g_queue_deleted_event_for_testing = nullptr;
 
 void LogSystemErrorText(DWORD code) {
   if (g_services.log_error_text != nullptr) g_services.log_error_text(code);
 }
 
-// Deletes the queue and every timer on it. Waits for a rotation check that is running, so that
-// the settings and the log it uses are never released under it.
+// Deletes the queue and every timer on it without waiting for a rotation check that is running:
+// waiting would hold up the end of every run for the timer's thread. Such a check still ends
+// normally (its log lines are dropped once the log is closed, and it cannot arm another timer on a
+// deleted queue), so the settings it was given are kept for it: they are freed only when the
+// system reports that no callback was outstanding, and otherwise never (a later start gets new
+// ones).
 void DeleteRotationTimerQueue() {
-  if (g_timer_queue == nullptr) return;
-  if (!::DeleteTimerQueueEx(g_timer_queue, INVALID_HANDLE_VALUE)) {
-    const DWORD error = ::GetLastError();
+  HANDLE queue = g_timer_queue.exchange(nullptr);
+  if (queue == nullptr) {
+    g_settings.reset();
+    return;
+  }
+  if (::DeleteTimerQueueEx(queue, g_queue_deleted_event_for_testing)) {
+    g_settings.reset();
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  // Pending: callbacks were outstanding, and the queue goes once they have ended.
+  (void)g_settings.release();
+  if (error != ERROR_IO_PENDING) {
     LogError("ServiceMain : DeleteTimerQueue is failed due to following error !! \n");
     LogSystemErrorText(error);
   }
-  g_timer_queue = nullptr;
 }
 
 }  // namespace
 
 // Used by log_rotation_win.cpp to arm timers on the logger's queue.
-HANDLE LoggerTimerQueue() { return g_timer_queue; }
+HANDLE LoggerTimerQueue() { return g_timer_queue.load(); }
+
+ScopedTimerQueueDeletedEventForTesting::ScopedTimerQueueDeletedEventForTesting(void* event) {
+  g_queue_deleted_event_for_testing = event;
+}
+ScopedTimerQueueDeletedEventForTesting::~ScopedTimerQueueDeletedEventForTesting() {
+  g_queue_deleted_event_for_testing = nullptr;
+}
 
 void SetLoggingServices(const LoggingServices& services) { g_services = services; }
 
@@ -59,7 +83,7 @@ int StartLoggingWithSettings(const LoggerSettings& requested) {
 
   if (g_settings->use_timer) {
     g_timer_queue = ::CreateTimerQueue();
-    if (g_timer_queue != nullptr) {
+    if (g_timer_queue.load() != nullptr) {
       LogInfo("ServiceMain : TimerQueue is created successfully \n");
     } else {
       const DWORD error = ::GetLastError();
@@ -81,7 +105,6 @@ int StartLoggingWithSettings(const LoggerSettings& requested) {
 
 int StopLogging() {
   DeleteRotationTimerQueue();
-  g_settings.reset();
   CloseLog();
   ReleaseLog();
   return 0;

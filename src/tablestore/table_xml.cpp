@@ -99,7 +99,9 @@ const xmlNode* FirstElementChild(const xmlNode* node) {
 // The state of one load: the document, its IdMap and what entity references may still bring in.
 class Loader {
  public:
-  Loader(xmlDoc* document, StringMap* id_map) : document_(document), id_map_(id_map) {}
+  // owns_document: the load's own document, whose finished subtrees it frees as it goes.
+  Loader(xmlDoc* document, StringMap* id_map, bool owns_document)
+      : document_(document), id_map_(id_map), owns_document_(owns_document) {}
 
   // Builds rows from the sibling list that starts at first. kFailed when an element of that list
   // failed; failures deeper down only end their own lists. kAborted when the document exceeded the
@@ -108,6 +110,8 @@ class Loader {
 
  private:
   Outcome BuildRow(xmlNode* element);
+  // Frees an element whose subtree the walk has finished (only in a document of the load's own).
+  void ReleaseFinishedElement(xmlNode* element);
   bool DetermineColumnValue(const TableData& table, const ColumnDefinition& column,
                             const std::vector<Attribute>& attributes, const ForeignKeyList& foreign_keys,
                             const std::vector<PrimaryKeyRecord>& primary_keys, char** value, std::int32_t* length);
@@ -144,6 +148,7 @@ class Loader {
 
   xmlDoc* document_;
   StringMap* id_map_;
+  bool owns_document_;
   std::int64_t id_count_ = 0;  // keys in the IdMap
   std::int64_t entity_text_left_ = kMaxEntityTextPerLoad;
   std::int64_t entity_references_left_ = kMaxEntityReferencesPerLoad;
@@ -157,14 +162,24 @@ class Loader {
 };
 
 Outcome Loader::BuildRowsFromList(xmlNode* first) {
-  // Depth first, pre-order, with an explicit stack of sibling lists: the tree may be deep when a
-  // caller hands in its own document.
-  std::vector<xmlNode*> lists{first};
+  // Depth first, pre-order, with an explicit stack of sibling lists (the tree may be deep when a
+  // caller hands in its own document), each with the element whose children it holds.
+  struct Level {
+    xmlNode* next;
+    xmlNode* owner;  // none for the first list
+  };
+  std::vector<Level> levels{{first, nullptr}};
+  // A list is done when it is exhausted or one of its elements failed: so is its owner's subtree.
+  auto finish_level = [this, &levels] {
+    xmlNode* owner = levels.back().owner;
+    levels.pop_back();
+    if (owner != nullptr) ReleaseFinishedElement(owner);
+  };
   bool outer_failed = false;
-  while (!lists.empty()) {
-    xmlNode* node = lists.back();
+  while (!levels.empty()) {
+    xmlNode* node = levels.back().next;
     if (node == nullptr) {
-      lists.pop_back();
+      finish_level();
       continue;
     }
     if (IsElement(node)) {
@@ -172,17 +187,33 @@ Outcome Loader::BuildRowsFromList(xmlNode* first) {
       if (outcome == Outcome::kAborted) return outcome;
       if (outcome == Outcome::kFailed) {
         LogError("Cannot create and add a new row while constructing tabledata from XML file.\n");
-        if (lists.size() == 1) outer_failed = true;
-        lists.pop_back();
+        if (levels.size() == 1) outer_failed = true;
+        finish_level();
         continue;
       }
     }
-    lists.back() = node->next;
+    levels.back().next = node->next;
     // Only an element's children belong to the element tree: an entity reference's children are
     // the entity's declaration, shared by every reference to it.
-    if (IsElement(node) && node->children != nullptr) lists.push_back(node->children);
+    if (!IsElement(node)) continue;
+    if (node->children != nullptr) {
+      levels.push_back({node->children, node});
+    } else {
+      ReleaseFinishedElement(node);  // a leaf: done
+    }
   }
   return outer_failed ? Outcome::kFailed : Outcome::kBuilt;
+}
+
+void Loader::ReleaseFinishedElement(xmlNode* element) {
+  // Once the walk has left an element's subtree nothing reads it again: later rows look only at
+  // their own ancestors (which are this element's ancestors, still in place) and at their own
+  // descendants, and the answers kept for its nodes are never asked for again. Rows keep copies of
+  // the values. So a load that owns its document gives the subtree's memory back at once, and
+  // the rows built after it reuse it instead of adding to the peak.
+  if (!owns_document_) return;
+  xmlUnlinkNode(element);
+  xmlFreeNode(element);
 }
 
 Outcome Loader::BuildRow(xmlNode* element) {
@@ -581,9 +612,10 @@ bool Loader::AppendNodeListText(const xmlNode* list, int depth, std::string& tex
   return true;
 }
 
-// Builds the rows of the node's children into a new IdMap. Result: the outcome; *id_map receives the
+// Builds the rows of the node's children into a new IdMap; owns_document: the document is the load's
+// own, and its finished subtrees are freed on the way. Result: the outcome; *id_map receives the
 // map (also after a failure, for the caller to free).
-Outcome BuildFromChildren(xmlDoc* document, xmlNode* node, StringMap** id_map) {
+Outcome BuildFromChildren(xmlDoc* document, xmlNode* node, bool owns_document, StringMap** id_map) {
   *id_map = static_cast<StringMap*>(std::calloc(1, sizeof(StringMap)));
   if (*id_map == nullptr) return Outcome::kFailed;
   if (StringMapInit(*id_map, kIdMapBuckets) != 1) {
@@ -593,7 +625,7 @@ Outcome BuildFromChildren(xmlDoc* document, xmlNode* node, StringMap** id_map) {
   }
   if (node == nullptr) return Outcome::kFailed;
   try {
-    Loader loader(document, *id_map);
+    Loader loader(document, *id_map, owns_document);
     return loader.BuildRowsFromList(node->children);
   } catch (const std::bad_alloc&) {
     LogError("Unable to allocate memory\n");
@@ -627,7 +659,7 @@ int LoadDocument(xmlDoc* document, const char* failure_message) {
     return 0;
   }
   StringMap* id_map = nullptr;
-  const Outcome outcome = BuildFromChildren(document, xmlDocGetRootElement(document), &id_map);
+  const Outcome outcome = BuildFromChildren(document, xmlDocGetRootElement(document), true, &id_map);
   FreeIdMap(id_map);
   xmlFreeDoc(document);
   if (outcome != Outcome::kBuilt) {
@@ -660,7 +692,7 @@ int ConstructTableDataFromXmlFile(const char* path) {
 
 StringMap* ConstructTableDataFromXmlNode(xmlDoc* document, xmlNode* node) {
   StringMap* id_map = nullptr;
-  if (BuildFromChildren(document, node, &id_map) != Outcome::kBuilt) {
+  if (BuildFromChildren(document, node, false, &id_map) != Outcome::kBuilt) {
     LogError("Cannot construct table data from buffer node.\n");
     FreeIdMap(id_map);
     return nullptr;

@@ -4,16 +4,22 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdarg>
 #include <cstdint>
 #include <cerrno>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "base/time_source.h"
 #include "fake_time.h"
 #include "logging/address_lock.h"
+#include "logging/log_format.h"
 #include "logging/log_rotation.h"
 #include "test_files.h"
 #include "test_log.h"
@@ -83,6 +89,86 @@ TEST(LoggerFormat, EveryLineIsWholeOrNotWrittenAtAll) {
     EXPECT_EQ(messages[2].back(), '|');
   }
   EXPECT_LE(messages.size(), 4u);
+}
+
+// The logger's own formatter against the C library's snprintf: every format, ours or handed on,
+// gives the same text and length, written after the bytes already in the buffer, which grows.
+struct SizeArgument {
+  std::size_t value;
+};
+using FormatArgument = std::variant<int, long, long long, unsigned long long, SizeArgument, const char*>;
+struct FormatCase {
+  const char* format;
+  FormatArgument first;
+  FormatArgument second = 0;
+};
+
+int FormatWithOwnFormatter(std::string& buffer, std::size_t offset, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const int length = FormatIntoBuffer(buffer, offset, format, args);
+  va_end(args);
+  return length;
+}
+
+TEST(LoggerFormat, OwnFormatterGivesWhatSnprintfGives) {
+  const std::string long_text(70000, 'y');
+  std::vector<FormatCase> cases;
+  auto add_each = [&cases](std::initializer_list<const char*> formats, std::initializer_list<FormatArgument> values) {
+    for (const char* format : formats) {
+      for (const FormatArgument& value : values) cases.push_back({format, value});
+    }
+  };
+  add_each({"%d", "%i", "%5d", "%-5d|", "%05d", "%.3d", "%8.3d", "%-8.3d|", "%08.3d", "%.0d", "%-05d|", "%1d", "%u",
+            "%10u", "%x", "%08x", "%-6x|", "%.4x", "[%c]", "%3c", "%-3c|"},
+           {0, 1, -1, 7, 42, -42, 97, 255, 123456, INT_MIN, INT_MAX});
+  add_each({"%ld", "%07ld", "%lu", "%lx", "%-12ld|", "%.10ld", "%lo"}, {0L, -1L, 1234567L, LONG_MIN, LONG_MAX});
+  add_each({"%lld", "%llu", "%llx", "%020lld", "%-22lld|", "%.25lld", "%llu"},
+           {0LL, -1LL, 9876543210LL, LLONG_MIN, LLONG_MAX});
+  add_each({"%llu", "%llx"}, {~0ULL, 1ULL << 63});
+  add_each({"%zu", "%zx", "%8zu", "%-8zu|", "%zd"},
+           {SizeArgument{0}, SizeArgument{4096}, SizeArgument{SIZE_MAX}});
+  add_each({"%s", "%.2s", "%10s", "%-10s|", "%10.3s", "%.0s", "<%s%%>", "%05s"},
+           {"", "a", "text", "a text longer than ten", long_text.c_str()});
+  add_each({"%s", "%.3s", "%10s"}, {static_cast<const char*>(nullptr)});  // each C library's own text
+  // Left to the C library: other flags, lengths and conversions, '*' fields, stray percent signs.
+  add_each({"%+d", "% d", "%#x", "%X", "%hd", "%hhd", "%o", "100%", "%5%|", "%y", "%", "%70000d"},
+           {0, 42, -42, INT_MIN});
+  cases.push_back({"%*d|", 6, 42});
+  cases.push_back({"%-*d|", 6, -42});
+  cases.push_back({"%.*s|", 3, "abcdef"});
+  cases.push_back({"benchmark line %07ld: %s\n", 1234L, "xxxxxxxx"});
+  cases.push_back({"%s|%d\n", long_text.c_str(), 7});
+  cases.push_back({"%s and %lld%%", "text", LLONG_MIN});
+  cases.push_back({"%d%s", -1, "100% done %s %n"});
+  cases.push_back({"no conversion at all", 0});
+
+  auto plain = [](auto value) {
+    if constexpr (std::is_same_v<decltype(value), SizeArgument>) {
+      return value.value;
+    } else {
+      return value;
+    }
+  };
+  constexpr std::size_t kOffset = 9;
+  for (const FormatCase& c : cases) {
+    std::visit(
+        [&](auto first, auto second) {
+          const int expected_length = std::snprintf(nullptr, 0, c.format, plain(first), plain(second));
+          std::string expected(expected_length > 0 ? static_cast<std::size_t>(expected_length) + 1 : 1, '\0');
+          (void)std::snprintf(expected.data(), expected.size(), c.format, plain(first), plain(second));
+          std::string buffer(kOffset, '#');
+          const int length = FormatWithOwnFormatter(buffer, kOffset, c.format, plain(first), plain(second));
+          ASSERT_EQ(length, expected_length) << c.format;
+          if (length < 0) return;
+          ASSERT_GE(buffer.size(), kOffset + static_cast<std::size_t>(length)) << c.format;
+          EXPECT_EQ(buffer.substr(0, kOffset), std::string(kOffset, '#')) << c.format;
+          EXPECT_EQ(buffer.substr(kOffset, static_cast<std::size_t>(length)),
+                    expected.substr(0, static_cast<std::size_t>(length)))
+              << c.format;
+        },
+        c.first, c.second);
+  }
 }
 
 struct LevelCase {

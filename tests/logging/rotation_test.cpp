@@ -329,8 +329,15 @@ TEST(RotationTimer, RotatesFromTheTimerUntilLoggingStops) {
   while (!std::filesystem::exists(Copy(directory, 1)) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(StopLogging(), 0);
+  // StopLogging does not wait for a check that is running; the queue signals when it has ended.
+  const UniqueHandle callbacks_ended(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(callbacks_ended);
+  {
+    ScopedTimerQueueDeletedEventForTesting signal(callbacks_ended.get());
+    EXPECT_EQ(StopLogging(), 0);
+  }
   EXPECT_FALSE(IsLogOpen());
+  ASSERT_EQ(::WaitForSingleObject(callbacks_ended.get(), 20000), WAIT_OBJECT_0);
   ASSERT_TRUE(std::filesystem::exists(Copy(directory, 1))) << "the timer never rotated the log";
   const std::string copy = ReadWholeFile(Copy(directory, 1));
   EXPECT_NE(copy.find("filling the log past its limit, line 0"), std::string::npos);

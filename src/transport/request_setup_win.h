@@ -35,7 +35,7 @@ struct WinHttpHandle {
 
 enum class WinHttpHandleKind { kSession, kConnection, kRequest };
 
-// Closes a handle through the transport's function table and logs a failure as described above.
+// Closes a handle through the transport's function table; a failure writes the lines given with WinHttpHandle.
 void CloseWinHttpHandle(WinHttpHandle handle, WinHttpHandleKind kind) noexcept;
 
 namespace handle_traits {

@@ -166,19 +166,78 @@ bench_set_install_dir() {
   wine reg add "$BENCH_AGENT_KEY" /v VXAgentInstallDir /d "$windows_path" /f /reg:32 >/dev/null 2>&1
 }
 
+# Under Wine a run of any program now and then ends by a signal or with status 1 on the Linux side,
+# the empty programs included (one that can only return 0 has ended with status 1), about once in a
+# few hundred runs, and hyperfine then stops. The timed runs below are therefore run again when one
+# fails, up to BENCH_ROUND_ATTEMPTS times in all (default 3); every repeat is logged, with the
+# command and hyperfine's message, and listed in $BENCH_REPEATED_ROUNDS, which bench/run-all.sh
+# prints at the end. What fails every attempt fails the benchmark.
+BENCH_REPEATED_ROUNDS=$BENCH_RESULTS/repeated-rounds.txt
+
+# bench_record_failed_run NAME ROUND ATTEMPT OUTPUT: lists a failed hyperfine run (the command from
+# the last "Benchmark N:" line of its OUTPUT file, and its message) in $BENCH_REPEATED_ROUNDS and
+# logs it; status 1 when that was the last attempt.
+bench_record_failed_run() {
+  local failed_command message
+  failed_command=$(grep -E '^Benchmark [0-9]+: ' "$4" | tail -n 1 | sed -E 's/^Benchmark [0-9]+: //')
+  message=$(grep -m1 '^Error: ' "$4" | cut -d. -f1 | sed 's/^Error: //')
+  printf '%s round %s attempt %s: a run of %s failed (%s)\n' "$1" "$2" "$3" "${failed_command:-?}" \
+    "${message:-no message}" >>"$BENCH_REPEATED_ROUNDS"
+  [ "$3" -lt "${BENCH_ROUND_ATTEMPTS:-3}" ] || return 1
+  bench_log "$1: a run of ${failed_command:-?} failed (${message:-no message}); it is run again"
+}
+
+# bench_run_once PATH NAME COMMAND [PREFIX...]: one run of COMMAND (named NAME) timed by hyperfine,
+# under PREFIX (e.g. taskset) when given: its JSON in PATH.json, the program's output in PATH.txt.
+bench_run_once() {
+  local path=$1 name=$2 command=$3 attempt log
+  shift 3
+  mkdir -p "$BENCH_RESULTS"
+  log=$(mktemp)
+  for attempt in $(seq 1 "${BENCH_ROUND_ATTEMPTS:-3}"); do
+    if "$@" hyperfine -N --style basic --runs 1 --output "$path.txt" --export-json "$path.json" \
+      -n "$name" "$command" >"$log" 2>&1; then
+      rm -f "$log"
+      return 0
+    fi
+    if ! bench_record_failed_run "$(basename "$path")" 1 "$attempt" "$log"; then
+      echo "$name failed:" >&2
+      cat "$log" "$path.txt" >&2
+      rm -f "$log"
+      return 1
+    fi
+  done
+}
+
 # bench_hyperfine NAME ROUNDS [hyperfine options and commands...]: several hyperfine runs of the
 # same commands (the summary pools their times, so a spell of load from other work on the machine
-# falls on every command alike rather than on one block of runs). Prints the JSON files.
+# falls on every command alike rather than on one block of runs). Prints the JSON files. A round
+# that a failed run stopped is run again whole.
 bench_hyperfine() {
   local name=$1 rounds=$2
   shift 2
   mkdir -p "$BENCH_RESULTS"
-  local round files=()
+  local round attempt files=() output
+  output=$(mktemp)
   for round in $(seq 1 "$rounds"); do
     local json="$BENCH_RESULTS/$name-round$round.json"
-    bench_log "$name: hyperfine round $round of $rounds"
-    hyperfine --style basic --export-json "$json" "$@" >&2 || return 1
+    for attempt in $(seq 1 "${BENCH_ROUND_ATTEMPTS:-3}"); do
+      local label=""
+      [ "$attempt" -eq 1 ] || label=" (attempt $attempt)"
+      bench_log "$name: hyperfine round $round of $rounds$label"
+      rm -f "$json"
+      if hyperfine --style basic --export-json "$json" "$@" >"$output" 2>&1; then
+        cat "$output" >&2
+        break
+      fi
+      cat "$output" >&2
+      if ! bench_record_failed_run "$name" "$round" "$attempt" "$output"; then
+        rm -f "$output"
+        return 1
+      fi
+    done
     files+=("$json")
   done
+  rm -f "$output"
   printf '%s\n' "${files[@]}"
 }

@@ -79,12 +79,7 @@ declare -A commands=(
 run_once() {
   local name=$1 label=$2 command=$3
   rm -f "$curl_out" "$ours_out"
-  "${pin[@]}" hyperfine -N --style none --runs 1 --output "$RESULTS/$label.txt" --export-json "$RESULTS/$label.json" \
-    -n "$name" "$command" >/dev/null 2>&1 || {
-    echo "$name failed:" >&2
-    cat "$RESULTS/$label.txt" >&2
-    return 1
-  }
+  bench_run_once "$RESULTS/$label" "$name" "$command" "${pin[@]}" || return 1
 }
 
 bench_log "download: checking both downloads against the source (sha256)"

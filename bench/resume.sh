@@ -90,12 +90,7 @@ run_once() {
   local name=$1 label=$2
   set_download_mode "${modes[$name]}"
   rm -f "$out"
-  "${pin[@]}" hyperfine -N --style none --runs 1 --output "$RESULTS/$label.txt" --export-json "$RESULTS/$label.json" \
-    -n "$name" "$command" >/dev/null 2>&1 || {
-    echo "$name failed:" >&2
-    cat "$RESULTS/$label.txt" >&2
-    return 1
-  }
+  bench_run_once "$RESULTS/$label" "$name" "$command" "${pin[@]}" || return 1
   if [ "$name" = resumable ] && [ -n "$(ls -A "$AGENT_DIR/DownloadRepository" 2>/dev/null)" ]; then
     echo "the resumable run $label left files in $AGENT_DIR/DownloadRepository" >&2
     return 1

@@ -169,14 +169,15 @@ bench_set_install_dir() {
 # Under Wine a run of any program now and then ends by a signal or with status 1 on the Linux side,
 # the empty programs included (one that can only return 0 has ended with status 1), about once in a
 # few hundred runs, and hyperfine then stops. The timed runs below are therefore run again when one
-# fails, up to BENCH_ROUND_ATTEMPTS times in all (default 3); every repeat is logged, with the
-# command and hyperfine's message, and listed in $BENCH_REPEATED_ROUNDS, which bench/run-all.sh
-# prints at the end. What fails every attempt fails the benchmark.
+# ends that way (any other status fails the benchmark at once), up to BENCH_ROUND_ATTEMPTS times in
+# all (default 3); every repeat is logged, with the command and hyperfine's message, and listed in
+# $BENCH_REPEATED_ROUNDS, which bench/run-all.sh prints at the end. What fails every attempt fails
+# the benchmark.
 BENCH_REPEATED_ROUNDS=$BENCH_RESULTS/repeated-rounds.txt
 
 # bench_record_failed_run NAME ROUND ATTEMPT OUTPUT: lists a failed hyperfine run (the command from
 # the last "Benchmark N:" line of its OUTPUT file, and its message) in $BENCH_REPEATED_ROUNDS and
-# logs it; status 1 when that was the last attempt.
+# logs it; status 1 when that was the last attempt or the failure is not of the kind above.
 bench_record_failed_run() {
   local failed_command message
   failed_command=$(grep -E '^Benchmark [0-9]+: ' "$4" | tail -n 1 | sed -E 's/^Benchmark [0-9]+: //')
@@ -184,6 +185,11 @@ bench_record_failed_run() {
   printf '%s round %s attempt %s: a run of %s failed (%s)\n' "$1" "$2" "$3" "${failed_command:-?}" \
     "${message:-no message}" >>"$BENCH_REPEATED_ROUNDS"
   [ "$3" -lt "${BENCH_ROUND_ATTEMPTS:-3}" ] || return 1
+  # Any other status is the program's own answer and fails at once.
+  case "$message" in
+    *"terminated by a signal"* | *"non-zero exit code: 1") ;;
+    *) return 1 ;;
+  esac
   bench_log "$1: a run of ${failed_command:-?} failed (${message:-no message}); it is run again"
 }
 

@@ -34,7 +34,7 @@ BENCH_WIN_BITS=$VX_WINE_BITS
 BENCH_WINE=$WINELOADER
 # Debian's winepath starts /usr/bin/wine, which takes the 32-bit loader whether or not the host can
 # run it; the scripts' winepath runs Wine's own winepath.exe with the chosen loader instead.
-winepath() { wine winepath.exe "$@"; }
+winepath() { bench_wine_tool winepath.exe "$@"; }
 if [ "$BENCH_WIN_BITS" = 64 ]; then
   BENCH_WIN_PRESET=windows64
   BENCH_WIN_BUILD=${BENCH_WIN_BUILD:-$BENCH_ROOT/build/bench-win64}
@@ -163,7 +163,7 @@ bench_set_install_dir() {
   local windows_path
   windows_path=$(winepath -w "$1")
   case "$windows_path" in *\\) ;; *) windows_path="$windows_path\\" ;; esac
-  wine reg add "$BENCH_AGENT_KEY" /v VXAgentInstallDir /d "$windows_path" /f /reg:32 >/dev/null 2>&1
+  bench_reg_add "$BENCH_AGENT_KEY" /v VXAgentInstallDir /d "$windows_path"
 }
 
 # Under Wine a run of any program now and then ends by a signal or with status 1 on the Linux side,
@@ -171,19 +171,19 @@ bench_set_install_dir() {
 # few hundred runs, and hyperfine then stops. The timed runs below are therefore run again when one
 # ends that way (any other status fails the benchmark at once), up to BENCH_ROUND_ATTEMPTS times in
 # all (default 3); every repeat is logged, with the command and hyperfine's message, and listed in
-# $BENCH_REPEATED_ROUNDS, which bench/run-all.sh prints at the end. What fails every attempt fails
+# $BENCH_REPEATED_RUNS, which bench/run-all.sh prints at the end. What fails every attempt fails
 # the benchmark.
-BENCH_REPEATED_ROUNDS=$BENCH_RESULTS/repeated-rounds.txt
+BENCH_REPEATED_RUNS=$BENCH_RESULTS/repeated-runs.txt
 
 # bench_record_failed_run NAME ROUND ATTEMPT OUTPUT: lists a failed hyperfine run (the command from
-# the last "Benchmark N:" line of its OUTPUT file, and its message) in $BENCH_REPEATED_ROUNDS and
+# the last "Benchmark N:" line of its OUTPUT file, and its message) in $BENCH_REPEATED_RUNS and
 # logs it; status 1 when that was the last attempt or the failure is not of the kind above.
 bench_record_failed_run() {
   local failed_command message
   failed_command=$(grep -E '^Benchmark [0-9]+: ' "$4" | tail -n 1 | sed -E 's/^Benchmark [0-9]+: //')
   message=$(grep -m1 '^Error: ' "$4" | cut -d. -f1 | sed 's/^Error: //')
   printf '%s round %s attempt %s: a run of %s failed (%s)\n' "$1" "$2" "$3" "${failed_command:-?}" \
-    "${message:-no message}" >>"$BENCH_REPEATED_ROUNDS"
+    "${message:-no message}" >>"$BENCH_REPEATED_RUNS"
   [ "$3" -lt "${BENCH_ROUND_ATTEMPTS:-3}" ] || return 1
   # Any other status is the program's own answer and fails at once.
   case "$message" in
@@ -192,6 +192,28 @@ bench_record_failed_run() {
   esac
   bench_log "$1: a run of ${failed_command:-?} failed (${message:-no message}); it is run again"
 }
+
+# bench_wine_tool PROGRAM [ARGUMENTS...]: runs one of Wine's tools (reg, winepath.exe) and passes its
+# standard output on; a run that fails is started again like the timed runs (a tool's own failure
+# fails every attempt), and every failed attempt is listed.
+bench_wine_tool() {
+  local attempt output status
+  for attempt in $(seq 1 "${BENCH_ROUND_ATTEMPTS:-3}"); do
+    if output=$(wine "$@" 2>/dev/null </dev/null); then
+      [ -z "$output" ] || printf '%s\n' "$output"
+      return 0
+    else
+      status=$?
+    fi
+    mkdir -p "$BENCH_RESULTS"
+    printf 'wine %s attempt %s: ended with status %s\n' "$*" "$attempt" "$status" >>"$BENCH_REPEATED_RUNS"
+  done
+  echo "wine $* failed ${BENCH_ROUND_ATTEMPTS:-3} times (last status $status)" >&2
+  return 1
+}
+
+# bench_reg_add KEY [reg add options]: sets a value in the 32-bit registry view, replacing it.
+bench_reg_add() { bench_wine_tool reg add "$@" /f /reg:32 >/dev/null; }
 
 # bench_run_once PATH NAME COMMAND [PREFIX...]: one run of COMMAND (named NAME) timed by hyperfine,
 # under PREFIX (e.g. taskset) when given: its JSON in PATH.json, the program's output in PATH.txt.

@@ -44,18 +44,18 @@ seed_full() {
     DistributionServerFlatName=DS DistributionLastAccessName=ds.example.test DistributionServerPort=80
     DistributionServerIPAddress=198.51.100.5 DistributionServerSecIPAddress=198.51.100.6)
   for value in "${root[@]}"; do
-    wine reg add "$key" /v "${value%%=*}" /d "${value#*=}" /f /reg:32 >/dev/null 2>&1
+    bench_reg_add "$key" /v "${value%%=*}" /d "${value#*=}"
   done
   for value in "${server[@]}"; do
-    wine reg add "$key\\ServerInfo" /v "${value%%=*}" /d "${value#*=}" /f /reg:32 >/dev/null 2>&1
+    bench_reg_add "$key\\ServerInfo" /v "${value%%=*}" /d "${value#*=}"
   done
-  wine reg add "$key" /v HTTPRequestTimeout /t REG_DWORD /d 60000 /f /reg:32 >/dev/null 2>&1
-  wine reg add "$key\\SystemDetails" /v VXAgentResourceID /d RES-1001 /f /reg:32 >/dev/null 2>&1
+  bench_reg_add "$key" /v HTTPRequestTimeout /t REG_DWORD /d 60000
+  bench_reg_add "$key\\SystemDetails" /v VXAgentResourceID /d RES-1001
 }
 
 seed_full_proxy() {
   seed_full
-  wine reg add "$BENCH_AGENT_KEY" /v ProxyEnabled /d yes /f /reg:32 >/dev/null 2>&1
+  bench_reg_add "$BENCH_AGENT_KEY" /v ProxyEnabled /d yes
 }
 
 check_no_op() {

@@ -49,7 +49,7 @@ rm -rf "$RESULTS"/*.json "$RESULTS"/*.txt "$SERVER_ROOT/$NAMESPACE/requests.log"
   "$AGENT_DIR/logs"
 
 set_download_mode() {
-  wine reg add "$BENCH_AGENT_KEY\\Settings" /v DownloadMode /t REG_DWORD /d "$1" /f /reg:32 >/dev/null 2>&1
+  bench_reg_add "$BENCH_AGENT_KEY\\Settings" /v DownloadMode /t REG_DWORD /d "$1"
 }
 cleanup() {
   "$BENCH_ROOT/tests/server/stop.sh" "$SERVER_ROOT"
@@ -74,8 +74,7 @@ fi
 # (it is created with the default save limit), the installation directory set.
 wine reg delete "$BENCH_AGENT_KEY\\FileMetaData" /f /reg:32 >/dev/null 2>&1 || true
 if [ -n "${BENCH_RESUME_SAVE_LIMIT:-}" ]; then
-  wine reg add "$BENCH_AGENT_KEY\\FileMetaData" /v InterSaveByteLimit /t REG_DWORD /d "$BENCH_RESUME_SAVE_LIMIT" /f \
-    /reg:32 >/dev/null 2>&1
+  bench_reg_add "$BENCH_AGENT_KEY\\FileMetaData" /v InterSaveByteLimit /t REG_DWORD /d "$BENCH_RESUME_SAVE_LIMIT"
 fi
 save_limit=${BENCH_RESUME_SAVE_LIMIT:-1048576}
 bench_set_install_dir "$AGENT_DIR"

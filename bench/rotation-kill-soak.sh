@@ -28,7 +28,7 @@ cp "$build/src/handler/vxprereqhandler.exe" "$BENCH_BIN/vxprereqhandler-soak.exe
 wine_session_start || true
 trap wine_session_stop EXIT
 # winepath would start the 32-bit loader; Wine maps / to drive Z:.
-wine reg add "$BENCH_AGENT_KEY" /v VXAgentInstallDir /d "Z:${AGENT_DIR//\//\\}\\" /f /reg:32 >/dev/null 2>&1
+bench_reg_add "$BENCH_AGENT_KEY" /v VXAgentInstallDir /d "Z:${AGENT_DIR//\//\\}\\"
 
 status=0
 for seed in $seeds; do

@@ -3,8 +3,8 @@
 # cannot run 32-bit programs, build/bench-win64), generates the data (build/bench-data), runs the
 # benchmarks and prints their ratios with MET or MISSED. Its first line names the Windows build and
 # Wine loader every figure under Wine comes from. Exits 0 when every benchmark ran, whether or not its
-# target was met; 1 when one could not run. A hyperfine round that a failed run stopped is run again
-# (see bench_hyperfine); the summary lists those rounds.
+# target was met; 1 when one could not run. A run that Wine ended by a signal or with status 1 is
+# started again (see bench_record_failed_run in bench-lib.sh); the summary lists those runs.
 #
 # Usage: bench/run-all.sh      (settings: see bench/bench-lib.sh and the benchmark scripts)
 set -uo pipefail
@@ -18,7 +18,7 @@ bench_windows_line
 bench_build_native || exit 1
 bench_build_windows || exit 1
 export BENCH_SKIP_BUILD=1
-rm -f "$BENCH_REPEATED_ROUNDS"
+rm -f "$BENCH_REPEATED_RUNS"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "Machine: $(nproc) cores ($cpu), $(uname -sr), $(wine --version)"
@@ -39,10 +39,10 @@ done
 echo
 echo "Summary ($BENCH_WIN_BITS-bit Windows build under $BENCH_WINE; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 grep -E 'MET|MISSED' "$summary" || true
-if [ -s "$BENCH_REPEATED_ROUNDS" ]; then
-  echo "Rounds run again because a run failed under Wine: $(wc -l <"$BENCH_REPEATED_ROUNDS")"
-  sed 's/^/  /' "$BENCH_REPEATED_ROUNDS"
+if [ -s "$BENCH_REPEATED_RUNS" ]; then
+  echo "Runs started again because Wine ended a run by a signal or with status 1: $(wc -l <"$BENCH_REPEATED_RUNS")"
+  sed 's/^/  /' "$BENCH_REPEATED_RUNS"
 else
-  echo "Rounds run again because a run failed under Wine: none"
+  echo "Runs started again because Wine ended a run by a signal or with status 1: none"
 fi
 exit "$failed"

@@ -18,6 +18,7 @@ bench_windows_line
 bench_build_native || exit 1
 bench_build_windows || exit 1
 export BENCH_SKIP_BUILD=1
+export BENCH_ROTATION_ROUNDS=${BENCH_ROTATION_ROUNDS:-100} BENCH_ROTATION_SEEDS=${BENCH_ROTATION_SEEDS:-$RANDOM}
 rm -f "$BENCH_REPEATED_RUNS"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
@@ -28,7 +29,7 @@ summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 failed=0
 for benchmark in access-log-scan logger startup config-load select-rows criteria-literal xml-load xml-references xml-nested \
-  download rate-limit resume resume-soak; do
+  download rate-limit resume resume-soak rotation-kill-soak; do
   echo
   if ! "$BENCH_DIR/$benchmark.sh" | tee -a "$summary"; then
     echo "$benchmark: FAILED TO RUN"

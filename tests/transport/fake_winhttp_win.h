@@ -113,6 +113,36 @@ inline FakeResponse Part(const std::string& file, std::size_t first, std::size_t
   return response;
 }
 
+// An answer of status with body, announced by a Content-Length of the body's size unless length is
+// given and, when given, dated by Last-Modified.
+inline FakeResponse Answer(DWORD status, std::string body = "", std::optional<std::size_t> length = std::nullopt,
+                           const wchar_t* last_modified = nullptr) {
+  FakeResponse response;
+  response.status = status;
+  response.headers = {{L"Content-Length", std::to_wstring(length.value_or(body.size()))}};
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
+  response.body = std::move(body);
+  return response;
+}
+
+// The answer to a rate-limited download's HEAD probe.
+inline FakeResponse Head(std::size_t length) { return Answer(200, "", length); }
+
+// The answer of a request whose sends and receives fail with these errors, one per attempt, first.
+inline FakeResponse Failing(std::deque<DWORD> send_errors, std::deque<DWORD> receive_errors = {},
+                            FakeResponse answer = Answer(200, "ok")) {
+  answer.send_errors = std::move(send_errors);
+  answer.receive_errors = std::move(receive_errors);
+  return answer;
+}
+
+// The answer whose body breaks off with error once after bytes were delivered.
+inline FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error = ERROR_WINHTTP_TIMEOUT) {
+  response.fail_after = after;
+  response.timeout_error = error;
+  return response;
+}
+
 // The request's Range line, or "-".
 inline std::wstring RangeLine(const FakeRequest& request) {
   for (const std::wstring& header : request.added_headers) {

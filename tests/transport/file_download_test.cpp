@@ -32,27 +32,15 @@ void operator delete(void* memory, std::size_t) noexcept { operator delete(memor
 namespace vx {
 namespace {
 
+using test::Answer;
+using test::Broken;
 using test::FakeResponse;
 using test::FakeWinHttp;
+using test::Head;
 using test::Part;
 using test::RangeLine;
 using test::RangesOf;
 using test::Script;
-
-FakeResponse Body(DWORD status, std::string body, std::optional<std::size_t> announced = std::nullopt) {
-  FakeResponse response;
-  response.status = status;
-  response.headers = {{L"Content-Length", std::to_wstring(announced.value_or(body.size()))}};
-  response.body = std::move(body);
-  return response;
-}
-
-// The answer to the rate-limited download's HEAD probe.
-FakeResponse Head(std::size_t length) {
-  FakeResponse response;
-  response.headers = {{L"Content-Length", std::to_wstring(length)}};
-  return response;
-}
 
 // The range lines of the block requests that followed the probe.
 std::vector<std::wstring> BlockRanges(const FakeWinHttp& fake) {
@@ -105,8 +93,6 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   const std::string newer(10000, 'v');
   constexpr const wchar_t* kOlder = L"Thu, 19 May 2022 00:00:00 GMT";
   constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
-  FakeResponse newer_whole = Body(200, newer);
-  newer_whole.headers.emplace_back(L"Last-Modified", kNewer);
   struct Case {
     const char* name;
     std::vector<FakeResponse> recovery;
@@ -117,20 +103,18 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   const Case cases[] = {
       {"the rest is appended", Script(Part(file, 4000, 6000)), &file},
       {"nothing read yet", Script(Part(file, 0, 10000)), &file, 0},
-      {"the whole file again replaces what was read", Script(Body(200, file)), &file},
-      {"a refused range starts over with the whole file", Script(Body(416, "not satisfiable"), Body(200, file)), &file},
-      {"another version's range starts over with that version", Script(Part(newer, 4000, 6000, 0, kNewer), newer_whole),
-       &newer},
-      {"another length's range starts over with that length", Script(Part(file, 4000, 6000, 12000), Body(200, file)),
+      {"the whole file again replaces what was read", Script(Answer(200, file)), &file},
+      {"a refused range starts over with the whole file", Script(Answer(416, "not satisfiable"), Answer(200, file)),
        &file},
-      {"a server error is not file content", Script(Body(500, "error")), nullptr, 4000, 500},
+      {"another version's range starts over with that version",
+       Script(Part(newer, 4000, 6000, 0, kNewer), Answer(200, newer, std::nullopt, kNewer)), &newer},
+      {"another length's range starts over with that length", Script(Part(file, 4000, 6000, 12000), Answer(200, file)),
+       &file},
+      {"a server error is not file content", Script(Answer(500, "error")), nullptr, 4000, 500},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;
-    FakeResponse first = Body(200, file);
-    first.headers.emplace_back(L"Last-Modified", kOlder);
-    first.fail_after = c.fail_after;
-    fake.Add(first);
+    fake.Add(Broken(Answer(200, file, std::nullopt, kOlder), c.fail_after));
     for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Whole(), c.expected_result) << c.name;
@@ -150,7 +134,7 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
 
 TEST_F(Download, WholeDownloadResults) {
   using namespace std::string_literals;
-  FakeResponse gzip = Body(200, "\x1f\x8b\x08 compressed bytes"s);
+  FakeResponse gzip = Answer(200, "\x1f\x8b\x08 compressed bytes"s);
   gzip.headers.emplace_back(L"Content-Encoding", L"gzip");
   const struct {
     const char* name;
@@ -160,13 +144,13 @@ TEST_F(Download, WholeDownloadResults) {
     std::string expected_content;        // destination or text, on 0
     std::size_t failing_allocation = 0;  // allocations of this size and more fail
   } cases[] = {
-      {"complete file of a few write blocks", Body(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
+      {"complete file of a few write blocks", Answer(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
        test::PatternBytes(2500000)},
-      {"text into memory", Body(200, "<a>\r\n<b/>\r\n</a>\0tail"s), GET_DATA, 0, "<a>\n<b/>\n</a>"},
+      {"text into memory", Answer(200, "<a>\r\n<b/>\r\n</a>\0tail"s), GET_DATA, 0, "<a>\n<b/>\n</a>"},
       {"gzip kept as received", gzip, DOWNLOAD_FILE, 0, "\x1f\x8b\x08 compressed bytes"s},
-      {"unknown type has no temporary file", Body(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
+      {"unknown type has no temporary file", Answer(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
       // The write blocks' gathering stays below 2 MiB; reading 2.5 MB back needs more.
-      {"text that does not fit in memory", Body(200, test::PatternBytes(2500000)), GET_DATA, kReadBackFailed, "",
+      {"text that does not fit in memory", Answer(200, test::PatternBytes(2500000)), GET_DATA, kReadBackFailed, "",
        3000000},
   };
   std::filesystem::create_directories(std::filesystem::path(destination_).parent_path());
@@ -236,13 +220,9 @@ TEST_F(Download, RateLimitedBlocksAndPacing) {
 
 TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   const std::string file = test::PatternBytes(1200);
-  FakeResponse timeout_mid_block = Part(file, 0, 500);
-  timeout_mid_block.fail_after = 200;
-  FakeResponse timeout_at_once = Part(file, 200, 300);
-  timeout_at_once.fail_after = 0;
-  FakeResponse broken_at_once = Part(file, 200, 500);
-  broken_at_once.fail_after = 0;
-  broken_at_once.timeout_error = ERROR_WINHTTP_CONNECTION_ERROR;
+  const FakeResponse timeout_mid_block = Broken(Part(file, 0, 500), 200);
+  const FakeResponse timeout_at_once = Broken(Part(file, 200, 300), 0);
+  const FakeResponse broken_at_once = Broken(Part(file, 200, 500), 0, ERROR_WINHTTP_CONNECTION_ERROR);
   FakeResponse empty_block = Part(file, 500, 500);
   empty_block.body.clear();  // the connection closed before the first byte
   const auto started_over = RangesOf(L"0-499", L"500-999", L"0-499", L"500-999", L"1000-1200");
@@ -266,18 +246,18 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
        RangesOf(L"0-499", L"200-699", L"200-699", L"700-1199"), 2},
       {"a second time-out in a row ends the download", Script(timeout_mid_block, timeout_at_once),
        RangesOf(L"0-499", L"200-699"), 0, ERROR_WINHTTP_TIMEOUT},
-      {"the whole file sent for a later block starts over", Script(Part(file, 0, 500), Body(200, file)),
+      {"the whole file sent for a later block starts over", Script(Part(file, 0, 500), Answer(200, file)),
        RangesOf(L"0-499", L"500-999"), 2},
       {"blocks without data are not fetched for ever",
        Script(Part(file, 0, 500), empty_block, empty_block, empty_block, empty_block),
        RangesOf(L"0-499", L"500-999", L"500-999", L"500-999"), 3, kLengthMismatch},
-      {"a refused block starts over from byte 0", then(Script(Part(file, 0, 500), Body(416, ""))), started_over, 4},
+      {"a refused block starts over from byte 0", then(Script(Part(file, 0, 500), Answer(416, ""))), started_over, 4},
       {"a block of another length starts over from byte 0",
        then(Script(Part(file, 0, 500), Part(file, 500, 500, 1300))), started_over, 4},
       {"changed again after starting over: a clear failure",
        Script(Part(file, 0, 500), Part(file, 500, 500, 1300), Head(file.size()), Part(file, 0, 500, 1300)),
        RangesOf(L"0-499", L"500-999", L"0-499"), 1, kServerFileChanged},
-      {"a server error ends the download with its status", Script(Part(file, 0, 500), Body(500, "")),
+      {"a server error ends the download with its status", Script(Part(file, 0, 500), Answer(500, "")),
        RangesOf(L"0-499", L"500-999"), 1, 500},
   };
   gv_dataTransferRateKBps = 1;

@@ -14,6 +14,8 @@
 namespace vx {
 namespace {
 
+using test::Answer;
+using test::Failing;
 using test::FakeResponse;
 using test::FakeWinHttp;
 
@@ -40,14 +42,6 @@ class RequestSetup : public ::testing::Test {
   RequestHandles handles_;
 };
 
-FakeResponse Answer(DWORD status, std::deque<DWORD> send_errors = {}, std::deque<DWORD> receive_errors = {}) {
-  FakeResponse response;
-  response.status = status;
-  response.send_errors = std::move(send_errors);
-  response.receive_errors = std::move(receive_errors);
-  return response;
-}
-
 TEST_F(RequestSetup, RetryPolicy) {
   struct Case {
     const char* name;
@@ -57,19 +51,19 @@ TEST_F(RequestSetup, RetryPolicy) {
     std::size_t expected_pauses;
   };
   const Case cases[] = {
-      {"resend three times", {Answer(200, {}, {12032, 12032, 12032})}, 0, 1, 3},
+      {"resend three times", {Failing({}, {12032, 12032, 12032})}, 0, 1, 3},
       // The fifth failed attempt ends the loop; the header query then fails on the unanswered request.
       {"resend five times",
-       {Answer(200, {}, {12032, 12032, 12032, 12032, 12032})},
+       {Failing({}, {12032, 12032, 12032, 12032, 12032})},
        ERROR_WINHTTP_INCORRECT_HANDLE_STATE,
        1,
        5},
-      {"login failure on send reopens once", {Answer(200, {12015}), Answer(200)}, 0, 2, 0},
-      {"cancelled twice fails", {Answer(200, {12017}), Answer(200, {12017})}, 12017, 2, 0},
-      {"invalid response reopens, then counts", {Answer(200, {}, {12152}), Answer(200, {}, {12152})}, 0, 2, 0},
-      {"login failure on receive reopens", {Answer(200, {}, {12015}), Answer(204)}, 0, 2, 0},
-      {"other receive failure ends", {Answer(200, {}, {12030})}, 12030, 1, 0},
-      {"other send failure ends", {Answer(200, {12029})}, 12029, 1, 0},
+      {"login failure on send reopens once", {Failing({12015}), Answer(200)}, 0, 2, 0},
+      {"cancelled twice fails", {Failing({12017}), Failing({12017})}, 12017, 2, 0},
+      {"invalid response reopens, then counts", {Failing({}, {12152}), Failing({}, {12152})}, 0, 2, 0},
+      {"login failure on receive reopens", {Failing({}, {12015}), Answer(204)}, 0, 2, 0},
+      {"other receive failure ends", {Failing({}, {12030})}, 12030, 1, 0},
+      {"other send failure ends", {Failing({12029})}, 12029, 1, 0},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;

@@ -31,16 +31,10 @@ constexpr std::size_t kCut = 100000;  // where the first attempt's connection is
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string Text(const std::optional<test::StoredValue>& value) {
-  return value ? std::string(value->bytes.c_str()) : std::string("<absent>");
-}
-
-std::optional<DWORD> Dword(const std::string& key, const char* name) {
-  const auto value = test::GetValue(key.c_str(), name);
-  if (!value || value->type != REG_DWORD || value->bytes.size() != 4) return std::nullopt;
-  DWORD number = 0;
-  std::memcpy(&number, value->bytes.data(), 4);
-  return number;
+// A value of the agent's keys by the key's path.
+std::optional<DWORD> Dword(const std::string& key, const char* name) { return test::GetDword(key.c_str(), name); }
+std::string Text(const std::string& key, const char* name) {
+  return test::GetText(key.c_str(), name).value_or("<absent>");
 }
 
 // Holds the named object by which a running download claims its id: as another download of the
@@ -125,7 +119,7 @@ class Resumable : public ::testing::Test {
     return ranges;
   }
 
-  std::string Id() const { return Text(test::GetValue(kMetadataKey.c_str(), url_.c_str())); }
+  std::string Id() const { return Text(kMetadataKey, url_.c_str()); }
   std::string IdKey() const { return kMetadataKey + "\\" + Id(); }
   std::filesystem::path Repository() const { return install_dir_ / "DownloadRepository"; }
   std::filesystem::path PartialFile() const { return Repository() / Id(); }
@@ -167,7 +161,7 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   Interrupt();
   // The first attempt: its failure counted, its bytes and metadata kept, the mark cleared.
   EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
-  EXPECT_NE(Text(test::GetValue(IdKey().c_str(), "LastModifiedTime")), "<absent>");
+  EXPECT_NE(Text(IdKey(), "LastModifiedTime"), "<absent>");
   EXPECT_EQ(Dword(IdKey(), "RetryCount"), 1u);
   EXPECT_FALSE(test::GetValue(IdKey().c_str(), "downloadInProgress"));
   EXPECT_EQ(Dword(kMetadataKey, "DownloadFailureCount"), 1u);
@@ -405,6 +399,7 @@ TEST_F(Resumable, XmlAndJsonAreNeverResumable) {
 
 // --- Against the scripted WinHTTP ------------------------------------------------------------------
 
+using test::Broken;
 using test::FakeResponse;
 using test::FakeWinHttp;
 using test::RangesOf;
@@ -412,26 +407,13 @@ using test::Script;
 
 constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 
-FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length,
-                    const wchar_t* last_modified = kLastModified) {
-  FakeResponse response;
-  response.status = status;
-  if (length) response.headers.emplace_back(L"Content-Length", std::to_wstring(*length));
-  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
-  response.body = std::move(body);
-  return response;
+// Answers and 206s of the version modified at kLastModified unless told.
+FakeResponse Answer(DWORD status, std::string body, std::size_t length, const wchar_t* last_modified = kLastModified) {
+  return test::Answer(status, std::move(body), length, last_modified);
 }
-
-// A 206 of the version modified at kLastModified unless told.
 FakeResponse Piece(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
                    const wchar_t* last_modified = kLastModified) {
   return test::Part(file, first, size, total, last_modified);
-}
-
-FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error) {
-  response.fail_after = after;
-  response.timeout_error = error;
-  return response;
 }
 
 class ResumableScripted : public ::testing::Test {
@@ -452,9 +434,7 @@ class ResumableScripted : public ::testing::Test {
                ? InternetGetRequestByBitrate(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1)
                : InternetGetRequestEx(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1);
   }
-  std::string IdKey() const {
-    return kMetadataKey + "\\" + Text(test::GetValue(kMetadataKey.c_str(), "/f/file.bin"));
-  }
+  std::string IdKey() const { return kMetadataKey + "\\" + Text(kMetadataKey, "/f/file.bin"); }
   // A partial file of size bytes that id 77 records for the URL as 4000 bytes of last_modified's version.
   std::filesystem::path RecordPartial(const std::string& last_modified, std::size_t size = 4000) {
     test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
@@ -584,8 +564,7 @@ TEST_F(ResumableScripted, RepositoryNamesThatFitAreKept) {
     test::SetString(kMetadataKey.c_str(), "IntermediateRepositoryName", name);
     DownloadResumeHandler handler;
     ASSERT_EQ(handler.Initialize(destination_, "Thu, 19 May 2022 00:00:00 GMT", L"/f/named.bin"), 0);
-    EXPECT_EQ(Text(test::GetValue(kMetadataKey.c_str(), "IntermediateRepositoryName")),
-              kept ? name : "DownloadRepository\\");
+    EXPECT_EQ(Text(kMetadataKey, "IntermediateRepositoryName"), kept ? name : "DownloadRepository\\");
     EXPECT_EQ(handler.PartialFile().find(std::wstring(name.begin(), name.end())) != std::wstring::npos, kept);
   }
 }

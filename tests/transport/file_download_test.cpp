@@ -7,13 +7,8 @@
 #include <filesystem>
 #include <new>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "transport/file_download_win.h"
+#include "transport_test_win.h"
 
 // The test's allocator, the process heap: while g_failing_allocation is not 0, allocations of that
 // many bytes and more fail, as in a 32-bit process short of memory.
@@ -51,17 +46,9 @@ std::vector<std::wstring> BlockRanges(const FakeWinHttp& fake) {
   return ranges;
 }
 
-class Download : public ::testing::Test {
+// No "DownloadMode" in the clean registry: whole downloads.
+class Download : public test::TransportTest {
  protected:
-  Download() : time_override_(time_) {
-    ResetAgentParameters();
-    gv_tempDir = directory_.str();
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
-    parameters_.port = 80;
-    destination_ = (directory_.path() / "sub" / "file.bin").wstring();
-  }
-
   int Whole(int type = DOWNLOAD_FILE, unsigned char accept_gzip = 0) {
     return InternetGetRequestEx(parameters_, L"/files/file.bin", destination_.c_str(), &text_, type, 1, accept_gzip);
   }
@@ -69,23 +56,9 @@ class Download : public ::testing::Test {
     return InternetGetRequestByBitrate(parameters_, L"/files/file.bin", destination_.c_str(), &text_, type, 1);
   }
   // Nothing but the destination (when the download succeeded) is left in the directory.
-  std::size_t FilesLeft() const {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_.path())) {
-      if (entry.is_regular_file()) ++count;
-    }
-    return count;
-  }
+  std::size_t FilesLeft() const { return test::RegularFilesBelow(directory_.path()); }
 
-  test::ScopedCleanRegistry registry_;  // no "DownloadMode": whole downloads
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
-  std::string text_;
 };
 
 TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {

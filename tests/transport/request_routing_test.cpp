@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/agent_config.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
@@ -24,11 +21,9 @@ std::vector<std::wstring> Servers(const FakeWinHttp& fake) {
   return servers;
 }
 
-class Routing : public ::testing::Test {
+class Routing : public test::TransportTest {
  protected:
   Routing() {
-    ResetAgentParameters();
-    gv_tempDir = directory_.str();
     gv_vxProductCode = "KORB";
     gv_serverProtocol = "http";
     gv_serverPort = 8080;
@@ -47,9 +42,6 @@ class Routing : public ::testing::Test {
     gv_proxyPassword = "secret";
   }
 
-  test::ScopedCleanRegistry registry_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
   FakeWinHttp fake_;
   std::string out_;
 };

@@ -2,14 +2,11 @@
 // reopen, header failures, proxy credentials and 407.
 #include <gtest/gtest.h>
 
-#include "agent/agent_config.h"
 #include "agent/os_name.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_log.h"
-#include "test_registry_win.h"
 #include "transport/request_setup_win.h"
 #include "transport/transport_error_texts.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
@@ -19,14 +16,11 @@ using test::Failing;
 using test::FakeResponse;
 using test::FakeWinHttp;
 
-class RequestSetup : public ::testing::Test {
+class RequestSetup : public test::TransportTest {
  protected:
-  RequestSetup() : time_override_(time_) {
-    ResetAgentParameters();
+  RequestSetup() {
     gv_httpConnectionTimeout = 30000;
     gv_httpRequestTimeout = 60000;
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
     parameters_.port = 8080;
   }
 
@@ -34,11 +28,7 @@ class RequestSetup : public ::testing::Test {
     return GetInternetRequestHandle(parameters_, L"/files/a.bin", request_type, keep_alive, handles_, accept_gzip);
   }
 
-  test::ScopedTestLog log_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
   RequestHandles handles_;
 };
 

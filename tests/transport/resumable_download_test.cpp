@@ -5,31 +5,23 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
-#include "agent/agent_config.h"
 #include "agent/file_utils.h"
 #include "base/unique_handle_win.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "test_server_win.h"
 #include "transport/download_resume_handler_win.h"
-#include "transport/file_download_win.h"
-#include "transport/transport_types.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-const std::string kSettingsKey = std::string(test::kTestAgentRootKey) + "\\Settings";
-const std::string kMetadataKey = std::string(test::kTestAgentRootKey) + "\\FileMetaData";
 constexpr std::size_t kFileSize = 300000;
 constexpr std::size_t kCut = 100000;  // where the first attempt's connection is closed
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+using test::kMetadataKey;
+using test::kSettingsKey;
+using test::Wide;
 
 // A value of the agent's keys by the key's path.
 std::optional<DWORD> Dword(const std::string& key, const char* name) { return test::GetDword(key.c_str(), name); }
@@ -57,22 +49,14 @@ UniqueHandle HoldId(const std::string& id, bool by_the_agent = true) {
   return UniqueHandle(::CreateMutexW(&attributes, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
 }
 
-class Resumable : public ::testing::Test {
+// Pacing and the mark's age go through the clock seam, never waited for.
+class Resumable : public test::TransportTest {
  protected:
-  Resumable() : server_(test::CurrentTestName()), time_override_(time_) {
-    ResetAgentParameters();
-    install_dir_ = directory_.path() / "agent";
+  Resumable() : server_(test::CurrentTestName()), url_(server_.UrlPath("file.bin")) {
+    ConnectTo(server_);
     std::filesystem::create_directories(install_dir_);
     gv_installDir = install_dir_.string() + "\\";
-    gv_tempDir = directory_.str();
-    gv_httpConnectionTimeout = 5000;
-    gv_httpRequestTimeout = 5000;
     gv_dataTransferRateKBps = 100;  // blocks of 50000 bytes
-    parameters_.protocol = "http";
-    parameters_.server = L"127.0.0.1";
-    parameters_.port = server_.HttpPort();
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
-    url_ = server_.UrlPath("file.bin");
     test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
   }
 
@@ -142,17 +126,9 @@ class Resumable : public ::testing::Test {
     EXPECT_EQ(test::FileNamesIn(Repository()), std::vector<std::string>{});
   }
 
-  test::ScopedCleanRegistry registry_;
   test::TestServerNamespace server_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;  // pacing and the mark's age through the clock seam, never waited for
-  ScopedTimeSourceOverride time_override_;
-  std::filesystem::path install_dir_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
+  const std::filesystem::path install_dir_ = directory_.path() / "agent";
   std::string url_;
-  std::string text_;
   std::string file_ = test::PatternBytes(kFileSize);
   std::size_t first_requests_ = 0;
 };
@@ -416,16 +392,11 @@ FakeResponse Piece(const std::string& file, std::size_t first, std::size_t size,
   return test::Part(file, first, size, total, last_modified);
 }
 
-class ResumableScripted : public ::testing::Test {
+class ResumableScripted : public test::TransportTest {
  protected:
-  ResumableScripted() : time_override_(time_) {
-    ResetAgentParameters();
+  ResumableScripted() {
     gv_installDir = directory_.str() + "\\";
     gv_dataTransferRateKBps = 4;  // blocks of 2000 bytes
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
-    parameters_.port = 80;
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
     test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
   }
 
@@ -446,14 +417,7 @@ class ResumableScripted : public ::testing::Test {
     return partial;
   }
 
-  test::ScopedCleanRegistry registry_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
   std::string file_ = test::PatternBytes(10000);
 };
 

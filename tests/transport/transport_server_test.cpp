@@ -9,34 +9,20 @@
 #include <filesystem>
 #include <optional>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "test_server_win.h"
-#include "transport/file_download_win.h"
 #include "transport/request_routing.h"
 #include "transport/request_setup_win.h"
-#include "transport/upload_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+using test::Wide;
 
-class ServerTransport : public ::testing::Test {
+// No "DownloadMode" in the clean registry: whole downloads; the rate-limited pacing is recorded, not
+// waited for.
+class ServerTransport : public test::TransportTest {
  protected:
-  ServerTransport() : server_(test::CurrentTestName()), time_override_(time_) {
-    ResetAgentParameters();
-    gv_tempDir = directory_.str();
-    gv_httpConnectionTimeout = 5000;
-    gv_httpRequestTimeout = 5000;
-    parameters_.protocol = "http";
-    parameters_.server = L"127.0.0.1";
-    parameters_.port = server_.HttpPort();
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
-  }
+  ServerTransport() : server_(test::CurrentTestName()) { ConnectTo(server_); }
 
   void SetUp() override {
     if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
@@ -49,15 +35,7 @@ class ServerTransport : public ::testing::Test {
                         : InternetGetRequestEx(parameters_, path.c_str(), destination_.c_str(), &text_, type, 1, 1);
   }
 
-  test::ScopedCleanRegistry registry_;  // no "DownloadMode": whole downloads
   test::TestServerNamespace server_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;  // the rate-limited pacing is recorded, not waited for
-  ScopedTimeSourceOverride time_override_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
-  std::string text_;
 };
 
 TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
@@ -87,11 +65,7 @@ TEST_F(ServerTransport, DownloadsToAFileAndIntoMemory) {
   EXPECT_EQ(server_.Requests().front().Header("Accept-Encoding"), "gzip");
   EXPECT_EQ(server_.Requests().front().Header("Connection"), "Keep-Alive");
   // Nothing but the destination is left behind.
-  std::size_t files = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_.path())) {
-    files += entry.is_regular_file() ? 1 : 0;
-  }
-  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(test::RegularFilesBelow(directory_.path()), 1u);
 }
 
 // A server that stops answering costs the request's time-out, not a hang (GET_DATA sets it).

@@ -5,14 +5,9 @@
 
 #include <functional>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
 #include "transport/request_routing.h"
-#include "transport/upload_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
@@ -26,10 +21,9 @@ constexpr const wchar_t* kMultipart = L"Content-Type: multipart/form-data";
 constexpr const wchar_t* kKeepAlive = L"Connection: Keep-Alive";
 constexpr const wchar_t* kClose = L"Connection: close";
 
-class Upload : public ::testing::Test {
+class Upload : public test::TransportTest {
  protected:
-  Upload() : time_override_(time_) {
-    ResetAgentParameters();
+  Upload() {
     gv_httpConnectionTimeout = 30000;
     gv_httpRequestTimeout = 60000;
   }
@@ -46,11 +40,6 @@ class Upload : public ::testing::Test {
     return UploadPath((directory_.str(true) + "up\xC3\xA9.bin").c_str(), chunk_size);
   }
 
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
-  ConnectionParameters parameters_;
   std::string answer_ = "untouched";
 };
 
@@ -229,7 +218,6 @@ TEST_F(Upload, StatusAndAnswer) {
 }
 
 TEST_F(Upload, AgentSendRequestRoutesEachTypeWithItsDataAndSize) {
-  test::ScopedCleanRegistry registry;
   gv_serverProtocol = "http";
   gv_lastAccessName = "last.example";
   const std::string file = directory_.str(true) + "report.bin";

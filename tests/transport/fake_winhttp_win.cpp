@@ -88,7 +88,16 @@ struct FakeCalls {
                                                                               : nullptr;
   }
 
+  // True when this is the call that fails by the script (its error set), counting every call but the close.
+  static bool Injected() {
+    FakeWinHttp& fake = Fake();
+    if (fake.calls_++ != fake.fail_call) return false;
+    t_last_error = fake.fail_code;
+    return true;
+  }
+
   static HINTERNET WINAPI Open(LPCWSTR, DWORD access_type, LPCWSTR proxy, LPCWSTR, DWORD) {
+    if (Injected()) return nullptr;
     if (const DWORD code = TakeFront(Fake().open_errors)) return Failure<HINTERNET>(code, nullptr);
     ++Fake().sessions_;
     auto* session = new FakeWinHttp::Handle(FakeWinHttp::Handle::kSession);
@@ -98,6 +107,7 @@ struct FakeCalls {
   }
 
   static HINTERNET WINAPI Connect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, DWORD) {
+    if (Injected()) return nullptr;
     FakeWinHttp::Handle* parent = Find(session);
     if (parent == nullptr) return Failure<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (const DWORD code = TakeFront(Fake().connect_errors)) return Failure<HINTERNET>(code, nullptr);
@@ -112,6 +122,7 @@ struct FakeCalls {
 
   static HINTERNET WINAPI OpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object_path, LPCWSTR, LPCWSTR,
                                       LPCWSTR*, DWORD flags) {
+    if (Injected()) return nullptr;
     FakeWinHttp::Handle* parent = Find(connection);
     if (parent == nullptr) return Failure<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     FakeWinHttp& fake = Fake();
@@ -136,6 +147,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI AddRequestHeaders(HINTERNET request, LPCWSTR header, DWORD, DWORD) {
+    if (Injected()) return FALSE;
     FakeRequest* record = RequestOf(Find(request));
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     record->added_headers.emplace_back(header);
@@ -144,6 +156,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI SetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+    if (Injected()) return FALSE;
     if (Find(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     const auto error = Fake().option_errors.find(option);
     if (error != Fake().option_errors.end()) return Failure(error->second, FALSE);
@@ -164,12 +177,14 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI QueryOption(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD length) {
+    if (Injected()) return FALSE;
     if (Find(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     return CopyNumber(option == WINHTTP_OPTION_SECURITY_FLAGS ? 0x8 : 0, buffer, length);
   }
 
   static BOOL WINAPI SendRequest(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID data,
                                  DWORD data_length, DWORD total_length, DWORD_PTR) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
@@ -189,6 +204,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI WriteData(HINTERNET request, LPCVOID data, DWORD length, LPDWORD written) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
@@ -200,6 +216,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI ReceiveResponse(HINTERNET request, LPVOID) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
@@ -211,6 +228,7 @@ struct FakeCalls {
 
   static BOOL WINAPI QueryHeaders(HINTERNET request, DWORD level, LPCWSTR name, LPVOID buffer, LPDWORD length,
                                   LPDWORD) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     if (!handle->received) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, FALSE);
@@ -243,6 +261,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI QueryDataAvailable(HINTERNET request, LPDWORD available) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     FakeResponse& response = handle->response;
@@ -257,6 +276,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI ReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     const std::size_t count = std::min(

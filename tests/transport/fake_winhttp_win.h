@@ -72,11 +72,16 @@ class FakeWinHttp {
   std::deque<DWORD> connect_errors;      // per WinHttpConnect
   std::deque<DWORD> add_header_errors;   // per WinHttpAddRequestHeaders
   std::map<DWORD, DWORD> option_errors;  // option number -> error of setting it
+  // The call of this number (from 0, every call but the close counted) fails with fail_code before
+  // the fake looks at it; -1: none.
+  int fail_call = -1;
+  DWORD fail_code = 0;
 
   const std::vector<FakeRequest>& Requests() const { return requests_; }
   int Sessions() const { return sessions_; }
   int Connections() const { return connections_; }
   int OpenHandles() const { return open_handles_; }
+  int Calls() const { return calls_; }
   // Options set on sessions (the TLS versions), by option number.
   const std::map<DWORD, DWORD>& SessionOptions() const { return session_options_; }
 
@@ -93,6 +98,7 @@ class FakeWinHttp {
   int sessions_ = 0;
   int connections_ = 0;
   int open_handles_ = 0;
+  int calls_ = 0;
   std::uintptr_t next_handle_ = 0x1000;
 
   friend struct FakeCalls;

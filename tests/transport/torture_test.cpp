@@ -1,5 +1,5 @@
-// The torture run: every fallible WinHTTP call that a driver makes fails once, in turn, through the
-// WinHTTP seam (time-outs, lost connections, invalid answers), and the download invariants hold in
+// The torture run: every fallible WinHTTP call that a driver makes fails once, in turn, in the
+// scripted WinHTTP (time-outs, lost connections, invalid answers), and the download invariants hold in
 // every run: result 0 means the destination is exactly the file, any other result means nothing was
 // handed over, only recorded partial files of the file's bytes are left, and every handle that was
 // opened is closed.
@@ -29,59 +29,6 @@ constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 constexpr std::size_t kLength = 10000;
 constexpr DWORD kCodes[] = {ERROR_WINHTTP_TIMEOUT, ERROR_WINHTTP_CONNECTION_ERROR, ERROR_WINHTTP_INVALID_SERVER_RESPONSE};
 
-// Passes every call on to the fake, except the one whose turn it is to fail.
-struct Injector {
-  static inline const WinHttpApi* inner = nullptr;
-  static inline int calls = 0;
-  static inline int fail_at = -1;
-  static inline DWORD code = 0;
-  static inline bool injected = false;  // the last call was the failed one
-
-  static bool Fail() {
-    injected = calls++ == fail_at;
-    return injected;
-  }
-  static HINTERNET WINAPI Open(LPCWSTR a, DWORD b, LPCWSTR c, LPCWSTR d, DWORD e) {
-    return Fail() ? nullptr : inner->open(a, b, c, d, e);
-  }
-  static HINTERNET WINAPI Connect(HINTERNET a, LPCWSTR b, INTERNET_PORT c, DWORD d) {
-    return Fail() ? nullptr : inner->connect(a, b, c, d);
-  }
-  static HINTERNET WINAPI OpenRequest(HINTERNET a, LPCWSTR b, LPCWSTR c, LPCWSTR d, LPCWSTR e, LPCWSTR* f, DWORD g) {
-    return Fail() ? nullptr : inner->open_request(a, b, c, d, e, f, g);
-  }
-  static BOOL WINAPI AddHeaders(HINTERNET a, LPCWSTR b, DWORD c, DWORD d) {
-    return Fail() ? FALSE : inner->add_request_headers(a, b, c, d);
-  }
-  static BOOL WINAPI SetOption(HINTERNET a, DWORD b, LPVOID c, DWORD d) {
-    return Fail() ? FALSE : inner->set_option(a, b, c, d);
-  }
-  static BOOL WINAPI QueryOption(HINTERNET a, DWORD b, LPVOID c, LPDWORD d) {
-    return Fail() ? FALSE : inner->query_option(a, b, c, d);
-  }
-  static BOOL WINAPI Send(HINTERNET a, LPCWSTR b, DWORD c, LPVOID d, DWORD e, DWORD f, DWORD_PTR g) {
-    return Fail() ? FALSE : inner->send_request(a, b, c, d, e, f, g);
-  }
-  static BOOL WINAPI Write(HINTERNET a, LPCVOID b, DWORD c, LPDWORD d) {
-    return Fail() ? FALSE : inner->write_data(a, b, c, d);
-  }
-  static BOOL WINAPI Receive(HINTERNET a, LPVOID b) { return Fail() ? FALSE : inner->receive_response(a, b); }
-  static BOOL WINAPI QueryHeaders(HINTERNET a, DWORD b, LPCWSTR c, LPVOID d, LPDWORD e, LPDWORD f) {
-    return Fail() ? FALSE : inner->query_headers(a, b, c, d, e, f);
-  }
-  static BOOL WINAPI Available(HINTERNET a, LPDWORD b) { return Fail() ? FALSE : inner->query_data_available(a, b); }
-  static BOOL WINAPI Read(HINTERNET a, LPVOID b, DWORD c, LPDWORD d) {
-    return Fail() ? FALSE : inner->read_data(a, b, c, d);
-  }
-  static BOOL WINAPI Close(HINTERNET a) { return inner->close_handle(a); }
-  static DWORD WINAPI LastError() { return injected ? code : inner->last_error(); }
-
-  static WinHttpApi Table() {
-    return WinHttpApi{&Open,    &Connect, &OpenRequest,  &AddHeaders, &SetOption, &QueryOption, &Send,
-                      &Write,   &Receive, &QueryHeaders, &Available,  &Read,      &Close,       &LastError};
-  }
-};
-
 class Torture : public test::DriverRuns {
  protected:
   Torture() : DriverRuns(2) {}
@@ -99,12 +46,8 @@ class Torture : public test::DriverRuns {
     }
     fake.Add(test::Answer(200, file_, kLength, kLastModified));  // for a start-over or a recovery
 
-    const WinHttpApi table = (Injector::inner = &WinHttp(), Injector::Table());
-    Injector::calls = 0;
-    Injector::fail_at = fail_at;
-    Injector::code = code;
-    Injector::injected = false;
-    const ScopedWinHttpOverride inject(table);
+    fake.fail_call = fail_at;
+    fake.fail_code = code;
     return DriverRuns::Run(driver, L"/f/file.bin");
   }
 
@@ -127,7 +70,7 @@ TEST_F(Torture, EveryFallibleCallFailsOnceInTurn) {
     {
       FakeWinHttp fake;
       const int result = Run(driver, -1, 0, fake);
-      calls = Injector::calls;
+      calls = fake.Calls();
       EXPECT_EQ(result, 0) << kDriverNames[driver] << ": without failures";
       CheckInvariants(driver, result, fake);
     }

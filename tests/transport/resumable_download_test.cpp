@@ -89,6 +89,7 @@ class Resumable : public test::TransportTest {
     ASSERT_EQ(Download(), kLengthMismatch);
     ASSERT_EQ(Id().empty(), false);
     ASSERT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
+    ASSERT_EQ(std::filesystem::file_size(PartialFile()), kCut);
     server_.WriteScript(R"({"rules": []})");
     first_requests_ = server_.Requests().size();
   }
@@ -135,8 +136,8 @@ class Resumable : public test::TransportTest {
 
 TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   Interrupt();
-  // The first attempt: its failure counted, its bytes and metadata kept, the mark cleared.
-  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
+  // The first attempt (its bytes kept, as Interrupt checks): its failure counted, its metadata kept,
+  // the mark cleared.
   EXPECT_NE(Text(IdKey(), "LastModifiedTime"), "<absent>");
   EXPECT_EQ(Dword(IdKey(), "RetryCount"), 1u);
   EXPECT_FALSE(test::GetValue(IdKey().c_str(), "downloadInProgress"));
@@ -167,45 +168,84 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), 1u);
 }
 
-// A partial file that is not the server's file any more, or whose range the server can never serve,
-// is dropped and the same call starts over from byte 0: no URL stays undownloadable.
-TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
+// What the next download makes of what the first attempt left, whatever the server does now. A
+// partial file that is not the server's file any more, or whose range the server can never serve,
+// is dropped and the same call starts over from byte 0: no URL stays undownloadable. A complete one
+// is handed over without a range. A file replaced between two ranges of one download ends as one
+// whole version, never a mix of two (the same-length replacements are rows of DownloadMatrix).
+TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
   // Another version and a partial file shorter than its record are rows of the portable resume table.
-  enum Change { kNone, kShorterServerFile };
+  enum Change { kNone, kRateZero, kShorterServerFile, kCompletePartialFile, kSmallSaveLimit };
   struct Case {
     const char* name;
     Change change;
     bool rate_limited;
     const char* script;
-    std::vector<std::string> ranges;  // of the requests after the interrupted attempt
+    std::vector<std::string> ranges;  // of the requests after the interrupted attempt; none: not looked at
+    const std::string* replacement = nullptr;  // v2.bin, which the script puts in the file's place
+    DWORD mode = 1;                            // "DownloadMode"
+    bool interrupted = true;                   // else the download is the first
   };
   const std::string refuse = R"([{"count": 1}, {"count": 1, "status": 416}])";
   const std::string whole = R"([{"count": 1}, {"ignore_range": true}])";
+  // The rate-limited download is replaced before its second block, the resumed one before its range.
+  const std::string replace_block = R"([{"count": 2}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
+  const std::string replace_range = R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin"}])";
+  const std::string replace_range_anyway =
+      R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
+  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
+  const std::string longer = std::string(kFileSize + 7000, 'L');
   const Case cases[] = {
       // The resumed range is answered with the whole file, which replaces the partial file.
       {"whole file sent for the range", kNone, false, whole.c_str(), {"-", "bytes=100000-300000"}},
       {"416 to the rest", kNone, false, refuse.c_str(), {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
       // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", kNone, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
+      {"rate 0 with a partial file", kRateZero, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
       {"recorded size beyond a new, shorter length", kShorterServerFile, false, "[]", {"-", "bytes=0-60000"}},
       {"the same, rate-limited", kShorterServerFile, true, "[]", {"-", "bytes=0-49999", "bytes=50000-60000"}},
+      {"complete partial file", kCompletePartialFile, false, "[]", {"-"}},
+      {"a small save limit appends often and loses nothing", kSmallSaveLimit, false, "[]",
+       {"-", "bytes=100000-300000"}},
+      {"rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 0, false},
+      {"resumable rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 1,
+       false},
+      {"resumed range, new version sent whole for If-Range", kNone, false, replace_range.c_str(), {}, &same_length},
+      {"resumed range, new total in Content-Range", kNone, false, replace_range_anyway.c_str(), {}, &longer},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartCase();
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
+    if (c.change == kSmallSaveLimit) test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
     server_.SetLastModified("file.bin", 1600000000);
-    Interrupt();
-    const std::string expected = c.change == kShorterServerFile ? file_.substr(0, 60000) : file_;
+    const std::size_t logged = log_.Messages().size();
+    if (c.interrupted) Interrupt();
+    const std::string expected = c.replacement != nullptr           ? *c.replacement
+                                 : c.change == kShorterServerFile ? file_.substr(0, 60000)
+                                                                  : file_;
     if (c.change == kShorterServerFile) {
       server_.WriteFile("file.bin", expected);
       server_.SetLastModified("file.bin", 1600000000);
     }
-    gv_dataTransferRateKBps = c.rate_limited && c.change == kNone ? 0 : 100;
+    if (c.change == kCompletePartialFile) {
+      test::WriteWholeFile(PartialFile(), file_);
+      test::SetDword(IdKey().c_str(), "PartialFileSize", kFileSize);
+    }
+    if (c.replacement != nullptr) server_.WriteFile("v2.bin", *c.replacement);
+    gv_dataTransferRateKBps = c.change == kRateZero ? 0 : 100;
     server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
     ASSERT_EQ(Download(c.rate_limited), 0);
-    EXPECT_EQ(LaterRanges(), c.ranges);
-    EXPECT_TRUE(Destination() == expected);
+    if (!c.ranges.empty()) {
+      EXPECT_EQ(LaterRanges(), c.ranges);
+    }
+    EXPECT_TRUE(Destination() == expected) << Destination().size();
     ExpectNothingLeft();
+    if (c.change == kSmallSaveLimit) {
+      const std::vector<std::string> messages = log_.Messages();
+      const auto appends = std::count_if(messages.begin() + static_cast<std::ptrdiff_t>(logged), messages.end(),
+                                         [](const std::string& m) { return m.find("File updated with data.") != std::string::npos; });
+      EXPECT_GE(appends, static_cast<std::ptrdiff_t>(kFileSize / (64 * 1024)));
+    }
   }
 }
 
@@ -295,62 +335,6 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FileNamesIn(Repository()), expected);
   }
-}
-
-TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
-  Interrupt();
-  test::WriteWholeFile(PartialFile(), file_);
-  test::SetDword(IdKey().c_str(), "PartialFileSize", kFileSize);
-  ASSERT_EQ(Download(), 0);
-  EXPECT_EQ(LaterRanges(), std::vector<std::string>{"-"});
-  EXPECT_TRUE(Destination() == file_);
-  ExpectNothingLeft();
-}
-
-// The server's file is replaced between two range requests of one download. Whatever the server
-// does with If-Range, the download ends with one whole version, never a mix of two (the same-length
-// replacements are rows of DownloadMatrix).
-TEST_F(Resumable, FileReplacedBetweenRangesEndsAsOneVersion) {
-  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
-  const std::string longer = std::string(kFileSize + 7000, 'L');
-  struct Case {
-    const char* name;
-    DWORD mode;  // "DownloadMode"
-    bool rate_limited;
-    const std::string* replacement;
-    bool if_range_ignored;  // the server answers with a range of the new version
-  };
-  const Case cases[] = {
-      {"rate-limited, new total in Content-Range", 0, true, &longer, true},
-      {"resumable rate-limited, new total in Content-Range", 1, true, &longer, true},
-      {"resumed range, new version sent whole for If-Range", 1, false, &same_length, false},
-      {"resumed range, new total in Content-Range", 1, false, &longer, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StartCase();
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
-    if (!c.rate_limited) Interrupt();
-    server_.WriteFile("v2.bin", *c.replacement);
-    // The rate-limited download is replaced before its second block, the resumed one before its range.
-    server_.WriteScript(std::string(R"({"rules": [{"count": )") + (c.rate_limited ? "2" : "1") +
-                        R"(}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": )" +
-                        (c.if_range_ignored ? "true" : "false") + "}]}");
-    EXPECT_EQ(Download(c.rate_limited), 0);
-    EXPECT_TRUE(Destination() == *c.replacement) << Destination().size();
-    if (c.mode == 1) ExpectNothingLeft();
-  }
-}
-
-TEST_F(Resumable, SmallSaveLimitAppendsOftenAndLosesNothing) {
-  test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
-  Interrupt();
-  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
-  ASSERT_EQ(Download(), 0);
-  EXPECT_TRUE(Destination() == file_);
-  int appends = 0;
-  for (const std::string& message : log_.Messages()) appends += message.find("File updated with data.") != std::string::npos;
-  EXPECT_GE(appends, static_cast<int>(kFileSize / (64 * 1024)));
 }
 
 TEST_F(Resumable, RateLimitedIntoMemory) {

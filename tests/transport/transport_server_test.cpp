@@ -82,19 +82,9 @@ TEST_F(ServerTransport, StallingServerEndsWithinTheTimeout) {
   }
 }
 
-TEST_F(ServerTransport, HttpsWithASelfSignedCertificate) {
-  server_.WriteFile("file.bin", "over TLS");
-  parameters_.protocol = "HTTPS";
-  parameters_.port = server_.HttpsPort();
-  EXPECT_EQ(Download(false, DOWNLOAD_FILE), 0);
-  EXPECT_EQ(test::ReadWholeFile(destination_), "over TLS");
-  ASSERT_FALSE(server_.Requests().empty());
-  EXPECT_EQ(server_.Requests().back().listener, "https");
-}
-
-// An administrator may pin the server certificates to accept, or ask for full validation; the test
-// server's certificate is self-signed. A refused certificate fails the request before any byte of
-// the answer reaches a file.
+// HTTPS (in any case) to the test server's self-signed certificate. An administrator may pin the
+// server certificates to accept, or ask for full validation. A refused certificate fails the request
+// before any byte of the answer reaches a file.
 TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
   const std::filesystem::path fingerprint_file =
       std::filesystem::path(server_.WindowsDirectory()).parent_path() / "cert.sha256";
@@ -114,6 +104,7 @@ TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
     int type = DOWNLOAD_FILE;  // or an upload, whose body goes only where the download would go
   };
   const Case cases[] = {
+      {"neither pins nor strict validation", std::nullopt, false, true},
       {"pin matches", other + "; " + spelled, false, true},
       {"pin differs", other, false, false},
       {"no valid fingerprint: nothing is accepted", "not a fingerprint", false, false},
@@ -127,7 +118,7 @@ TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
   test::WriteWholeFile(report, "the report");
   const std::wstring upload_path = Wide(server_.UrlPath("file.bin"));
   server_.WriteFile("file.bin", "over TLS");
-  parameters_.protocol = "https";
+  parameters_.protocol = "HTTPS";
   parameters_.port = server_.HttpsPort();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -143,9 +134,16 @@ TEST_F(ServerTransport, PinnedOrStrictlyValidatedCertificates) {
             : InternetSendRequestEx(parameters_, upload_path.c_str(), "the post", &text_, c.type, 1, 0);
     EXPECT_EQ(result == 0, c.accepted) << result;
     EXPECT_EQ(std::filesystem::exists(destination_), c.accepted && c.type == DOWNLOAD_FILE);
+    if (c.accepted && c.type == DOWNLOAD_FILE) {
+      EXPECT_EQ(test::ReadWholeFile(destination_), "over TLS");
+    }
     const auto requests = server_.Requests();
     EXPECT_EQ(requests.size() > requests_before && !requests.back().body.empty(),
               c.accepted && c.type != DOWNLOAD_FILE);
+    if (c.accepted) {
+      ASSERT_GT(requests.size(), requests_before);
+      EXPECT_EQ(requests.back().listener, "https");
+    }
     if (c.pins && !c.accepted) {
       EXPECT_EQ(result, kCertificateNotPinned);
       const std::string operation = c.type == DOWNLOAD_FILE ? "GetInternetRequestHandle"

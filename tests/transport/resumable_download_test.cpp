@@ -181,7 +181,7 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     Change change;
     bool rate_limited;
     const char* script;
-    std::vector<std::string> ranges;  // of the requests after the interrupted attempt; none: not looked at
+    std::vector<std::string> ranges;           // asked for after the interrupted attempt; none: not checked
     const std::string* replacement = nullptr;  // v2.bin, which the script puts in the file's place
     DWORD mode = 1;                            // "DownloadMode"
     bool interrupted = true;                   // else the download is the first
@@ -189,7 +189,8 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
   const std::string refuse = R"([{"count": 1}, {"count": 1, "status": 416}])";
   const std::string whole = R"([{"count": 1}, {"ignore_range": true}])";
   // The rate-limited download is replaced before its second block, the resumed one before its range.
-  const std::string replace_block = R"([{"count": 2}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
+  const std::string replace_block =
+      R"([{"count": 2}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
   const std::string replace_range = R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin"}])";
   const std::string replace_range_anyway =
       R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
@@ -204,11 +205,9 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
       {"recorded size beyond a new, shorter length", kShorterServerFile, false, "[]", {"-", "bytes=0-60000"}},
       {"the same, rate-limited", kShorterServerFile, true, "[]", {"-", "bytes=0-49999", "bytes=50000-60000"}},
       {"complete partial file", kCompletePartialFile, false, "[]", {"-"}},
-      {"a small save limit appends often and loses nothing", kSmallSaveLimit, false, "[]",
-       {"-", "bytes=100000-300000"}},
+      {"small save limit: frequent appends, nothing lost", kSmallSaveLimit, false, "[]", {"-", "bytes=100000-300000"}},
       {"rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 0, false},
-      {"resumable rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 1,
-       false},
+      {"resumable rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 1, false},
       {"resumed range, new version sent whole for If-Range", kNone, false, replace_range.c_str(), {}, &same_length},
       {"resumed range, new total in Content-Range", kNone, false, replace_range_anyway.c_str(), {}, &longer},
   };
@@ -220,7 +219,7 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     server_.SetLastModified("file.bin", 1600000000);
     const std::size_t logged = log_.Messages().size();
     if (c.interrupted) Interrupt();
-    const std::string expected = c.replacement != nullptr           ? *c.replacement
+    const std::string expected = c.replacement != nullptr         ? *c.replacement
                                  : c.change == kShorterServerFile ? file_.substr(0, 60000)
                                                                   : file_;
     if (c.change == kShorterServerFile) {
@@ -242,8 +241,9 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     ExpectNothingLeft();
     if (c.change == kSmallSaveLimit) {
       const std::vector<std::string> messages = log_.Messages();
-      const auto appends = std::count_if(messages.begin() + static_cast<std::ptrdiff_t>(logged), messages.end(),
-                                         [](const std::string& m) { return m.find("File updated with data.") != std::string::npos; });
+      const auto appends =
+          std::count_if(messages.begin() + static_cast<std::ptrdiff_t>(logged), messages.end(),
+                        [](const std::string& m) { return m.find("File updated with data.") != std::string::npos; });
       EXPECT_GE(appends, static_cast<std::ptrdiff_t>(kFileSize / (64 * 1024)));
     }
   }

@@ -50,14 +50,11 @@ UniqueHandle HoldId(const std::string& id, bool by_the_agent = true) {
 }
 
 // Pacing and the mark's age go through the clock seam, never waited for.
-class Resumable : public test::TransportTest {
+class Resumable : public test::DriverRuns {
  protected:
   Resumable() : server_(test::CurrentTestName()), url_(server_.UrlPath("file.bin")) {
     ConnectTo(server_);
-    std::filesystem::create_directories(install_dir_);
-    gv_installDir = install_dir_.string() + "\\";
-    gv_dataTransferRateKBps = 100;  // blocks of 50000 bytes
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
+    StartRun(test::kResumable, 100);  // blocks of 50000 bytes
   }
 
   void SetUp() override {
@@ -67,11 +64,7 @@ class Resumable : public test::TransportTest {
 
   // A clean machine for the next case of a table: no metadata, counters, logs or files.
   void StartCase() {
-    ASSERT_TRUE(test::DeleteTree(test::kTestNorvaneKey, test::kView32));
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
-    std::filesystem::remove_all(install_dir_);
-    std::filesystem::create_directories(install_dir_);
-    std::filesystem::remove(destination_);
+    StartRun(test::kResumable, 100);
     server_.WriteFile("file.bin", file_);
     server_.WriteScript(R"({"rules": []})");
   }
@@ -128,7 +121,6 @@ class Resumable : public test::TransportTest {
   }
 
   test::TestServerNamespace server_;
-  const std::filesystem::path install_dir_ = directory_.path() / "agent";
   std::string url_;
   std::string file_ = test::PatternBytes(kFileSize);
   std::size_t first_requests_ = 0;

@@ -160,19 +160,15 @@ struct FakeCalls {
     if (Find(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     const auto error = Fake().option_errors.find(option);
     if (error != Fake().option_errors.end()) return Failure(error->second, FALSE);
-    if (FakeRequest* record = RequestOf(Find(handle))) {
-      if (option == WINHTTP_OPTION_PROXY_USERNAME || option == WINHTTP_OPTION_PROXY_PASSWORD) {
-        record->text_options[option].assign(static_cast<const wchar_t*>(buffer), length);
-      } else {
-        DWORD value = 0;
-        std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
-        record->number_options[option] = value;
-      }
-    } else {
-      DWORD value = 0;
-      std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
-      Fake().session_options_[option] = value;
+    FakeRequest* record = RequestOf(Find(handle));
+    if (record != nullptr && (option == WINHTTP_OPTION_PROXY_USERNAME || option == WINHTTP_OPTION_PROXY_PASSWORD)) {
+      record->text_options[option].assign(static_cast<const wchar_t*>(buffer), length);
+      return TRUE;
     }
+    // A number: the request's option, or the session's (the TLS versions).
+    DWORD value = 0;
+    std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
+    (record != nullptr ? record->number_options : Fake().session_options_)[option] = value;
     return TRUE;
   }
 

@@ -159,39 +159,10 @@ TEST_F(Download, WholeDownloadResults) {
   }
 }
 
-TEST_F(Download, RateLimitedBlocksAndPacing) {
-  const std::string file = test::PatternBytes(1200);
-  struct Case {
-    const char* name;
-    int rate;
-    std::vector<std::wstring> ranges;
-  };
-  const Case cases[] = {
-      {"blocks of 500 bytes", 1, {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=1000-1200"}},
-      {"one block ending at the length", 1024, {L"Range: bytes=0-1200"}},
-      {"rate 0 fetches everything at once", 0, {L"Range: bytes=0-1200"}},
-  };
-  for (const Case& c : cases) {
-    FakeWinHttp fake;
-    test::FakeTime time;
-    ScopedTimeSourceOverride time_override(time);
-    gv_dataTransferRateKBps = c.rate;
-    fake.Add(Head(file.size()));
-    for (std::size_t start = 0; start < file.size(); start += c.rate == 1 ? 500 : file.size()) {
-      fake.Add(Part(file, start, std::min<std::size_t>(c.rate == 1 ? 500 : file.size(), file.size() - start)));
-    }
-    std::filesystem::remove(destination_);
-    EXPECT_EQ(RateLimited(), 0) << c.name;
-    EXPECT_EQ(fake.Requests().at(0).verb, L"HEAD") << c.name;
-    EXPECT_EQ(BlockRanges(fake), c.ranges) << c.name;
-    EXPECT_EQ(test::ReadWholeFile(destination_), file) << c.name;
-    // The clock did not move during a block, so every block is padded to 600 ms.
-    EXPECT_EQ(time.Sleeps(), std::vector<std::uint32_t>(c.ranges.size(), 600)) << c.name;
-    EXPECT_EQ(fake.OpenHandles(), 0) << c.name;
-  }
-}
-
-TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
+// Blocks of 500 bytes at 1 KBps, or one for a higher rate or rate 0; a block's time is 600 ms and the
+// clock does not move during one, so every pause is 600 ms. Then recoveries, and blocks that bring
+// nothing.
+TEST_F(Download, RateLimitedBlocksPacingAndRecovery) {
   const std::string file = test::PatternBytes(1200);
   const FakeResponse timeout_mid_block = Broken(Part(file, 0, 500), 200);
   const FakeResponse timeout_at_once = Broken(Part(file, 200, 300), 0);
@@ -209,8 +180,13 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
     std::vector<std::wstring> ranges;
     std::size_t pauses;
     int expected_result = 0;
+    int rate = 1;
   };
   const Case cases[] = {
+      {"blocks of 500 bytes", Script(Part(file, 0, 500), Part(file, 500, 500), Part(file, 1000, 200)),
+       RangesOf(L"0-499", L"500-999", L"1000-1200"), 3},
+      {"one block ending at the length", Script(Part(file, 0, 1200)), RangesOf(L"0-1200"), 1, 0, 1024},
+      {"rate 0 fetches everything at once", Script(Part(file, 0, 1200)), RangesOf(L"0-1200"), 1, 0, 0},
       {"a time-out is retried at once from where it stopped",
        Script(timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)),
        RangesOf(L"0-499", L"200-699", L"700-1199"), 2},
@@ -233,17 +209,18 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
       {"a server error ends the download with its status", Script(Part(file, 0, 500), Answer(500, "")),
        RangesOf(L"0-499", L"500-999"), 1, 500},
   };
-  gv_dataTransferRateKBps = 1;
   for (const Case& c : cases) {
     FakeWinHttp fake;
     test::FakeTime time;
     ScopedTimeSourceOverride time_override(time);
+    gv_dataTransferRateKBps = c.rate;
     fake.Add(Head(file.size()));
     for (const FakeResponse& block : c.blocks) fake.Add(block);
     std::filesystem::remove(destination_);
     EXPECT_EQ(RateLimited(), c.expected_result) << c.name;
+    EXPECT_EQ(fake.Requests().at(0).verb, L"HEAD") << c.name;
     EXPECT_EQ(BlockRanges(fake), c.ranges) << c.name;
-    EXPECT_EQ(time.Sleeps().size(), c.pauses) << c.name;
+    EXPECT_EQ(time.Sleeps(), std::vector<std::uint32_t>(c.pauses, 600)) << c.name;
     if (c.expected_result == 0) {
       EXPECT_EQ(test::ReadWholeFile(destination_), file) << c.name;
     } else {

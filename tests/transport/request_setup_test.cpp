@@ -24,7 +24,9 @@ class RequestSetup : public test::TransportTest {
     parameters_.port = 8080;
   }
 
+  // A request on fresh handles (the last ones closed by the test).
   int Run(int request_type = DOWNLOAD_FILE, unsigned char accept_gzip = 0, unsigned char keep_alive = 1) {
+    handles_ = RequestHandles{};
     return GetInternetRequestHandle(parameters_, L"/files/a.bin", request_type, keep_alive, handles_, accept_gzip);
   }
 
@@ -229,14 +231,12 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   CloseRequestHandles(handles_);
 
   // Any other status is the caller's to judge.
-  handles_ = RequestHandles{};
   fake_.Add(Answer(500));
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(handles_.status, 500u);
   CloseRequestHandles(handles_);
 
   // A header that cannot be added does not stop the exchange, but is the result.
-  handles_ = RequestHandles{};
   fake_.add_header_errors = {ERROR_WINHTTP_HEADER_ALREADY_EXISTS};
   fake_.Add(Answer(200));
   EXPECT_EQ(Run(), ERROR_WINHTTP_HEADER_ALREADY_EXISTS);
@@ -245,7 +245,6 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   CloseRequestHandles(handles_);
 
   // A connection that cannot be made closes the session.
-  handles_ = RequestHandles{};
   fake_.connect_errors = {ERROR_WINHTTP_INVALID_URL};
   EXPECT_EQ(Run(), ERROR_WINHTTP_INVALID_URL);
   EXPECT_EQ(fake_.OpenHandles(), 0);
@@ -253,7 +252,6 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   EXPECT_TRUE(log_.Has("[ERROR]", "HttpGetLastError: The URL is invalid."));
 
   // An option that cannot be set ends the call with the handles open.
-  handles_ = RequestHandles{};
   fake_.option_errors[WINHTTP_OPTION_CONNECT_TIMEOUT] = ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
   fake_.Add(Answer(200));
   EXPECT_EQ(Run(GET_DATA), ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
@@ -273,7 +271,6 @@ TEST_F(RequestSetup, LastModifiedIsCopiedOrItsAbsenceReported) {
   EXPECT_EQ(modified, L"Tue, 08 Dec 2026 09:00:00 GMT");
   CloseRequestHandles(handles_);
 
-  handles_ = RequestHandles{};
   ASSERT_EQ(Run(), 0);
   modified = L"untouched";
   EXPECT_EQ(GetFilelastmodifiedTime(handles_.request.get(), modified), ERROR_WINHTTP_HEADER_NOT_FOUND);

@@ -162,7 +162,7 @@ TEST_F(Download, WholeDownloadResults) {
 // Blocks of 500 bytes at 1 KBps, or one for a higher rate or rate 0; a block's time is 600 ms and the
 // clock does not move during one, so every pause is 600 ms. Then recoveries, and blocks that bring
 // nothing.
-TEST_F(Download, RateLimitedBlocksPacingAndRecovery) {
+TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   const std::string file = test::PatternBytes(1200);
   const FakeResponse timeout_mid_block = Broken(Part(file, 0, 500), 200);
   const FakeResponse timeout_at_once = Broken(Part(file, 200, 300), 0);

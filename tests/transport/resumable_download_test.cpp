@@ -160,14 +160,13 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   EXPECT_EQ(AccessLog("downloadFailureAccess.log").size(), 1u);
 }
 
-// What the next download makes of what the first attempt left, whatever the server does now. A
-// partial file that is not the server's file any more, or whose range the server can never serve,
-// is dropped and the same call starts over from byte 0: no URL stays undownloadable. A complete one
-// is handed over without a range. A file replaced between two ranges of one download ends as one
-// whole version, never a mix of two (the same-length replacements are rows of DownloadMatrix).
-TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
+// A partial file that is not the server's file any more, or whose range the server can never serve,
+// is dropped and the same call starts over from byte 0: no URL stays undownloadable. A file replaced
+// between two ranges of one download, whatever the server does with If-Range, ends as one whole
+// version, never a mix of two (the same-length replacements are rows of DownloadMatrix).
+TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
   // Another version and a partial file shorter than its record are rows of the portable resume table.
-  enum Change { kNone, kRateZero, kShorterServerFile, kCompletePartialFile, kSmallSaveLimit };
+  enum Change { kNone, kRateZero, kShorterServerFile };
   struct Case {
     const char* name;
     Change change;
@@ -196,8 +195,6 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
       {"rate 0 with a partial file", kRateZero, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
       {"recorded size beyond a new, shorter length", kShorterServerFile, false, "[]", {"-", "bytes=0-60000"}},
       {"the same, rate-limited", kShorterServerFile, true, "[]", {"-", "bytes=0-49999", "bytes=50000-60000"}},
-      {"complete partial file", kCompletePartialFile, false, "[]", {"-"}},
-      {"small save limit: frequent appends, nothing lost", kSmallSaveLimit, false, "[]", {"-", "bytes=100000-300000"}},
       {"rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 0, false},
       {"resumable rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 1, false},
       {"resumed range, new version sent whole for If-Range", kNone, false, replace_range.c_str(), {}, &same_length},
@@ -207,9 +204,7 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     SCOPED_TRACE(c.name);
     StartCase();
     test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
-    if (c.change == kSmallSaveLimit) test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
     server_.SetLastModified("file.bin", 1600000000);
-    const std::size_t logged = log_.Messages().size();
     if (c.interrupted) Interrupt();
     const std::string expected = c.replacement != nullptr         ? *c.replacement
                                  : c.change == kShorterServerFile ? file_.substr(0, 60000)
@@ -217,10 +212,6 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     if (c.change == kShorterServerFile) {
       server_.WriteFile("file.bin", expected);
       server_.SetLastModified("file.bin", 1600000000);
-    }
-    if (c.change == kCompletePartialFile) {
-      test::WriteWholeFile(PartialFile(), file_);
-      test::SetDword(IdKey().c_str(), "PartialFileSize", kFileSize);
     }
     if (c.replacement != nullptr) server_.WriteFile("v2.bin", *c.replacement);
     gv_dataTransferRateKBps = c.change == kRateZero ? 0 : 100;
@@ -231,13 +222,6 @@ TEST_F(Resumable, NextDownloadEndsWithOneWholeVersion) {
     }
     EXPECT_TRUE(Destination() == expected) << Destination().size();
     ExpectNothingLeft();
-    if (c.change == kSmallSaveLimit) {
-      const std::vector<std::string> messages = log_.Messages();
-      const auto appends =
-          std::count_if(messages.begin() + static_cast<std::ptrdiff_t>(logged), messages.end(),
-                        [](const std::string& m) { return m.find("File updated with data.") != std::string::npos; });
-      EXPECT_GE(appends, static_cast<std::ptrdiff_t>(kFileSize / (64 * 1024)));
-    }
   }
 }
 
@@ -327,6 +311,27 @@ TEST_F(Resumable, InProgressMarkAndUnrecordedFiles) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FileNamesIn(Repository()), expected);
   }
+}
+
+TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
+  Interrupt();
+  test::WriteWholeFile(PartialFile(), file_);
+  test::SetDword(IdKey().c_str(), "PartialFileSize", kFileSize);
+  ASSERT_EQ(Download(), 0);
+  EXPECT_EQ(LaterRanges(), std::vector<std::string>{"-"});
+  EXPECT_TRUE(Destination() == file_);
+  ExpectNothingLeft();
+}
+
+// The partial file's size after the interruption is what Interrupt checks.
+TEST_F(Resumable, SmallSaveLimitAppendsOftenAndLosesNothing) {
+  test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
+  Interrupt();
+  ASSERT_EQ(Download(), 0);
+  EXPECT_TRUE(Destination() == file_);
+  int appends = 0;
+  for (const std::string& message : log_.Messages()) appends += message.find("File updated with data.") != std::string::npos;
+  EXPECT_GE(appends, static_cast<int>(kFileSize / (64 * 1024)));
 }
 
 TEST_F(Resumable, RateLimitedIntoMemory) {

@@ -26,7 +26,6 @@ std::string Version(char first_letter) {
 using test::Driver;
 using test::kDownloadDrivers;
 using test::kDriverNames;
-using test::kGetData;
 using test::kRateLimitedResumable;
 using test::kResumable;
 

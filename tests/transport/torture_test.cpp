@@ -15,7 +15,6 @@ namespace vx {
 namespace {
 
 using test::Driver;
-using test::FakeResponse;
 using test::FakeWinHttp;
 using test::kDriverNames;
 using test::kGetData;

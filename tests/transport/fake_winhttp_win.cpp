@@ -98,7 +98,6 @@ struct FakeCalls {
 
   static HINTERNET WINAPI Open(LPCWSTR, DWORD access_type, LPCWSTR proxy, LPCWSTR, DWORD) {
     if (Injected()) return nullptr;
-    if (const DWORD code = TakeFront(Fake().open_errors)) return Failure<HINTERNET>(code, nullptr);
     ++Fake().sessions_;
     auto* session = new FakeWinHttp::Handle(FakeWinHttp::Handle::kSession);
     session->access_type = access_type;
@@ -205,7 +204,6 @@ struct FakeCalls {
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     if (record->sends.empty()) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, FALSE);
-    if (const DWORD code = TakeFront(handle->response.write_errors)) return Failure(code, FALSE);
     record->sends.back().writes.emplace_back(static_cast<const char*>(data), length);
     if (written != nullptr) *written = length;
     return TRUE;

@@ -23,7 +23,6 @@ struct FakeResponse {
   std::string body;
   std::deque<DWORD> send_errors;     // one per send on this request; 0 = success
   std::deque<DWORD> receive_errors;  // one per receive on this request; 0 = success
-  std::deque<DWORD> write_errors;    // one per WinHttpWriteData on this request; 0 = success
   // Once this many body bytes were delivered, the next availability query fails with timeout_error.
   std::optional<std::size_t> fail_after;
   DWORD timeout_error = ERROR_WINHTTP_TIMEOUT;
@@ -68,7 +67,6 @@ class FakeWinHttp {
 
   // Responses for the requests to come, in order. A request beyond the script gets a 404.
   void Add(FakeResponse response) { script_.push_back(std::move(response)); }
-  std::deque<DWORD> open_errors;         // per WinHttpOpen; 0 = success
   std::deque<DWORD> connect_errors;      // per WinHttpConnect
   std::deque<DWORD> add_header_errors;   // per WinHttpAddRequestHeaders
   std::map<DWORD, DWORD> option_errors;  // option number -> error of setting it

@@ -270,39 +270,46 @@ TEST_F(RegistryTest, WriteValueWithoutNameOrDataStoresNothing) {
 
 struct DeleteRow {
   const char* label;
-  bool wide;
   const char* path;
   const char* name;
   LSTATUS result;
   const wchar_t* gone;  // the value that must be gone afterwards, or none
   std::vector<std::string> lines;
+  std::vector<std::string> wide_lines = {};  // of the UTF-16 form when they differ
 };
 void PrintTo(const DeleteRow& row, std::ostream* os) { *os << row.label; }
 
 using DeleteValueTest = RegistryTableTest<DeleteRow>;
 
-TEST_P(DeleteValueTest, DeletesOnlyTheNamedValue) {
+TEST_P(DeleteValueTest, DeletesOnlyTheNamedValueInBothForms) {
   const DeleteRow& row = GetParam();
   const std::string path = Path("Del");
-  SetRaw(path, L"Old", REG_SZ, Utf16(L"old"));
-  SetRaw(path, L"", REG_SZ, Utf16(L"default"));
-  SetRaw(path, L"Keep", REG_DWORD, Bytes({1, 0, 0, 0}));
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "UTF-16 form" : "8-bit form");
+    SetRaw(path, L"Old", REG_SZ, Utf16(L"old"));
+    SetRaw(path, L"", REG_SZ, Utf16(L"default"));
+    SetRaw(path, L"Keep", REG_DWORD, Bytes({1, 0, 0, 0}));
+    const std::size_t logged = Messages().size();
 
-  LSTATUS result = 0;
-  if (row.wide) {
-    std::wstring wide_path(row.path, row.path + std::char_traits<char>::length(row.path));
-    std::wstring wide_name(row.name, row.name + std::char_traits<char>::length(row.name));
-    result = deleteValue(HKEY_LOCAL_MACHINE, wide_path.c_str(), wide_name.c_str());
-  } else {
-    result = deleteValue(HKEY_LOCAL_MACHINE, row.path, row.name);
-  }
-  EXPECT_EQ(result, row.result);
-  EXPECT_TRUE(HasInOrder(Messages(), row.lines));
+    LSTATUS result = 0;
+    if (wide) {
+      std::wstring wide_path(row.path, row.path + std::char_traits<char>::length(row.path));
+      std::wstring wide_name(row.name, row.name + std::char_traits<char>::length(row.name));
+      result = deleteValue(HKEY_LOCAL_MACHINE, wide_path.c_str(), wide_name.c_str());
+    } else {
+      result = deleteValue(HKEY_LOCAL_MACHINE, row.path, row.name);
+    }
+    EXPECT_EQ(result, row.result);
+    const std::vector<std::string> messages = Messages();
+    EXPECT_TRUE(
+        HasInOrder(std::vector<std::string>(messages.begin() + static_cast<std::ptrdiff_t>(logged), messages.end()),
+                   wide && !row.wide_lines.empty() ? row.wide_lines : row.lines));
 
-  EXPECT_TRUE(GetRaw(path, L"Keep").has_value());
-  for (const wchar_t* name : {L"Old", L""}) {
-    const bool should_be_gone = row.gone != nullptr && std::wstring_view(row.gone) == name;
-    EXPECT_EQ(GetRaw(path, name).has_value(), !should_be_gone) << "value \"" << (*name ? "Old" : "(default)") << '"';
+    EXPECT_TRUE(GetRaw(path, L"Keep").has_value());
+    for (const wchar_t* name : {L"Old", L""}) {
+      const bool should_be_gone = row.gone != nullptr && std::wstring_view(row.gone) == name;
+      EXPECT_EQ(GetRaw(path, name).has_value(), !should_be_gone) << "value \"" << (*name ? "Old" : "(default)") << '"';
+    }
   }
 }
 
@@ -310,60 +317,30 @@ INSTANTIATE_TEST_SUITE_P(
     Forms, DeleteValueTest,
     ::testing::Values(
         DeleteRow{"NamedValue",
-                  false,
                   "Software\\Norvane\\RegistryTest\\Del",
                   "Old",
                   ERROR_SUCCESS,
                   L"Old",
                   {"[DEBUG] deleteValue: Inside function deleteValue ..... ", "[INFO] deleteValue:  Key found ...!: 0",
-                   "[INFO] deleteValue:  Delete value Old success! "}},
+                   "[INFO] deleteValue:  Delete value Old success! "},
+                  {"[DEBUG] deleteValue: Inside function deleteValue ..... subkey : "
+                   "Software\\Norvane\\RegistryTest\\Del, Valuename : Old ",
+                   "[INFO] deleteValue:  Key found ...!: 0", "[INFO] deleteValue:  Delete value Old success! "}},
         DeleteRow{
             "DashDashIsDefaultValue",
-            false,
             "Software\\Norvane\\RegistryTest\\Del",
             "--",
             ERROR_SUCCESS,
             L"",
-            {"[INFO] deleteValue : going to delete the (default) value .", "[INFO] deleteValue:  Key found ...!: 0"}},
+            {"[INFO] deleteValue : going to delete the (default) value .", "[INFO] deleteValue:  Key found ...!: 0"},
+            {"[INFO] deleteValue : going to delete the (default) value ."}},
         DeleteRow{"MissingValue",
-                  false,
                   "Software\\Norvane\\RegistryTest\\Del",
                   "Absent",
                   ERROR_FILE_NOT_FOUND,
                   nullptr,
                   {"[ERROR] deleteValue:  Delete value Absent failure! "}},
         DeleteRow{"MissingKey",
-                  false,
-                  "Software\\Norvane\\RegistryTest\\Nope",
-                  "Old",
-                  ERROR_FILE_NOT_FOUND,
-                  nullptr,
-                  {"[ERROR] deleteValue:  Software\\Norvane\\RegistryTest\\Nope Key not found!: 2  "}},
-        DeleteRow{"WideNamedValue",
-                  true,
-                  "Software\\Norvane\\RegistryTest\\Del",
-                  "Old",
-                  ERROR_SUCCESS,
-                  L"Old",
-                  {"[DEBUG] deleteValue: Inside function deleteValue ..... subkey : "
-                   "Software\\Norvane\\RegistryTest\\Del, Valuename : Old ",
-                   "[INFO] deleteValue:  Key found ...!: 0", "[INFO] deleteValue:  Delete value Old success! "}},
-        DeleteRow{"WideDashDashIsDefaultValue",
-                  true,
-                  "Software\\Norvane\\RegistryTest\\Del",
-                  "--",
-                  ERROR_SUCCESS,
-                  L"",
-                  {"[INFO] deleteValue : going to delete the (default) value ."}},
-        DeleteRow{"WideMissingValue",
-                  true,
-                  "Software\\Norvane\\RegistryTest\\Del",
-                  "Absent",
-                  ERROR_FILE_NOT_FOUND,
-                  nullptr,
-                  {"[ERROR] deleteValue:  Delete value Absent failure! "}},
-        DeleteRow{"WideMissingKey",
-                  true,
                   "Software\\Norvane\\RegistryTest\\Nope",
                   "Old",
                   ERROR_FILE_NOT_FOUND,

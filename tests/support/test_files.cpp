@@ -78,4 +78,10 @@ std::vector<std::string> FileNamesIn(const std::filesystem::path& directory) {
   return names;
 }
 
+std::size_t RegularFilesBelow(const std::filesystem::path& directory) {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) count += entry.is_regular_file();
+  return count;
+}
+
 }  // namespace vx::test

@@ -33,6 +33,8 @@ void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 // size bytes of a fixed pattern that uses every byte value (NUL included) and does not repeat
 // within a few hundred kilobytes, so a misplaced or repeated piece of a transfer shows.
 [[nodiscard]] std::string PatternBytes(std::size_t size);
+// How many regular files the directory and its subdirectories hold.
+[[nodiscard]] std::size_t RegularFilesBelow(const std::filesystem::path& directory);
 // The names of the directory's entries, sorted; none when it does not exist.
 [[nodiscard]] std::vector<std::string> FileNamesIn(const std::filesystem::path& directory);
 

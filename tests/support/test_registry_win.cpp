@@ -1,5 +1,6 @@
 #include "test_registry_win.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -54,6 +55,20 @@ std::optional<StoredValue> GetValue(const char* path, const char* name, REGSAM v
   ::RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return value;
+}
+
+std::optional<DWORD> GetDword(const char* path, const char* name, REGSAM view) {
+  const std::optional<StoredValue> value = GetValue(path, name, view);
+  if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return std::nullopt;
+  DWORD number = 0;
+  std::memcpy(&number, value->bytes.data(), sizeof(number));
+  return number;
+}
+
+std::optional<std::string> GetText(const char* path, const char* name, REGSAM view) {
+  const std::optional<StoredValue> value = GetValue(path, name, view);
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
+  return std::string(value->bytes.c_str());
 }
 
 bool KeyExists(const char* path, REGSAM view) {

@@ -31,6 +31,10 @@ struct StoredValue {
   std::string bytes;
 };
 [[nodiscard]] std::optional<StoredValue> GetValue(const char* path, const char* name, REGSAM view = kView32);
+// A REG_DWORD value, or none (absent, or of another type or size).
+[[nodiscard]] std::optional<DWORD> GetDword(const char* path, const char* name, REGSAM view = kView32);
+// The text of a REG_SZ or REG_EXPAND_SZ value up to its first NUL, or none.
+[[nodiscard]] std::optional<std::string> GetText(const char* path, const char* name, REGSAM view = kView32);
 [[nodiscard]] bool KeyExists(const char* path, REGSAM view = kView32);
 // The names of the subkeys of HKLM\path; none when it is missing.
 [[nodiscard]] std::vector<std::string> SubkeyNames(const char* path, REGSAM view = kView32);

@@ -7,24 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "test_server_win.h"
-#include "transport/file_download_win.h"
-#include "transport/transport_types.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-const std::string kSettingsKey = std::string(test::kTestAgentRootKey) + "\\Settings";
-const std::string kMetadataKey = std::string(test::kTestAgentRootKey) + "\\FileMetaData";
 constexpr std::size_t kLength = 120000;  // three blocks of 50000 bytes at 100 KBps
 
 // Printable bytes, so that GET_DATA's text is the file itself; the two versions differ everywhere.
@@ -34,16 +23,18 @@ std::string Version(char first_letter) {
   return bytes;
 }
 
-enum Driver { kWhole, kRateLimited, kResumable, kRateLimitedResumable, kGetData, kDrivers };
-constexpr const char* kDriverNames[kDrivers] = {"whole", "rate-limited", "resumable", "rate-limited resumable",
-                                                "GET_DATA"};
+using test::Driver;
+using test::kDownloadDrivers;
+using test::kDriverNames;
+using test::kRateLimitedResumable;
+using test::kResumable;
 
 constexpr int kAny = -1;  // what Wine makes of bytes past a Content-Length: 707 or the announced ones
 
 struct Row {
   const char* name;
   const char* script;
-  std::array<int, kDrivers> results;
+  std::array<int, kDownloadDrivers> results;
   // Per driver, what result 0 hands over: '1' the first version, '2' the replacement, 'p' the first
   // prefix bytes (an announced length), '?' any whole version.
   const char* versions = "11111";
@@ -101,13 +92,9 @@ const Row kRows[] = {
     {"reset in the middle of a body", R"({"rules": [{"close_after": 20000}]})", {707, 0, 707, 0, 707}},
 };
 
-class DownloadMatrix : public ::testing::Test {
+class DownloadMatrix : public test::DriverRuns {
  protected:
-  DownloadMatrix() : server_(test::CurrentTestName()), time_override_(time_) {
-    install_dir_ = directory_.path() / "agent";
-    temp_dir_ = directory_.path() / "temp";
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
-  }
+  DownloadMatrix() : server_(test::CurrentTestName()) { ConnectTo(server_); }
 
   void SetUp() override {
     if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
@@ -115,43 +102,12 @@ class DownloadMatrix : public ::testing::Test {
 
   // A clean machine: no metadata, no files, the first version served.
   void StartCell(const Row& row, Driver driver) {
-    ASSERT_TRUE(test::DeleteTree(test::kTestNorvaneKey, test::kView32));
-    ResetAgentParameters();
-    gv_installDir = install_dir_.string() + "\\";
-    gv_tempDir = temp_dir_.string();
-    gv_httpConnectionTimeout = 5000;
-    gv_httpRequestTimeout = 5000;
-    gv_dataTransferRateKBps = 100;  // blocks of 50000 bytes
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode",
-                   driver == kResumable || driver == kRateLimitedResumable ? 1 : 0);
-    std::filesystem::remove_all(directory_.path());
-    std::filesystem::create_directories(install_dir_);
-    std::filesystem::create_directories(temp_dir_);
+    StartRun(driver, 100);  // blocks of 50000 bytes
     server_.WriteFile("file.bin", v1_);
     server_.SetLastModified("file.bin", 1652918400);
     server_.WriteFile("v2.bin", v2_);
     server_.WriteFile("long.bin", v1_ + v1_.substr(0, 30000));
     server_.WriteScript(row.script);
-  }
-
-  int Run(Driver driver) {
-    text_.clear();
-    parameters_.protocol = "http";
-    parameters_.server = L"127.0.0.1";
-    parameters_.port = server_.HttpPort();
-    const std::string url = server_.UrlPath("file.bin");
-    const std::wstring path(url.begin(), url.end());
-    const wchar_t* destination = destination_.c_str();
-    switch (driver) {
-      case kWhole:
-      case kResumable:
-        return InternetGetRequestEx(parameters_, path.c_str(), destination, &text_, DOWNLOAD_FILE, 1, 0);
-      case kRateLimited:
-      case kRateLimitedResumable:
-        return InternetGetRequestByBitrate(parameters_, path.c_str(), destination, &text_, DOWNLOAD_FILE, 1);
-      default:
-        return InternetGetRequestEx(parameters_, path.c_str(), destination, &text_, GET_DATA, 1, 0);
-    }
   }
 
   bool IsServedVersion(const Row& row, Driver driver, const std::string& bytes) const {
@@ -167,87 +123,41 @@ class DownloadMatrix : public ::testing::Test {
     }
   }
 
-  // The invariant of every cell.
+  // The invariant of every cell, and what a first answer that ends every driver at once leaves.
   void CheckCell(const Row& row, Driver driver, int result, std::size_t requests) {
-    const bool in_memory = driver == kGetData;
     if (row.requests != 0) {
       EXPECT_EQ(requests, row.requests);
     }
     if (row.requests != 0 && (driver == kResumable || driver == kRateLimitedResumable)) {
       // A resumable download that its first answer ends makes no metadata and is in the access log,
       // with its result.
-      EXPECT_FALSE(test::KeyExists(kMetadataKey.c_str())) << "metadata before any body";
+      EXPECT_FALSE(test::KeyExists(test::kMetadataKey.c_str())) << "metadata before any body";
       const std::string status = std::to_string(result);
       const std::string log = test::ReadWholeFile(install_dir_ / "logs" / "downloadFailureAccess.log");
       EXPECT_NE(log.find("\t" + std::string(5 - std::min<std::size_t>(status.size(), 5), ' ') + status + "\t"),
                 std::string::npos)
           << log;
     }
-    // Every record of a size has its partial file, and the URL's value its record.
-    for (const std::string& id : test::SubkeyNames(kMetadataKey.c_str())) {
-      if (test::GetValue((kMetadataKey + "\\" + id).c_str(), "PartialFileSize")) {
-        EXPECT_TRUE(std::filesystem::exists(install_dir_ / "DownloadRepository" / id)) << "record " << id << " is left";
-      }
-    }
-    if (const auto id = test::GetValue(kMetadataKey.c_str(), server_.UrlPath("file.bin").c_str())) {
-      EXPECT_TRUE(test::KeyExists((kMetadataKey + "\\" + id->bytes.c_str()).c_str())) << "a value without its record";
-    }
-    if (result == 0) {
-      EXPECT_TRUE(IsServedVersion(row, driver, in_memory ? text_ : test::ReadWholeFile(destination_)))
-          << "not the served version";
-    } else {
-      EXPECT_FALSE(std::filesystem::exists(destination_)) << "a failure handed a destination over";
-      EXPECT_TRUE(text_.empty()) << "a failure handed data over";
-    }
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_.path())) {
-      if (!entry.is_regular_file() || entry.path() == std::filesystem::path(destination_)) continue;
-      if (entry.path().parent_path() == install_dir_ / "logs") continue;
-      EXPECT_LE(entry.file_size(), kLength) << entry.path() << " passes the announced length";
-      CheckRecordedPartialFile(entry.path());
-    }
+    CheckRun(
+        driver, result, [&](const std::string& bytes) { return IsServedVersion(row, driver, bytes); }, kLength,
+        {&v1_, &v2_}, server_.UrlPath("file.bin"));
   }
 
-  // A file left behind must be a partial file whose record gives its size and whose bytes are the
-  // start of one version.
-  void CheckRecordedPartialFile(const std::filesystem::path& file) const {
-    const std::string id = file.filename().string();
-    const std::string key = kMetadataKey + "\\" + id;
-    const auto size = test::GetValue(key.c_str(), "PartialFileSize");
-    ASSERT_TRUE(file.parent_path() == install_dir_ / "DownloadRepository" && size && size->bytes.size() == 4)
-        << file << " is left behind without a record";
-    DWORD recorded = 0;
-    std::memcpy(&recorded, size->bytes.data(), 4);
-    const std::string bytes = test::ReadWholeFile(file);
-    EXPECT_EQ(bytes.size(), recorded) << file << " is not the size its record says";
-    EXPECT_TRUE(v1_.compare(0, bytes.size(), bytes) == 0 || v2_.compare(0, bytes.size(), bytes) == 0)
-        << file << " holds bytes of no single version";
-  }
-
-  test::ScopedCleanRegistry registry_;
   test::TestServerNamespace server_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;  // pacing through the clock seam, never waited for
-  ScopedTimeSourceOverride time_override_;
-  std::filesystem::path install_dir_;
-  std::filesystem::path temp_dir_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
-  std::string text_;
   const std::string v1_ = Version('a');
   const std::string v2_ = Version('A');
 };
 
 TEST_F(DownloadMatrix, EveryDriverKeepsTheInvariantWithEveryServer) {
   for (const Row& row : kRows) {
-    for (int column = 0; column < kDrivers; ++column) {
+    for (int column = 0; column < kDownloadDrivers; ++column) {
       const Driver driver = static_cast<Driver>(column);
       SCOPED_TRACE(std::string(row.name) + " / " + kDriverNames[driver]);
       StartCell(row, driver);
       const std::size_t logged = log_.Messages().size();
       const bool failed_before = HasFailure();
       const std::size_t requests_before = server_.Requests().size();
-      const int result = Run(driver);
+      const int result = Run(driver, test::Wide(server_.UrlPath("file.bin")));
       CheckCell(row, driver, result, server_.Requests().size() - requests_before);
       if (HasFailure() && !failed_before) {
         const std::vector<std::string> messages = log_.Messages();

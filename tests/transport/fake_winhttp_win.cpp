@@ -88,8 +88,16 @@ struct FakeCalls {
                                                                               : nullptr;
   }
 
+  // True when this is the call that fails by the script (its error set), counting every call but the close.
+  static bool Injected() {
+    FakeWinHttp& fake = Fake();
+    if (fake.calls_++ != fake.fail_call) return false;
+    t_last_error = fake.fail_code;
+    return true;
+  }
+
   static HINTERNET WINAPI Open(LPCWSTR, DWORD access_type, LPCWSTR proxy, LPCWSTR, DWORD) {
-    if (const DWORD code = TakeFront(Fake().open_errors)) return Failure<HINTERNET>(code, nullptr);
+    if (Injected()) return nullptr;
     ++Fake().sessions_;
     auto* session = new FakeWinHttp::Handle(FakeWinHttp::Handle::kSession);
     session->access_type = access_type;
@@ -98,6 +106,7 @@ struct FakeCalls {
   }
 
   static HINTERNET WINAPI Connect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, DWORD) {
+    if (Injected()) return nullptr;
     FakeWinHttp::Handle* parent = Find(session);
     if (parent == nullptr) return Failure<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (const DWORD code = TakeFront(Fake().connect_errors)) return Failure<HINTERNET>(code, nullptr);
@@ -112,6 +121,7 @@ struct FakeCalls {
 
   static HINTERNET WINAPI OpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object_path, LPCWSTR, LPCWSTR,
                                       LPCWSTR*, DWORD flags) {
+    if (Injected()) return nullptr;
     FakeWinHttp::Handle* parent = Find(connection);
     if (parent == nullptr) return Failure<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     FakeWinHttp& fake = Fake();
@@ -136,6 +146,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI AddRequestHeaders(HINTERNET request, LPCWSTR header, DWORD, DWORD) {
+    if (Injected()) return FALSE;
     FakeRequest* record = RequestOf(Find(request));
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     record->added_headers.emplace_back(header);
@@ -144,32 +155,31 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI SetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+    if (Injected()) return FALSE;
     if (Find(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     const auto error = Fake().option_errors.find(option);
     if (error != Fake().option_errors.end()) return Failure(error->second, FALSE);
-    if (FakeRequest* record = RequestOf(Find(handle))) {
-      if (option == WINHTTP_OPTION_PROXY_USERNAME || option == WINHTTP_OPTION_PROXY_PASSWORD) {
-        record->text_options[option].assign(static_cast<const wchar_t*>(buffer), length);
-      } else {
-        DWORD value = 0;
-        std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
-        record->number_options[option] = value;
-      }
-    } else {
-      DWORD value = 0;
-      std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
-      Fake().session_options_[option] = value;
+    FakeRequest* record = RequestOf(Find(handle));
+    if (record != nullptr && (option == WINHTTP_OPTION_PROXY_USERNAME || option == WINHTTP_OPTION_PROXY_PASSWORD)) {
+      record->text_options[option].assign(static_cast<const wchar_t*>(buffer), length);
+      return TRUE;
     }
+    // A number: the request's option, or the session's (the TLS versions).
+    DWORD value = 0;
+    std::memcpy(&value, buffer, std::min<DWORD>(length, sizeof(value)));
+    (record != nullptr ? record->number_options : Fake().session_options_)[option] = value;
     return TRUE;
   }
 
   static BOOL WINAPI QueryOption(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD length) {
+    if (Injected()) return FALSE;
     if (Find(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     return CopyNumber(option == WINHTTP_OPTION_SECURITY_FLAGS ? 0x8 : 0, buffer, length);
   }
 
   static BOOL WINAPI SendRequest(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID data,
                                  DWORD data_length, DWORD total_length, DWORD_PTR) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
@@ -189,17 +199,18 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI WriteData(HINTERNET request, LPCVOID data, DWORD length, LPDWORD written) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     if (record->sends.empty()) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, FALSE);
-    if (const DWORD code = TakeFront(handle->response.write_errors)) return Failure(code, FALSE);
     record->sends.back().writes.emplace_back(static_cast<const char*>(data), length);
     if (written != nullptr) *written = length;
     return TRUE;
   }
 
   static BOOL WINAPI ReceiveResponse(HINTERNET request, LPVOID) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     FakeRequest* record = RequestOf(handle);
     if (record == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
@@ -211,6 +222,7 @@ struct FakeCalls {
 
   static BOOL WINAPI QueryHeaders(HINTERNET request, DWORD level, LPCWSTR name, LPVOID buffer, LPDWORD length,
                                   LPDWORD) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     if (!handle->received) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, FALSE);
@@ -243,6 +255,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI QueryDataAvailable(HINTERNET request, LPDWORD available) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     FakeResponse& response = handle->response;
@@ -257,6 +270,7 @@ struct FakeCalls {
   }
 
   static BOOL WINAPI ReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
+    if (Injected()) return FALSE;
     FakeWinHttp::Handle* handle = Find(request);
     if (RequestOf(handle) == nullptr) return Failure(ERROR_INVALID_HANDLE, FALSE);
     const std::size_t count = std::min(

@@ -23,7 +23,6 @@ struct FakeResponse {
   std::string body;
   std::deque<DWORD> send_errors;     // one per send on this request; 0 = success
   std::deque<DWORD> receive_errors;  // one per receive on this request; 0 = success
-  std::deque<DWORD> write_errors;    // one per WinHttpWriteData on this request; 0 = success
   // Once this many body bytes were delivered, the next availability query fails with timeout_error.
   std::optional<std::size_t> fail_after;
   DWORD timeout_error = ERROR_WINHTTP_TIMEOUT;
@@ -68,15 +67,19 @@ class FakeWinHttp {
 
   // Responses for the requests to come, in order. A request beyond the script gets a 404.
   void Add(FakeResponse response) { script_.push_back(std::move(response)); }
-  std::deque<DWORD> open_errors;         // per WinHttpOpen; 0 = success
   std::deque<DWORD> connect_errors;      // per WinHttpConnect
   std::deque<DWORD> add_header_errors;   // per WinHttpAddRequestHeaders
   std::map<DWORD, DWORD> option_errors;  // option number -> error of setting it
+  // The call of this number (from 0, every call but the close counted) fails with fail_code before
+  // the fake looks at it; -1: none.
+  int fail_call = -1;
+  DWORD fail_code = 0;
 
   const std::vector<FakeRequest>& Requests() const { return requests_; }
   int Sessions() const { return sessions_; }
   int Connections() const { return connections_; }
   int OpenHandles() const { return open_handles_; }
+  int Calls() const { return calls_; }
   // Options set on sessions (the TLS versions), by option number.
   const std::map<DWORD, DWORD>& SessionOptions() const { return session_options_; }
 
@@ -93,6 +96,7 @@ class FakeWinHttp {
   int sessions_ = 0;
   int connections_ = 0;
   int open_handles_ = 0;
+  int calls_ = 0;
   std::uintptr_t next_handle_ = 0x1000;
 
   friend struct FakeCalls;
@@ -110,6 +114,36 @@ inline FakeResponse Part(const std::string& file, std::size_t first, std::size_t
                       {L"Content-Range", L"bytes " + std::to_wstring(first) + L"-" + std::to_wstring(end) + L"/" +
                                              std::to_wstring(total != 0 ? total : file.size())}};
   if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
+  return response;
+}
+
+// An answer of status with body, announced by a Content-Length of the body's size unless length is
+// given and, when given, dated by Last-Modified.
+inline FakeResponse Answer(DWORD status, std::string body = "", std::optional<std::size_t> length = std::nullopt,
+                           const wchar_t* last_modified = nullptr) {
+  FakeResponse response;
+  response.status = status;
+  response.headers = {{L"Content-Length", std::to_wstring(length.value_or(body.size()))}};
+  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
+  response.body = std::move(body);
+  return response;
+}
+
+// The answer to a rate-limited download's HEAD probe.
+inline FakeResponse Head(std::size_t length) { return Answer(200, "", length); }
+
+// The answer of a request whose sends and receives fail with these errors, one per attempt, first.
+inline FakeResponse Failing(std::deque<DWORD> send_errors, std::deque<DWORD> receive_errors = {},
+                            FakeResponse answer = Answer(200, "ok")) {
+  answer.send_errors = std::move(send_errors);
+  answer.receive_errors = std::move(receive_errors);
+  return answer;
+}
+
+// The answer whose body breaks off with error once after bytes were delivered.
+inline FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error = ERROR_WINHTTP_TIMEOUT) {
+  response.fail_after = after;
+  response.timeout_error = error;
   return response;
 }
 

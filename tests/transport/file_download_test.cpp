@@ -7,13 +7,8 @@
 #include <filesystem>
 #include <new>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "transport/file_download_win.h"
+#include "transport_test_win.h"
 
 // The test's allocator, the process heap: while g_failing_allocation is not 0, allocations of that
 // many bytes and more fail, as in a 32-bit process short of memory.
@@ -32,27 +27,15 @@ void operator delete(void* memory, std::size_t) noexcept { operator delete(memor
 namespace vx {
 namespace {
 
+using test::Answer;
+using test::Broken;
 using test::FakeResponse;
 using test::FakeWinHttp;
+using test::Head;
 using test::Part;
 using test::RangeLine;
 using test::RangesOf;
 using test::Script;
-
-FakeResponse Body(DWORD status, std::string body, std::optional<std::size_t> announced = std::nullopt) {
-  FakeResponse response;
-  response.status = status;
-  response.headers = {{L"Content-Length", std::to_wstring(announced.value_or(body.size()))}};
-  response.body = std::move(body);
-  return response;
-}
-
-// The answer to the rate-limited download's HEAD probe.
-FakeResponse Head(std::size_t length) {
-  FakeResponse response;
-  response.headers = {{L"Content-Length", std::to_wstring(length)}};
-  return response;
-}
 
 // The range lines of the block requests that followed the probe.
 std::vector<std::wstring> BlockRanges(const FakeWinHttp& fake) {
@@ -63,17 +46,9 @@ std::vector<std::wstring> BlockRanges(const FakeWinHttp& fake) {
   return ranges;
 }
 
-class Download : public ::testing::Test {
+// No "DownloadMode" in the clean registry: whole downloads.
+class Download : public test::TransportTest {
  protected:
-  Download() : time_override_(time_) {
-    ResetAgentParameters();
-    gv_tempDir = directory_.str();
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
-    parameters_.port = 80;
-    destination_ = (directory_.path() / "sub" / "file.bin").wstring();
-  }
-
   int Whole(int type = DOWNLOAD_FILE, unsigned char accept_gzip = 0) {
     return InternetGetRequestEx(parameters_, L"/files/file.bin", destination_.c_str(), &text_, type, 1, accept_gzip);
   }
@@ -81,23 +56,9 @@ class Download : public ::testing::Test {
     return InternetGetRequestByBitrate(parameters_, L"/files/file.bin", destination_.c_str(), &text_, type, 1);
   }
   // Nothing but the destination (when the download succeeded) is left in the directory.
-  std::size_t FilesLeft() const {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_.path())) {
-      if (entry.is_regular_file()) ++count;
-    }
-    return count;
-  }
+  std::size_t FilesLeft() const { return test::RegularFilesBelow(directory_.path()); }
 
-  test::ScopedCleanRegistry registry_;  // no "DownloadMode": whole downloads
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
-  std::string text_;
 };
 
 TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
@@ -105,8 +66,6 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   const std::string newer(10000, 'v');
   constexpr const wchar_t* kOlder = L"Thu, 19 May 2022 00:00:00 GMT";
   constexpr const wchar_t* kNewer = L"Fri, 20 May 2022 00:00:00 GMT";
-  FakeResponse newer_whole = Body(200, newer);
-  newer_whole.headers.emplace_back(L"Last-Modified", kNewer);
   struct Case {
     const char* name;
     std::vector<FakeResponse> recovery;
@@ -117,20 +76,18 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
   const Case cases[] = {
       {"the rest is appended", Script(Part(file, 4000, 6000)), &file},
       {"nothing read yet", Script(Part(file, 0, 10000)), &file, 0},
-      {"the whole file again replaces what was read", Script(Body(200, file)), &file},
-      {"a refused range starts over with the whole file", Script(Body(416, "not satisfiable"), Body(200, file)), &file},
-      {"another version's range starts over with that version", Script(Part(newer, 4000, 6000, 0, kNewer), newer_whole),
-       &newer},
-      {"another length's range starts over with that length", Script(Part(file, 4000, 6000, 12000), Body(200, file)),
+      {"the whole file again replaces what was read", Script(Answer(200, file)), &file},
+      {"a refused range starts over with the whole file", Script(Answer(416, "not satisfiable"), Answer(200, file)),
        &file},
-      {"a server error is not file content", Script(Body(500, "error")), nullptr, 4000, 500},
+      {"another version's range starts over with that version",
+       Script(Part(newer, 4000, 6000, 0, kNewer), Answer(200, newer, std::nullopt, kNewer)), &newer},
+      {"another length's range starts over with that length", Script(Part(file, 4000, 6000, 12000), Answer(200, file)),
+       &file},
+      {"a server error is not file content", Script(Answer(500, "error")), nullptr, 4000, 500},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;
-    FakeResponse first = Body(200, file);
-    first.headers.emplace_back(L"Last-Modified", kOlder);
-    first.fail_after = c.fail_after;
-    fake.Add(first);
+    fake.Add(Broken(Answer(200, file, std::nullopt, kOlder), c.fail_after));
     for (const FakeResponse& answer : c.recovery) fake.Add(answer);
     std::filesystem::remove(destination_);
     EXPECT_EQ(Whole(), c.expected_result) << c.name;
@@ -150,7 +107,7 @@ TEST_F(Download, TimeoutMidBodyIsRecoveredWithARangedRequest) {
 
 TEST_F(Download, WholeDownloadResults) {
   using namespace std::string_literals;
-  FakeResponse gzip = Body(200, "\x1f\x8b\x08 compressed bytes"s);
+  FakeResponse gzip = Answer(200, "\x1f\x8b\x08 compressed bytes"s);
   gzip.headers.emplace_back(L"Content-Encoding", L"gzip");
   const struct {
     const char* name;
@@ -160,13 +117,13 @@ TEST_F(Download, WholeDownloadResults) {
     std::string expected_content;        // destination or text, on 0
     std::size_t failing_allocation = 0;  // allocations of this size and more fail
   } cases[] = {
-      {"complete file of a few write blocks", Body(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
+      {"complete file of a few write blocks", Answer(200, test::PatternBytes(2500000)), DOWNLOAD_FILE, 0,
        test::PatternBytes(2500000)},
-      {"text into memory", Body(200, "<a>\r\n<b/>\r\n</a>\0tail"s), GET_DATA, 0, "<a>\n<b/>\n</a>"},
+      {"text into memory", Answer(200, "<a>\r\n<b/>\r\n</a>\0tail"s), GET_DATA, 0, "<a>\n<b/>\n</a>"},
       {"gzip kept as received", gzip, DOWNLOAD_FILE, 0, "\x1f\x8b\x08 compressed bytes"s},
-      {"unknown type has no temporary file", Body(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
+      {"unknown type has no temporary file", Answer(200, "0123456789"), 4242, ERROR_PATH_NOT_FOUND, ""},
       // The write blocks' gathering stays below 2 MiB; reading 2.5 MB back needs more.
-      {"text that does not fit in memory", Body(200, test::PatternBytes(2500000)), GET_DATA, kReadBackFailed, "",
+      {"text that does not fit in memory", Answer(200, test::PatternBytes(2500000)), GET_DATA, kReadBackFailed, "",
        3000000},
   };
   std::filesystem::create_directories(std::filesystem::path(destination_).parent_path());
@@ -202,47 +159,14 @@ TEST_F(Download, WholeDownloadResults) {
   }
 }
 
-TEST_F(Download, RateLimitedBlocksAndPacing) {
-  const std::string file = test::PatternBytes(1200);
-  struct Case {
-    const char* name;
-    int rate;
-    std::vector<std::wstring> ranges;
-  };
-  const Case cases[] = {
-      {"blocks of 500 bytes", 1, {L"Range: bytes=0-499", L"Range: bytes=500-999", L"Range: bytes=1000-1200"}},
-      {"one block ending at the length", 1024, {L"Range: bytes=0-1200"}},
-      {"rate 0 fetches everything at once", 0, {L"Range: bytes=0-1200"}},
-  };
-  for (const Case& c : cases) {
-    FakeWinHttp fake;
-    test::FakeTime time;
-    ScopedTimeSourceOverride time_override(time);
-    gv_dataTransferRateKBps = c.rate;
-    fake.Add(Head(file.size()));
-    for (std::size_t start = 0; start < file.size(); start += c.rate == 1 ? 500 : file.size()) {
-      fake.Add(Part(file, start, std::min<std::size_t>(c.rate == 1 ? 500 : file.size(), file.size() - start)));
-    }
-    std::filesystem::remove(destination_);
-    EXPECT_EQ(RateLimited(), 0) << c.name;
-    EXPECT_EQ(fake.Requests().at(0).verb, L"HEAD") << c.name;
-    EXPECT_EQ(BlockRanges(fake), c.ranges) << c.name;
-    EXPECT_EQ(test::ReadWholeFile(destination_), file) << c.name;
-    // The clock did not move during a block, so every block is padded to 600 ms.
-    EXPECT_EQ(time.Sleeps(), std::vector<std::uint32_t>(c.ranges.size(), 600)) << c.name;
-    EXPECT_EQ(fake.OpenHandles(), 0) << c.name;
-  }
-}
-
+// Blocks of 500 bytes at 1 KBps, or one for a higher rate or rate 0; a block's time is 600 ms and the
+// clock does not move during one, so every pause is 600 ms. Then recoveries, and blocks that bring
+// nothing.
 TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
   const std::string file = test::PatternBytes(1200);
-  FakeResponse timeout_mid_block = Part(file, 0, 500);
-  timeout_mid_block.fail_after = 200;
-  FakeResponse timeout_at_once = Part(file, 200, 300);
-  timeout_at_once.fail_after = 0;
-  FakeResponse broken_at_once = Part(file, 200, 500);
-  broken_at_once.fail_after = 0;
-  broken_at_once.timeout_error = ERROR_WINHTTP_CONNECTION_ERROR;
+  const FakeResponse timeout_mid_block = Broken(Part(file, 0, 500), 200);
+  const FakeResponse timeout_at_once = Broken(Part(file, 200, 300), 0);
+  const FakeResponse broken_at_once = Broken(Part(file, 200, 500), 0, ERROR_WINHTTP_CONNECTION_ERROR);
   FakeResponse empty_block = Part(file, 500, 500);
   empty_block.body.clear();  // the connection closed before the first byte
   const auto started_over = RangesOf(L"0-499", L"500-999", L"0-499", L"500-999", L"1000-1200");
@@ -256,8 +180,13 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
     std::vector<std::wstring> ranges;
     std::size_t pauses;
     int expected_result = 0;
+    int rate = 1;
   };
   const Case cases[] = {
+      {"blocks of 500 bytes", Script(Part(file, 0, 500), Part(file, 500, 500), Part(file, 1000, 200)),
+       RangesOf(L"0-499", L"500-999", L"1000-1200"), 3},
+      {"one block ending at the length", Script(Part(file, 0, 1200)), RangesOf(L"0-1200"), 1, 0, 1024},
+      {"rate 0 fetches everything at once", Script(Part(file, 0, 1200)), RangesOf(L"0-1200"), 1, 0, 0},
       {"a time-out is retried at once from where it stopped",
        Script(timeout_mid_block, Part(file, 200, 500), Part(file, 700, 500)),
        RangesOf(L"0-499", L"200-699", L"700-1199"), 2},
@@ -266,31 +195,32 @@ TEST_F(Download, RateLimitedRecoveryAndUnproductiveBlocks) {
        RangesOf(L"0-499", L"200-699", L"200-699", L"700-1199"), 2},
       {"a second time-out in a row ends the download", Script(timeout_mid_block, timeout_at_once),
        RangesOf(L"0-499", L"200-699"), 0, ERROR_WINHTTP_TIMEOUT},
-      {"the whole file sent for a later block starts over", Script(Part(file, 0, 500), Body(200, file)),
+      {"the whole file sent for a later block starts over", Script(Part(file, 0, 500), Answer(200, file)),
        RangesOf(L"0-499", L"500-999"), 2},
       {"blocks without data are not fetched for ever",
        Script(Part(file, 0, 500), empty_block, empty_block, empty_block, empty_block),
        RangesOf(L"0-499", L"500-999", L"500-999", L"500-999"), 3, kLengthMismatch},
-      {"a refused block starts over from byte 0", then(Script(Part(file, 0, 500), Body(416, ""))), started_over, 4},
+      {"a refused block starts over from byte 0", then(Script(Part(file, 0, 500), Answer(416, ""))), started_over, 4},
       {"a block of another length starts over from byte 0",
        then(Script(Part(file, 0, 500), Part(file, 500, 500, 1300))), started_over, 4},
       {"changed again after starting over: a clear failure",
        Script(Part(file, 0, 500), Part(file, 500, 500, 1300), Head(file.size()), Part(file, 0, 500, 1300)),
        RangesOf(L"0-499", L"500-999", L"0-499"), 1, kServerFileChanged},
-      {"a server error ends the download with its status", Script(Part(file, 0, 500), Body(500, "")),
+      {"a server error ends the download with its status", Script(Part(file, 0, 500), Answer(500, "")),
        RangesOf(L"0-499", L"500-999"), 1, 500},
   };
-  gv_dataTransferRateKBps = 1;
   for (const Case& c : cases) {
     FakeWinHttp fake;
     test::FakeTime time;
     ScopedTimeSourceOverride time_override(time);
+    gv_dataTransferRateKBps = c.rate;
     fake.Add(Head(file.size()));
     for (const FakeResponse& block : c.blocks) fake.Add(block);
     std::filesystem::remove(destination_);
     EXPECT_EQ(RateLimited(), c.expected_result) << c.name;
+    EXPECT_EQ(fake.Requests().at(0).verb, L"HEAD") << c.name;
     EXPECT_EQ(BlockRanges(fake), c.ranges) << c.name;
-    EXPECT_EQ(time.Sleeps().size(), c.pauses) << c.name;
+    EXPECT_EQ(time.Sleeps(), std::vector<std::uint32_t>(c.pauses, 600)) << c.name;
     if (c.expected_result == 0) {
       EXPECT_EQ(test::ReadWholeFile(destination_), file) << c.name;
     } else {

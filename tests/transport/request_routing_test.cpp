@@ -4,27 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/agent_config.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-using test::FakeResponse;
+using test::Answer;
 using test::FakeWinHttp;
 
 constexpr const char* kServerInfo = "Software\\Norvane\\Quorvant\\VXAgent\\ServerInfo";
-
-FakeResponse Answer(DWORD status, std::string body = "content") {
-  FakeResponse response;
-  response.status = status;
-  response.headers = {{L"Content-Length", std::to_wstring(body.size())}};
-  response.body = std::move(body);
-  return response;
-}
 
 std::vector<std::wstring> Servers(const FakeWinHttp& fake) {
   std::vector<std::wstring> servers;
@@ -32,11 +21,9 @@ std::vector<std::wstring> Servers(const FakeWinHttp& fake) {
   return servers;
 }
 
-class Routing : public ::testing::Test {
+class Routing : public test::TransportTest {
  protected:
   Routing() {
-    ResetAgentParameters();
-    gv_tempDir = directory_.str();
     gv_vxProductCode = "KORB";
     gv_serverProtocol = "http";
     gv_serverPort = 8080;
@@ -55,16 +42,13 @@ class Routing : public ::testing::Test {
     gv_proxyPassword = "secret";
   }
 
-  test::ScopedCleanRegistry registry_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
   FakeWinHttp fake_;
   std::string out_;
 };
 
 TEST_F(Routing, FailsOverAndRemembersTheAddressThatAnswered) {
   fake_.connect_errors = {ERROR_WINHTTP_CANNOT_CONNECT};  // the last access name is down
-  fake_.Add(Answer(404));                                 // the address answers 404
+  fake_.Add(Answer(404, "content"));                      // the address answers 404
   fake_.Add(Answer(200, "<doc/>"));                       // the secondary address answers
   EXPECT_EQ(AgentGetData("\\a\\b.xml", &out_, 1), 0);
   EXPECT_EQ(out_, "<doc/>");
@@ -80,7 +64,7 @@ TEST_F(Routing, FailsOverAndRemembersTheAddressThatAnswered) {
 }
 
 TEST_F(Routing, ANotFoundFromTheLastAccessNameEndsTheRequest) {
-  fake_.Add(Answer(404));
+  fake_.Add(Answer(404, "content"));
   EXPECT_EQ(AgentGetData("/a/b.xml", &out_, 1), 404);
   EXPECT_EQ(Servers(fake_), std::vector<std::wstring>{L"last.example"});
   EXPECT_EQ(gv_lastAccessName, "last.example");
@@ -90,7 +74,7 @@ TEST_F(Routing, ANotFoundFromTheLastAccessNameEndsTheRequest) {
 TEST_F(Routing, TheDistributionServerIsReachedDirectlyAndItsPathIsNotRewritten) {
   gv_dsEnabled = "YES";
   gv_vxProductCode = "RNHX";
-  fake_.Add(Answer(200));
+  fake_.Add(Answer(200, "content"));
   const std::string destination = (directory_.path() / "file.bin").string();
   EXPECT_EQ(AgentSendRequest("/a/b.bin", destination.c_str(), nullptr, DOWNLOAD_FILE, 1, 0, 0, kWholeDownload), 0);
   ASSERT_EQ(fake_.Requests().size(), 1u);
@@ -102,15 +86,15 @@ TEST_F(Routing, TheDistributionServerIsReachedDirectlyAndItsPathIsNotRewritten) 
   EXPECT_TRUE(test::GetValue(kServerInfo, "DistributionLastAccessName").has_value());
 
   // The same request forced to the management server is rewritten for the hosted edition.
-  fake_.Add(Answer(200));
+  fake_.Add(Answer(200, "content"));
   EXPECT_EQ(AgentSendRequest("/a/b.bin", destination.c_str(), nullptr, DOWNLOAD_FILE, 1, 1, 0, kWholeDownload), 0);
   EXPECT_EQ(fake_.Requests().at(1).object_path, L"clientdatarequest?fileName=/a/b.bin");
   EXPECT_EQ(fake_.Requests().at(1).server, L"last.example");
 }
 
 TEST_F(Routing, PathsTravelAsUtf8) {
-  fake_.Add(Answer(200));
-  fake_.Add(Answer(200));
+  fake_.Add(Answer(200, "content"));
+  fake_.Add(Answer(200, "content"));
   EXPECT_EQ(AgentGetData("/docs/caf\xC3\xA9.xml", &out_, 1), 0);
   EXPECT_EQ(AgentGetData("/docs/caf\xE9.xml", &out_, 1), 0);  // not UTF-8: the byte is replaced
   EXPECT_EQ(fake_.Requests().at(0).object_path, L"/docs/caf\u00E9.xml");

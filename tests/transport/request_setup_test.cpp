@@ -2,51 +2,37 @@
 // reopen, header failures, proxy credentials and 407.
 #include <gtest/gtest.h>
 
-#include "agent/agent_config.h"
 #include "agent/os_name.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_log.h"
-#include "test_registry_win.h"
 #include "transport/request_setup_win.h"
 #include "transport/transport_error_texts.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
+using test::Answer;
+using test::Failing;
 using test::FakeResponse;
 using test::FakeWinHttp;
 
-class RequestSetup : public ::testing::Test {
+class RequestSetup : public test::TransportTest {
  protected:
-  RequestSetup() : time_override_(time_) {
-    ResetAgentParameters();
+  RequestSetup() {
     gv_httpConnectionTimeout = 30000;
     gv_httpRequestTimeout = 60000;
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
     parameters_.port = 8080;
   }
 
+  // A request on fresh handles (the last ones closed by the test).
   int Run(int request_type = DOWNLOAD_FILE, unsigned char accept_gzip = 0, unsigned char keep_alive = 1) {
+    handles_ = RequestHandles{};
     return GetInternetRequestHandle(parameters_, L"/files/a.bin", request_type, keep_alive, handles_, accept_gzip);
   }
 
-  test::ScopedTestLog log_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
   RequestHandles handles_;
 };
-
-FakeResponse Answer(DWORD status, std::deque<DWORD> send_errors = {}, std::deque<DWORD> receive_errors = {}) {
-  FakeResponse response;
-  response.status = status;
-  response.send_errors = std::move(send_errors);
-  response.receive_errors = std::move(receive_errors);
-  return response;
-}
 
 TEST_F(RequestSetup, RetryPolicy) {
   struct Case {
@@ -57,19 +43,19 @@ TEST_F(RequestSetup, RetryPolicy) {
     std::size_t expected_pauses;
   };
   const Case cases[] = {
-      {"resend three times", {Answer(200, {}, {12032, 12032, 12032})}, 0, 1, 3},
+      {"resend three times", {Failing({}, {12032, 12032, 12032})}, 0, 1, 3},
       // The fifth failed attempt ends the loop; the header query then fails on the unanswered request.
       {"resend five times",
-       {Answer(200, {}, {12032, 12032, 12032, 12032, 12032})},
+       {Failing({}, {12032, 12032, 12032, 12032, 12032})},
        ERROR_WINHTTP_INCORRECT_HANDLE_STATE,
        1,
        5},
-      {"login failure on send reopens once", {Answer(200, {12015}), Answer(200)}, 0, 2, 0},
-      {"cancelled twice fails", {Answer(200, {12017}), Answer(200, {12017})}, 12017, 2, 0},
-      {"invalid response reopens, then counts", {Answer(200, {}, {12152}), Answer(200, {}, {12152})}, 0, 2, 0},
-      {"login failure on receive reopens", {Answer(200, {}, {12015}), Answer(204)}, 0, 2, 0},
-      {"other receive failure ends", {Answer(200, {}, {12030})}, 12030, 1, 0},
-      {"other send failure ends", {Answer(200, {12029})}, 12029, 1, 0},
+      {"login failure on send reopens once", {Failing({12015}), Answer(200)}, 0, 2, 0},
+      {"cancelled twice fails", {Failing({12017}), Failing({12017})}, 12017, 2, 0},
+      {"invalid response reopens, then counts", {Failing({}, {12152}), Failing({}, {12152})}, 0, 2, 0},
+      {"login failure on receive reopens", {Failing({}, {12015}), Answer(204)}, 0, 2, 0},
+      {"other receive failure ends", {Failing({}, {12030})}, 12030, 1, 0},
+      {"other send failure ends", {Failing({12029})}, 12029, 1, 0},
   };
   for (const Case& c : cases) {
     FakeWinHttp fake;
@@ -245,14 +231,12 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   CloseRequestHandles(handles_);
 
   // Any other status is the caller's to judge.
-  handles_ = RequestHandles{};
   fake_.Add(Answer(500));
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(handles_.status, 500u);
   CloseRequestHandles(handles_);
 
   // A header that cannot be added does not stop the exchange, but is the result.
-  handles_ = RequestHandles{};
   fake_.add_header_errors = {ERROR_WINHTTP_HEADER_ALREADY_EXISTS};
   fake_.Add(Answer(200));
   EXPECT_EQ(Run(), ERROR_WINHTTP_HEADER_ALREADY_EXISTS);
@@ -261,7 +245,6 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   CloseRequestHandles(handles_);
 
   // A connection that cannot be made closes the session.
-  handles_ = RequestHandles{};
   fake_.connect_errors = {ERROR_WINHTTP_INVALID_URL};
   EXPECT_EQ(Run(), ERROR_WINHTTP_INVALID_URL);
   EXPECT_EQ(fake_.OpenHandles(), 0);
@@ -269,7 +252,6 @@ TEST_F(RequestSetup, StatusesAndFailuresReachTheCaller) {
   EXPECT_TRUE(log_.Has("[ERROR]", "HttpGetLastError: The URL is invalid."));
 
   // An option that cannot be set ends the call with the handles open.
-  handles_ = RequestHandles{};
   fake_.option_errors[WINHTTP_OPTION_CONNECT_TIMEOUT] = ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
   fake_.Add(Answer(200));
   EXPECT_EQ(Run(GET_DATA), ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
@@ -289,7 +271,6 @@ TEST_F(RequestSetup, LastModifiedIsCopiedOrItsAbsenceReported) {
   EXPECT_EQ(modified, L"Tue, 08 Dec 2026 09:00:00 GMT");
   CloseRequestHandles(handles_);
 
-  handles_ = RequestHandles{};
   ASSERT_EQ(Run(), 0);
   modified = L"untouched";
   EXPECT_EQ(GetFilelastmodifiedTime(handles_.request.get(), modified), ERROR_WINHTTP_HEADER_NOT_FOUND);

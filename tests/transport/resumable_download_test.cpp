@@ -5,42 +5,28 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
-#include "agent/agent_config.h"
 #include "agent/file_utils.h"
 #include "base/unique_handle_win.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
-#include "test_server_win.h"
 #include "transport/download_resume_handler_win.h"
-#include "transport/file_download_win.h"
-#include "transport/transport_types.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-const std::string kSettingsKey = std::string(test::kTestAgentRootKey) + "\\Settings";
-const std::string kMetadataKey = std::string(test::kTestAgentRootKey) + "\\FileMetaData";
 constexpr std::size_t kFileSize = 300000;
 constexpr std::size_t kCut = 100000;  // where the first attempt's connection is closed
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+using test::kMetadataKey;
+using test::kSettingsKey;
+using test::Wide;
 
-std::string Text(const std::optional<test::StoredValue>& value) {
-  return value ? std::string(value->bytes.c_str()) : std::string("<absent>");
-}
-
-std::optional<DWORD> Dword(const std::string& key, const char* name) {
-  const auto value = test::GetValue(key.c_str(), name);
-  if (!value || value->type != REG_DWORD || value->bytes.size() != 4) return std::nullopt;
-  DWORD number = 0;
-  std::memcpy(&number, value->bytes.data(), 4);
-  return number;
+// A value of the agent's keys by the key's path.
+std::optional<DWORD> Dword(const std::string& key, const char* name) { return test::GetDword(key.c_str(), name); }
+std::string Text(const std::string& key, const char* name) {
+  return test::GetText(key.c_str(), name).value_or("<absent>");
 }
 
 // Holds the named object by which a running download claims its id: as another download of the
@@ -63,23 +49,12 @@ UniqueHandle HoldId(const std::string& id, bool by_the_agent = true) {
   return UniqueHandle(::CreateMutexW(&attributes, FALSE, (L"Global\\VXAgentResumableDownload-" + Wide(id)).c_str()));
 }
 
-class Resumable : public ::testing::Test {
+// Pacing and the mark's age go through the clock seam, never waited for.
+class Resumable : public test::DriverRuns {
  protected:
-  Resumable() : server_(test::CurrentTestName()), time_override_(time_) {
-    ResetAgentParameters();
-    install_dir_ = directory_.path() / "agent";
-    std::filesystem::create_directories(install_dir_);
-    gv_installDir = install_dir_.string() + "\\";
-    gv_tempDir = directory_.str();
-    gv_httpConnectionTimeout = 5000;
-    gv_httpRequestTimeout = 5000;
-    gv_dataTransferRateKBps = 100;  // blocks of 50000 bytes
-    parameters_.protocol = "http";
-    parameters_.server = L"127.0.0.1";
-    parameters_.port = server_.HttpPort();
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
-    url_ = server_.UrlPath("file.bin");
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
+  Resumable() : server_(test::CurrentTestName()), url_(server_.UrlPath("file.bin")) {
+    ConnectTo(server_);
+    StartRun(test::kResumable, 100);  // blocks of 50000 bytes
   }
 
   void SetUp() override {
@@ -89,11 +64,7 @@ class Resumable : public ::testing::Test {
 
   // A clean machine for the next case of a table: no metadata, counters, logs or files.
   void StartCase() {
-    ASSERT_TRUE(test::DeleteTree(test::kTestNorvaneKey, test::kView32));
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
-    std::filesystem::remove_all(install_dir_);
-    std::filesystem::create_directories(install_dir_);
-    std::filesystem::remove(destination_);
+    StartRun(test::kResumable, 100);
     server_.WriteFile("file.bin", file_);
     server_.WriteScript(R"({"rules": []})");
   }
@@ -111,6 +82,7 @@ class Resumable : public ::testing::Test {
     ASSERT_EQ(Download(), kLengthMismatch);
     ASSERT_EQ(Id().empty(), false);
     ASSERT_EQ(Dword(IdKey(), "PartialFileSize"), kCut);
+    ASSERT_EQ(std::filesystem::file_size(PartialFile()), kCut);
     server_.WriteScript(R"({"rules": []})");
     first_requests_ = server_.Requests().size();
   }
@@ -125,7 +97,7 @@ class Resumable : public ::testing::Test {
     return ranges;
   }
 
-  std::string Id() const { return Text(test::GetValue(kMetadataKey.c_str(), url_.c_str())); }
+  std::string Id() const { return Text(kMetadataKey, url_.c_str()); }
   std::string IdKey() const { return kMetadataKey + "\\" + Id(); }
   std::filesystem::path Repository() const { return install_dir_ / "DownloadRepository"; }
   std::filesystem::path PartialFile() const { return Repository() / Id(); }
@@ -148,26 +120,17 @@ class Resumable : public ::testing::Test {
     EXPECT_EQ(test::FileNamesIn(Repository()), std::vector<std::string>{});
   }
 
-  test::ScopedCleanRegistry registry_;
   test::TestServerNamespace server_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;  // pacing and the mark's age through the clock seam, never waited for
-  ScopedTimeSourceOverride time_override_;
-  std::filesystem::path install_dir_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
   std::string url_;
-  std::string text_;
   std::string file_ = test::PatternBytes(kFileSize);
   std::size_t first_requests_ = 0;
 };
 
 TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
   Interrupt();
-  // The first attempt: its failure counted, its bytes and metadata kept, the mark cleared.
-  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
-  EXPECT_NE(Text(test::GetValue(IdKey().c_str(), "LastModifiedTime")), "<absent>");
+  // The first attempt (its bytes kept, as Interrupt checks): its failure counted, its metadata kept,
+  // the mark cleared.
+  EXPECT_NE(Text(IdKey(), "LastModifiedTime"), "<absent>");
   EXPECT_EQ(Dword(IdKey(), "RetryCount"), 1u);
   EXPECT_FALSE(test::GetValue(IdKey().c_str(), "downloadInProgress"));
   EXPECT_EQ(Dword(kMetadataKey, "DownloadFailureCount"), 1u);
@@ -198,43 +161,66 @@ TEST_F(Resumable, InterruptedDownloadIsCountedAndResumedFromTheRecordedSize) {
 }
 
 // A partial file that is not the server's file any more, or whose range the server can never serve,
-// is dropped and the same call starts over from byte 0: no URL stays undownloadable.
+// is dropped and the same call starts over from byte 0: no URL stays undownloadable. A file replaced
+// between two ranges of one download, whatever the server does with If-Range, ends as one whole
+// version, never a mix of two (the same-length replacements are rows of DownloadMatrix).
 TEST_F(Resumable, PartialFileThatNoLongerMatchesStartsOver) {
   // Another version and a partial file shorter than its record are rows of the portable resume table.
-  enum Change { kNone, kShorterServerFile };
+  enum Change { kNone, kRateZero, kShorterServerFile };
   struct Case {
     const char* name;
     Change change;
     bool rate_limited;
     const char* script;
-    std::vector<std::string> ranges;  // of the requests after the interrupted attempt
+    std::vector<std::string> ranges;           // asked for after the interrupted attempt; none: not checked
+    const std::string* replacement = nullptr;  // v2.bin, which the script puts in the file's place
+    DWORD mode = 1;                            // "DownloadMode"
+    bool interrupted = true;                   // else the download is the first
   };
   const std::string refuse = R"([{"count": 1}, {"count": 1, "status": 416}])";
   const std::string whole = R"([{"count": 1}, {"ignore_range": true}])";
+  // The rate-limited download is replaced before its second block, the resumed one before its range.
+  const std::string replace_block =
+      R"([{"count": 2}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
+  const std::string replace_range = R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin"}])";
+  const std::string replace_range_anyway =
+      R"([{"count": 1}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": true}])";
+  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
+  const std::string longer = std::string(kFileSize + 7000, 'L');
   const Case cases[] = {
       // The resumed range is answered with the whole file, which replaces the partial file.
       {"whole file sent for the range", kNone, false, whole.c_str(), {"-", "bytes=100000-300000"}},
       {"416 to the rest", kNone, false, refuse.c_str(), {"-", "bytes=100000-300000", "-", "bytes=0-300000"}},
       // A rate of 0 asks for a block that ends one byte before it starts.
-      {"rate 0 with a partial file", kNone, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
+      {"rate 0 with a partial file", kRateZero, true, "[]", {"-", "bytes=100000-99999", "-", "bytes=0-300000"}},
       {"recorded size beyond a new, shorter length", kShorterServerFile, false, "[]", {"-", "bytes=0-60000"}},
       {"the same, rate-limited", kShorterServerFile, true, "[]", {"-", "bytes=0-49999", "bytes=50000-60000"}},
+      {"rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 0, false},
+      {"resumable rate-limited, new total in Content-Range", kNone, true, replace_block.c_str(), {}, &longer, 1, false},
+      {"resumed range, new version sent whole for If-Range", kNone, false, replace_range.c_str(), {}, &same_length},
+      {"resumed range, new total in Content-Range", kNone, false, replace_range_anyway.c_str(), {}, &longer},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartCase();
+    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
     server_.SetLastModified("file.bin", 1600000000);
-    Interrupt();
-    const std::string expected = c.change == kShorterServerFile ? file_.substr(0, 60000) : file_;
+    if (c.interrupted) Interrupt();
+    const std::string expected = c.replacement != nullptr         ? *c.replacement
+                                 : c.change == kShorterServerFile ? file_.substr(0, 60000)
+                                                                  : file_;
     if (c.change == kShorterServerFile) {
       server_.WriteFile("file.bin", expected);
       server_.SetLastModified("file.bin", 1600000000);
     }
-    gv_dataTransferRateKBps = c.rate_limited && c.change == kNone ? 0 : 100;
+    if (c.replacement != nullptr) server_.WriteFile("v2.bin", *c.replacement);
+    gv_dataTransferRateKBps = c.change == kRateZero ? 0 : 100;
     server_.WriteScript(std::string(R"({"rules": )") + c.script + "}");
     ASSERT_EQ(Download(c.rate_limited), 0);
-    EXPECT_EQ(LaterRanges(), c.ranges);
-    EXPECT_TRUE(Destination() == expected);
+    if (!c.ranges.empty()) {
+      EXPECT_EQ(LaterRanges(), c.ranges);
+    }
+    EXPECT_TRUE(Destination() == expected) << Destination().size();
     ExpectNothingLeft();
   }
 }
@@ -337,45 +323,10 @@ TEST_F(Resumable, CompletePartialFileIsHandedOverWithoutARange) {
   ExpectNothingLeft();
 }
 
-// The server's file is replaced between two range requests of one download. Whatever the server
-// does with If-Range, the download ends with one whole version, never a mix of two (the same-length
-// replacements are rows of DownloadMatrix).
-TEST_F(Resumable, FileReplacedBetweenRangesEndsAsOneVersion) {
-  const std::string same_length = test::PatternBytes(kFileSize + 1).substr(1);
-  const std::string longer = std::string(kFileSize + 7000, 'L');
-  struct Case {
-    const char* name;
-    DWORD mode;  // "DownloadMode"
-    bool rate_limited;
-    const std::string* replacement;
-    bool if_range_ignored;  // the server answers with a range of the new version
-  };
-  const Case cases[] = {
-      {"rate-limited, new total in Content-Range", 0, true, &longer, true},
-      {"resumable rate-limited, new total in Content-Range", 1, true, &longer, true},
-      {"resumed range, new version sent whole for If-Range", 1, false, &same_length, false},
-      {"resumed range, new total in Content-Range", 1, false, &longer, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StartCase();
-    test::SetDword(kSettingsKey.c_str(), "DownloadMode", c.mode);
-    if (!c.rate_limited) Interrupt();
-    server_.WriteFile("v2.bin", *c.replacement);
-    // The rate-limited download is replaced before its second block, the resumed one before its range.
-    server_.WriteScript(std::string(R"({"rules": [{"count": )") + (c.rate_limited ? "2" : "1") +
-                        R"(}, {"count": 1, "replace_with": "v2.bin", "ignore_if_range": )" +
-                        (c.if_range_ignored ? "true" : "false") + "}]}");
-    EXPECT_EQ(Download(c.rate_limited), 0);
-    EXPECT_TRUE(Destination() == *c.replacement) << Destination().size();
-    if (c.mode == 1) ExpectNothingLeft();
-  }
-}
-
+// The partial file's size after the interruption is what Interrupt checks.
 TEST_F(Resumable, SmallSaveLimitAppendsOftenAndLosesNothing) {
   test::SetDword(kMetadataKey.c_str(), "InterSaveByteLimit", 4096);
   Interrupt();
-  EXPECT_EQ(std::filesystem::file_size(PartialFile()), kCut);
   ASSERT_EQ(Download(), 0);
   EXPECT_TRUE(Destination() == file_);
   int appends = 0;
@@ -405,6 +356,7 @@ TEST_F(Resumable, XmlAndJsonAreNeverResumable) {
 
 // --- Against the scripted WinHTTP ------------------------------------------------------------------
 
+using test::Broken;
 using test::FakeResponse;
 using test::FakeWinHttp;
 using test::RangesOf;
@@ -412,38 +364,20 @@ using test::Script;
 
 constexpr const wchar_t* kLastModified = L"Thu, 19 May 2022 00:00:00 GMT";
 
-FakeResponse Answer(DWORD status, std::string body, std::optional<std::size_t> length,
-                    const wchar_t* last_modified = kLastModified) {
-  FakeResponse response;
-  response.status = status;
-  if (length) response.headers.emplace_back(L"Content-Length", std::to_wstring(*length));
-  if (last_modified != nullptr) response.headers.emplace_back(L"Last-Modified", last_modified);
-  response.body = std::move(body);
-  return response;
+// Answers and 206s of the version modified at kLastModified unless told.
+FakeResponse Answer(DWORD status, std::string body, std::size_t length, const wchar_t* last_modified = kLastModified) {
+  return test::Answer(status, std::move(body), length, last_modified);
 }
-
-// A 206 of the version modified at kLastModified unless told.
 FakeResponse Piece(const std::string& file, std::size_t first, std::size_t size, std::size_t total = 0,
                    const wchar_t* last_modified = kLastModified) {
   return test::Part(file, first, size, total, last_modified);
 }
 
-FakeResponse Broken(FakeResponse response, std::size_t after, DWORD error) {
-  response.fail_after = after;
-  response.timeout_error = error;
-  return response;
-}
-
-class ResumableScripted : public ::testing::Test {
+class ResumableScripted : public test::TransportTest {
  protected:
-  ResumableScripted() : time_override_(time_) {
-    ResetAgentParameters();
+  ResumableScripted() {
     gv_installDir = directory_.str() + "\\";
     gv_dataTransferRateKBps = 4;  // blocks of 2000 bytes
-    parameters_.protocol = "http";
-    parameters_.server = L"server.example";
-    parameters_.port = 80;
-    destination_ = (directory_.path() / "out" / "file.bin").wstring();
     test::SetDword(kSettingsKey.c_str(), "DownloadMode", 1);
   }
 
@@ -452,9 +386,7 @@ class ResumableScripted : public ::testing::Test {
                ? InternetGetRequestByBitrate(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1)
                : InternetGetRequestEx(parameters_, L"/f/file.bin", destination_.c_str(), nullptr, DOWNLOAD_FILE, 1, 1);
   }
-  std::string IdKey() const {
-    return kMetadataKey + "\\" + Text(test::GetValue(kMetadataKey.c_str(), "/f/file.bin"));
-  }
+  std::string IdKey() const { return kMetadataKey + "\\" + Text(kMetadataKey, "/f/file.bin"); }
   // A partial file of size bytes that id 77 records for the URL as 4000 bytes of last_modified's version.
   std::filesystem::path RecordPartial(const std::string& last_modified, std::size_t size = 4000) {
     test::SetString(kMetadataKey.c_str(), "/f/file.bin", "77");
@@ -466,14 +398,7 @@ class ResumableScripted : public ::testing::Test {
     return partial;
   }
 
-  test::ScopedCleanRegistry registry_;
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
   FakeWinHttp fake_;
-  ConnectionParameters parameters_;
-  std::wstring destination_;
   std::string file_ = test::PatternBytes(10000);
 };
 
@@ -584,8 +509,7 @@ TEST_F(ResumableScripted, RepositoryNamesThatFitAreKept) {
     test::SetString(kMetadataKey.c_str(), "IntermediateRepositoryName", name);
     DownloadResumeHandler handler;
     ASSERT_EQ(handler.Initialize(destination_, "Thu, 19 May 2022 00:00:00 GMT", L"/f/named.bin"), 0);
-    EXPECT_EQ(Text(test::GetValue(kMetadataKey.c_str(), "IntermediateRepositoryName")),
-              kept ? name : "DownloadRepository\\");
+    EXPECT_EQ(Text(kMetadataKey, "IntermediateRepositoryName"), kept ? name : "DownloadRepository\\");
     EXPECT_EQ(handler.PartialFile().find(std::wstring(name.begin(), name.end())) != std::wstring::npos, kept);
   }
 }

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -83,22 +82,6 @@ std::optional<std::uint64_t> RangeStart(const test::RecordedRequest& request) {
   const std::string digits = range->substr(6, range->find('-') - 6);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   return std::stoull(digits);
-}
-
-std::optional<std::string> GetText(const std::string& path, const std::string& name) {
-  std::optional<test::StoredValue> value = test::GetValue(path.c_str(), name.c_str());
-  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
-  std::string text = value->bytes;
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
-}
-
-std::optional<DWORD> GetDword(const std::string& path, const std::string& name) {
-  std::optional<test::StoredValue> value = test::GetValue(path.c_str(), name.c_str());
-  if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return std::nullopt;
-  DWORD number = 0;
-  std::memcpy(&number, value->bytes.data(), sizeof(number));
-  return number;
 }
 
 std::string Joined(const std::vector<std::string>& items) {
@@ -242,11 +225,11 @@ class ResumeKill : public ::testing::Test {
 
   [[nodiscard]] PartialState ReadPartialState() const {
     PartialState state;
-    state.id = GetText(kFileMetaDataKey, url_);
+    state.id = test::GetText(kFileMetaDataKey, url_.c_str());
     if (!state.id || state.id->empty()) return state;
     const std::string subkey = std::string(kFileMetaDataKey) + "\\" + *state.id;
-    state.recorded_size = GetDword(subkey, "PartialFileSize");
-    state.in_progress = GetDword(subkey, "downloadInProgress") == 1u;
+    state.recorded_size = test::GetDword(subkey.c_str(), "PartialFileSize");
+    state.in_progress = test::GetDword(subkey.c_str(), "downloadInProgress") == 1u;
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(repository_ / *state.id, error);
     if (!error) state.file_size = size;
@@ -267,10 +250,9 @@ class ResumeKill : public ::testing::Test {
 
   // A finished download: the exact file at the destination, and neither the URL's value, nor an id
   // subkey, nor a partial file left.
-  void ExpectFinishedAndClean(const std::string& context) const { ExpectFinishedAndClean(context, file_); }
-  void ExpectFinishedAndClean(const std::string& context, const std::string& file) const {
+  void ExpectFinishedAndClean(const std::string& context, const std::string* file = nullptr) const {
     SCOPED_TRACE(context);
-    EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file), "identical");
+    EXPECT_EQ(Difference(test::ReadWholeFile(destination_), file != nullptr ? *file : file_), "identical");
     EXPECT_FALSE(test::GetValue(kFileMetaDataKey, url_.c_str()).has_value());
     EXPECT_EQ(Joined(test::SubkeyNames(kFileMetaDataKey)), "[]");
     EXPECT_EQ(Joined(test::FileNamesIn(repository_)), "[]");
@@ -407,7 +389,7 @@ TEST_F(ResumeKill, KillsAtRandomMomentsAndResumes) {
     // The finished file is the version served at the end of the round, whole.
     const std::string served = ServedFile();
     EXPECT_TRUE(served == versions[0] || served == versions[1]);
-    ExpectFinishedAndClean("round " + std::to_string(round), served);
+    ExpectFinishedAndClean("round " + std::to_string(round), &served);
     if (replaced()) {
       ++replaced_rounds;
       Journal("round " + std::to_string(round) + ": the server replaced the file");

@@ -2,32 +2,29 @@
 // headers the server receives, and an answer larger than one read handed back whole.
 #include <gtest/gtest.h>
 
-#include "agent/agent_config.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_server_win.h"
-#include "transport/upload_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
-TEST(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
-  test::TestServerNamespace server("ServerUpload.TheServerReceivesEveryByte");
-  if (!server.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
-  test::ScopedTestLog log;
-  test::TempDirectory directory;
-  ResetAgentParameters();
-  gv_httpConnectionTimeout = 5000;
-  gv_httpRequestTimeout = 5000;
-  const std::string target = server.UrlPath("upload");
+class ServerUpload : public test::TransportTest {
+ protected:
+  ServerUpload() : server_(test::CurrentTestName()) { ConnectTo(server_); }
+
+  test::TestServerNamespace server_;
+};
+
+TEST_F(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
+  if (!server_.Available()) GTEST_SKIP() << "no test server: run through CTest (fixture vx_test_server)";
+  const std::string target = server_.UrlPath("upload");
   const std::wstring path(target.begin(), target.end());
   const std::string answer = test::PatternBytes(700000);  // many reads
-  server.WriteFile("answer.bin", answer);
-  server.WriteScript(R"({"rules": [{"method": "POST", "body_file": "answer.bin"}]})");
+  server_.WriteFile("answer.bin", answer);
+  server_.WriteScript(R"({"rules": [{"method": "POST", "body_file": "answer.bin"}]})");
   const char multipart[] = "--b\r\nname\0\x01\xFF\0tail\r\n--b--";
   const std::string multipart_body(multipart, sizeof(multipart) - 1);
   const std::string file = test::PatternBytes(300001);
-  const std::string file_path = directory.str(true) + "report.bin";
+  const std::string file_path = directory_.str(true) + "report.bin";
   test::WriteWholeFile(file_path, file);
   const struct {
     const char* protocol;
@@ -45,17 +42,15 @@ TEST(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
-    ConnectionParameters parameters;
-    parameters.protocol = c.protocol;
-    parameters.server = L"127.0.0.1";
-    parameters.port = std::string(c.protocol) == "https" ? server.HttpsPort() : server.HttpPort();
-    std::string out;
+    parameters_.protocol = c.protocol;
+    parameters_.port = std::string(c.protocol) == "https" ? server_.HttpsPort() : server_.HttpPort();
+    text_.clear();
     const int result = c.type == UPLOAD_FILE
-                           ? InternetSendRequestByBitRate(parameters, path.c_str(), c.data, &out, c.type, 1, c.size)
-                           : InternetSendRequestEx(parameters, path.c_str(), c.data, &out, c.type, 1, c.size);
+                           ? InternetSendRequestByBitRate(parameters_, path.c_str(), c.data, &text_, c.type, 1, c.size)
+                           : InternetSendRequestEx(parameters_, path.c_str(), c.data, &text_, c.type, 1, c.size);
     EXPECT_EQ(result, 0);
-    EXPECT_TRUE(out == answer) << "received " << out.size() << " bytes";
-    const std::vector<test::RecordedRequest> requests = server.Requests();
+    EXPECT_TRUE(text_ == answer) << "received " << text_.size() << " bytes";
+    const std::vector<test::RecordedRequest> requests = server_.Requests();
     ASSERT_FALSE(requests.empty());
     const test::RecordedRequest& request = requests.back();
     EXPECT_EQ(request.listener, c.protocol);
@@ -66,7 +61,7 @@ TEST(ServerUpload, TheServerReceivesEveryByteAndTheAnswerArrivesWhole) {
       EXPECT_EQ(request.Header("Content-Type"), c.content_type);
     }
   }
-  EXPECT_EQ(server.Requests().size(), 4u);
+  EXPECT_EQ(server_.Requests().size(), 4u);
 }
 
 }  // namespace

@@ -5,18 +5,15 @@
 
 #include <functional>
 
-#include "agent/agent_config.h"
-#include "fake_time.h"
 #include "fake_winhttp_win.h"
-#include "test_files.h"
-#include "test_log.h"
-#include "test_registry_win.h"
 #include "transport/request_routing.h"
-#include "transport/upload_win.h"
+#include "transport_test_win.h"
 
 namespace vx {
 namespace {
 
+using test::Answer;
+using test::Failing;
 using test::FakeResponse;
 using test::FakeWinHttp;
 
@@ -24,26 +21,9 @@ constexpr const wchar_t* kMultipart = L"Content-Type: multipart/form-data";
 constexpr const wchar_t* kKeepAlive = L"Connection: Keep-Alive";
 constexpr const wchar_t* kClose = L"Connection: close";
 
-FakeResponse Answer(DWORD status, std::string body = "ok") {
-  FakeResponse response;
-  response.status = status;
-  response.headers = {{L"Content-Length", std::to_wstring(body.size())}};
-  response.body = std::move(body);
-  return response;
-}
-
-// A request whose sends and receives fail with these errors, one per attempt, before it answers "ok".
-FakeResponse Failing(std::deque<DWORD> send_errors, std::deque<DWORD> receive_errors = {}) {
-  FakeResponse response = Answer(200);
-  response.send_errors = std::move(send_errors);
-  response.receive_errors = std::move(receive_errors);
-  return response;
-}
-
-class Upload : public ::testing::Test {
+class Upload : public test::TransportTest {
  protected:
-  Upload() : time_override_(time_) {
-    ResetAgentParameters();
+  Upload() {
     gv_httpConnectionTimeout = 30000;
     gv_httpRequestTimeout = 60000;
   }
@@ -60,11 +40,6 @@ class Upload : public ::testing::Test {
     return UploadPath((directory_.str(true) + "up\xC3\xA9.bin").c_str(), chunk_size);
   }
 
-  test::ScopedTestLog log_;
-  test::TempDirectory directory_;
-  test::FakeTime time_;
-  ScopedTimeSourceOverride time_override_;
-  ConnectionParameters parameters_;
   std::string answer_ = "untouched";
 };
 
@@ -91,7 +66,7 @@ TEST_F(Upload, TypeSizeAndOptionsDecideWhatIsSent) {
     SCOPED_TRACE(c.sent);
     FakeWinHttp fake;
     if (c.failing_option != 0) fake.option_errors[c.failing_option] = ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
-    fake.Add(Answer(200));
+    fake.Add(Answer(200, "ok"));
     answer_.clear();
     EXPECT_EQ(Post(c.body, c.type, c.size, c.keep_alive), 0);
     EXPECT_EQ(answer_, "ok");
@@ -177,7 +152,7 @@ TEST_F(Upload, RetriesStayOnTheConnectionAndResendTheWholeBody) {
       {"12032 twice", false, {Failing({}, {12032, 12032})}, 0, {3}, 2},
       // Five unanswered attempts end the loop; the status query then fails on the request.
       {"12032 five times", false, {Failing({}, {12032, 12032, 12032, 12032, 12032})}, 12019, {5}, 5},
-      {"12015 on send", false, {Failing({12015}), Answer(200)}, 0, {1, 1}, 0},
+      {"12015 on send", false, {Failing({12015}), Answer(200, "ok")}, 0, {1, 1}, 0},
       {"12017 on send twice", false, {Failing({12017}), Failing({12017})}, 12017, {1, 1}, 0},
       // After the one reopen, 12152 counts as an attempt on the same handle.
       {"12015, then 12152 on receive", false, {Failing({}, {12015}), Failing({}, {12152})}, 0, {1, 2}, 0},
@@ -243,7 +218,6 @@ TEST_F(Upload, StatusAndAnswer) {
 }
 
 TEST_F(Upload, AgentSendRequestRoutesEachTypeWithItsDataAndSize) {
-  test::ScopedCleanRegistry registry;
   gv_serverProtocol = "http";
   gv_lastAccessName = "last.example";
   const std::string file = directory_.str(true) + "report.bin";
@@ -264,7 +238,7 @@ TEST_F(Upload, AgentSendRequestRoutesEachTypeWithItsDataAndSize) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     FakeWinHttp fake;
-    fake.Add(Answer(200));
+    fake.Add(Answer(200, "ok"));
     answer_.clear();
     EXPECT_EQ(AgentSendRequest("\\agent\\upload", c.data, &answer_, c.type, 1, 1, c.size, kNoDownload), 0);
     EXPECT_EQ(answer_, "ok");

@@ -48,12 +48,31 @@ done
 
 # The names of the tests that CTest's log $1 lists as failed, one a line.
 failed_tests() { sed -n '/The following tests FAILED:/,/^[^[:space:]]/s/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' "$1"; }
-# True when every failure in CTest's log $1 is a process killed by a signal.
-crashed_only() {
-  local listed crashed
-  listed=$(sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" | grep -c ' - ' || true)
-  crashed=$(sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" | grep -c ' - .*(SEGFAULT)$\| - .*(BUS_ERROR)$\| - .*(ILLEGAL)$' || true)
-  [ "$listed" -gt 0 ] && [ "$listed" = "$crashed" ]
+# True when CTest's log $1 lists the failed test $2 as killed by a signal.
+killed_by_signal() {
+  sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" |
+    grep -qF -e " - $2 (SEGFAULT)" -e " - $2 (BUS_ERROR)" -e " - $2 (ILLEGAL)"
+}
+# True when the failed test $2 printed nothing in CTest's log $1 (which shows a failed test's output
+# under its result line): a test program prints its banner before anything else, so that process
+# never reached its main.
+printed_nothing() {
+  awk -v name="$2" '
+    index($0, ": " name " ") && /\*\*\*Failed/ { inside = 1; next }
+    inside && (/^ *Start +[0-9]+: / || /^ *[0-9]+\/[0-9]+ Test +#/ || /^The following tests FAILED:/) { exit }
+    inside && NF > 0 { printed = 1; exit }
+    END { exit (inside && !printed) ? 0 : 1 }' "$1"
+}
+# True when every failure in CTest's log $1 is Wine's rather than a test's: a loader killed by a
+# signal, or a process that ended before the test program's first line.
+wine_failures_only() {
+  local name names
+  names=$(failed_tests "$1")
+  [ -n "$names" ] || return 1
+  while IFS= read -r name; do
+    killed_by_signal "$1" "$name" || { grep -qF -e " - $name (Failed)" "$1" && printed_nothing "$1" "$name"; } ||
+      return 1
+  done <<<"$names"
 }
 
 status=0
@@ -63,9 +82,10 @@ skipped=0
 logs="$root/build/test-logs"
 mkdir -p "$logs"
 # Runs one CTest preset as a stage of its own; its result and counts go into the summary. With
-# "wine" as $3: Wine's loader itself (not the Windows program, whose faults Wine turns into exit
-# codes) very rarely dies by a signal while a test process exits; tests that failed only that way
-# run once more, named in the summary. A failed assertion, or a second crash, fails the suite.
+# "wine" as $3: Wine very rarely ends a test process itself, its loader dying by a signal while the
+# process exits (the Windows program's own faults Wine turns into exit codes) or the process ending
+# before the program printed its first line; tests that failed only those ways run once more, named
+# in the summary. A failed assertion, a time-out or a second such end fails the suite.
 run_suite() {
   local label="$1" preset="$2" log="$logs/$2.log" result=passed total=0 failures=0 skips=0 crashed
   echo "== $label"
@@ -73,11 +93,11 @@ run_suite() {
   read -r failures total < <(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$log" |
                              tail -n1) || true
   : "${total:=0}" "${failures:=0}"
-  if [ "$result" = FAILED ] && [ "${3:-}" = wine ] && crashed_only "$log"; then
+  if [ "$result" = FAILED ] && [ "${3:-}" = wine ] && wine_failures_only "$log"; then
     crashed="$(failed_tests "$log" | paste -sd ' ')"
-    echo "== $label: Wine's loader died by a signal in $crashed; once more"
+    echo "== $label: Wine ended $crashed before or after the test ran; once more"
     if ctest --preset "$preset" --rerun-failed 2>&1 | tee "$log.again"; then
-      result="passed (once more after a loader crash: $crashed)"
+      result="passed (once more after Wine ended it: $crashed)"
       failures=0
     fi
   fi

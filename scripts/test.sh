@@ -48,10 +48,9 @@ done
 
 # The names of the tests that CTest's log $1 lists as failed, one a line.
 failed_tests() { sed -n '/The following tests FAILED:/,/^[^[:space:]]/s/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' "$1"; }
-# True when CTest's log $1 lists the failed test $2 as killed by a signal.
-killed_by_signal() {
-  sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" |
-    grep -qF -e " - $2 (SEGFAULT)" -e " - $2 (BUS_ERROR)" -e " - $2 (ILLEGAL)"
+# The status CTest's log $1 lists for the failed test $2: Failed, SEGFAULT, Timeout, ...
+failure_status() {
+  sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" | grep -F " - $2 (" | sed -n '1s/.*(\(.*\))$/\1/p'
 }
 # True when the failed test $2 printed nothing in CTest's log $1 (which shows a failed test's output
 # under its result line): a test program prints its banner before anything else, so that process
@@ -70,8 +69,11 @@ wine_failures_only() {
   names=$(failed_tests "$1")
   [ -n "$names" ] || return 1
   while IFS= read -r name; do
-    killed_by_signal "$1" "$name" || { grep -qF -e " - $name (Failed)" "$1" && printed_nothing "$1" "$name"; } ||
-      return 1
+    case "$(failure_status "$1" "$name")" in
+      SEGFAULT | BUS_ERROR | ILLEGAL) ;;
+      Failed) printed_nothing "$1" "$name" || return 1 ;;
+      *) return 1 ;;
+    esac
   done <<<"$names"
 }
 

@@ -193,8 +193,9 @@ bench_record_failed_run() {
   bench_log "$1: a run of ${failed_command:-?} failed (${message:-no message}); it is run again"
 }
 
-# bench_wine_tool PROGRAM [ARGUMENTS...]: runs one of Wine's tools (reg, winepath.exe) and passes its
-# standard output on; a run that fails is started again like the timed runs (a tool's own failure
+# bench_wine_tool PROGRAM [ARGUMENTS...]: runs a program under Wine whose output a benchmark reads
+# (reg, winepath.exe, the checks before the timing, the programs that time themselves) and passes its
+# standard output on; a run that fails is started again like the timed runs (a program's own failure
 # fails every attempt), and every failed attempt is listed.
 bench_wine_tool() {
   local attempt output status

@@ -60,7 +60,7 @@ seed_full_proxy() {
 
 check_no_op() {
   local output
-  output=$(wine "$BENCH_BIN/vxprereqhandler.exe" | tr -d '\r' | tail -n 1)
+  output=$(bench_wine_tool "$BENCH_BIN/vxprereqhandler.exe" | tr -d '\r' | tail -n 1)
   if [ "$output" != "Patch not installed by VX. No need to perform component uninstallation." ]; then
     echo "the handler did not take the no-op path: $output" >&2
     exit 1

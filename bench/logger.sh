@@ -41,7 +41,7 @@ if [ "${BENCH_LOGGER_SKIP_WINE:-0}" != 1 ]; then
   bench_wine_start
   trap bench_wine_stop EXIT
   bench_log "logger, Windows build under Wine: $LINES lines"
-  wine_output=$(wine "$BENCH_BIN/vxbench_logger.exe" "$(winepath -w "$BENCH_DATA/logger-wine")" "$LINES" \
+  wine_output=$(bench_wine_tool "$BENCH_BIN/vxbench_logger.exe" "$(winepath -w "$BENCH_DATA/logger-wine")" "$LINES" \
     "${BENCH_LOGGER_WINE_REPEATS:-3}" | tr -d '\r')
   echo "Logger, $BENCH_WIN_BITS-bit Windows build under Wine (lines per second, medians; second figure)"
   printf '%s\n' "$wine_output" | verdicts wine

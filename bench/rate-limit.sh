@@ -52,7 +52,7 @@ seconds=()
 for run in $(seq 1 "$RUNS"); do
   bench_log "rate-limit: run $run of $RUNS"
   rm -f "$DESTINATION" "$SERVER_ROOT/$NAMESPACE/requests.log"
-  output=$(wine "$BENCH_BIN/vxbench_download.exe" rate 127.0.0.1 "$port" "/$NAMESPACE/random-2000000.bin" \
+  output=$(bench_wine_tool "$BENCH_BIN/vxbench_download.exe" rate 127.0.0.1 "$port" "/$NAMESPACE/random-2000000.bin" \
     "$destination_windows" "$RATE_KBPS" | tr -d '\r') || {
     echo "the rate-limited download failed: $output" >&2
     exit 1

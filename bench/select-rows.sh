@@ -53,7 +53,7 @@ if [ "${BENCH_SELECT_SKIP_WINE:-0}" != 1 ]; then
   bench_wine_start
   trap bench_wine_stop EXIT
   bench_log "select rows, Windows build under Wine: $ROWS rows"
-  wine_output=$(wine "$BENCH_BIN/vxbench_select_rows.exe" "$ROWS" "$REPEATS" | tr -d '\r')
+  wine_output=$(bench_wine_tool "$BENCH_BIN/vxbench_select_rows.exe" "$ROWS" "$REPEATS" | tr -d '\r')
   echo "Select rows with criteria, $BENCH_WIN_BITS-bit Windows build under Wine (medians; second figure)"
   printf '%s\n' "$wine_output" | verdicts
 fi

@@ -31,13 +31,13 @@ trap bench_wine_stop EXIT
 bench_set_install_dir "$AGENT_DIR"
 
 for handler in "$BENCH_SHIPPED_BIN/vxprereqhandler.exe" "$BENCH_BIN/vxprereqhandler.exe"; do
-  output=$(wine "$handler" | tr -d '\r')
+  output=$(bench_wine_tool "$handler" | tr -d '\r')
   if [ "$output" != "Patch not installed by VX. No need to perform component uninstallation." ]; then
     echo "the handler ($handler) did not take the no-op path: $output" >&2
     exit 1
   fi
 done
-output=$(wine "$BENCH_SHIPPED_BIN/vxbench_startup_floor.exe" | tr -d '\r')
+output=$(bench_wine_tool "$BENCH_SHIPPED_BIN/vxbench_startup_floor.exe" | tr -d '\r')
 if [ "$output" != "startup floor: done" ] || ! grep -q 'startup floor: one line' "$AGENT_DIR/logs/vxbench_startup_floor.log"; then
   echo "the start-up floor did not append its line: $output" >&2
   exit 1
